@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the workspace builds and tests with, only when
+# one of them is missing (a second run costs a dpkg query, not an apt-get update).
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config git
+  ament-cmake libament-index-cpp-dev
+  libpcl-dev libopencv-dev libeigen3-dev libyaml-cpp-dev
+  libspdlog-dev libfmt-dev libboost-filesystem-dev libsystemd-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libnanoflann-dev
+  python3 python3-numpy python3-onnx python3-yaml
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+echo "installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
