@@ -1,0 +1,67 @@
+#ifndef VELMORAPLUS_TRASH_POSE__TRASH_CLOUD_HPP_
+#define VELMORAPLUS_TRASH_POSE__TRASH_CLOUD_HPP_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <opencv2/core/mat.hpp>
+#include <opencv2/core/types.hpp>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
+namespace velmora
+{
+
+// A 16-bit depth image as it arrives in a message: raw bytes, rows `step`
+// bytes apart, values in millimetres, 0 meaning "no depth".
+struct DepthImageView
+{
+  const std::uint8_t * data = nullptr;
+  std::size_t size = 0;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t step = 0;
+  bool big_endian = false;
+
+  // Depth in millimetres at column u, row v; the caller keeps (u, v) inside.
+  std::uint16_t At(std::uint32_t u, std::uint32_t v) const;
+};
+
+// Empty when the fields describe a readable 16-bit depth image ("16UC1" or
+// "mono16", non-zero size, step covering a row, data covering step x height);
+// otherwise a sentence saying what is wrong.
+std::string CheckDepthImage(
+  const std::string & encoding, std::uint32_t width, std::uint32_t height,
+  std::uint32_t step, std::size_t data_size);
+
+struct CameraIntrinsics
+{
+  float fx = 0.0F;
+  float fy = 0.0F;
+  float cx = 0.0F;
+  float cy = 0.0F;
+};
+
+struct MaskCloudCounts
+{
+  std::size_t mask_points = 0;  // mask pixels inside the box, the mask and the depth image
+  std::size_t null_count = 0;   // of those, pixels without depth
+};
+
+// Back-projects the non-zero mask pixels inside `rect` through the depth image
+// into `cloud` (camera frame, metres), in row-major order of the box. Pixels
+// outside the mask or the depth image are skipped, never read. The cloud is
+// appended to; its width follows the point count and its height is 1 once it
+// holds a point.
+MaskCloudCounts BackProjectMask(
+  const DepthImageView & depth, const cv::Mat & mask, const cv::Rect_<float> & rect,
+  const CameraIntrinsics & intrinsics, pcl::PointCloud<pcl::PointXYZ> & cloud);
+
+// Erodes a 0/255 mask in place with a (2k+1) x (2k+1) rectangle; the image
+// border never erodes. A negative k acts as 0.
+void ErodeMask(cv::Mat & mask, int erosion_size);
+
+}  // namespace velmora
+
+#endif  // VELMORAPLUS_TRASH_POSE__TRASH_CLOUD_HPP_

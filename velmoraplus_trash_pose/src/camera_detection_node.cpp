@@ -1,0 +1,760 @@
+#include "velmoraplus_trash_pose/camera_detection_node.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <utility>
+
+#include <ament_index_cpp/get_package_share_directory.hpp>
+#include <cv_bridge/cv_bridge.h>
+#include <Eigen/Geometry>
+#include <geometry_msgs/msg/transform_stamped.hpp>
+#include <opencv2/imgproc.hpp>
+#include <pcl_conversions/pcl_conversions.h>
+
+#include "velmoraplus_trash_pose/debug_archive.hpp"
+#include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/yaml_reader.hpp"
+
+namespace velmora
+{
+
+namespace
+{
+
+constexpr const char * kPackageName = "velmoraplus_trash_pose";
+constexpr const char * kCameraSection = "camera_detection_params";
+
+std::string PackageConfigPath(const std::string & file_name)
+{
+  return ament_index_cpp::get_package_share_directory(kPackageName) + "/config/" + file_name;
+}
+
+double MillisecondsSince(std::chrono::system_clock::time_point t0)
+{
+  const auto elapsed = std::chrono::system_clock::now() - t0;
+  return static_cast<double>(
+    std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) / 1000.0;
+}
+
+Eigen::Isometry3d ToIsometry(const geometry_msgs::msg::Pose & pose)
+{
+  Eigen::Isometry3d t = Eigen::Isometry3d::Identity();
+  t.linear() = Eigen::Quaterniond(
+    pose.orientation.w, pose.orientation.x, pose.orientation.y, pose.orientation.z)
+    .toRotationMatrix();
+  t.translation() = Eigen::Vector3d(pose.position.x, pose.position.y, pose.position.z);
+  return t;
+}
+
+geometry_msgs::msg::Pose ToPoseMsg(const GrabPose & pose)
+{
+  geometry_msgs::msg::Pose msg;
+  msg.position.x = static_cast<double>(pose.position.x());
+  msg.position.y = static_cast<double>(pose.position.y());
+  msg.position.z = static_cast<double>(pose.position.z());
+  msg.orientation.x = pose.orientation.x();
+  msg.orientation.y = pose.orientation.y();
+  msg.orientation.z = pose.orientation.z();
+  msg.orientation.w = pose.orientation.w();
+  return msg;
+}
+
+velmora_plus_interfaces::msg::TrashGrabInfo MakeGrabInfo(const GrabPoseEstimator & estimator)
+{
+  velmora_plus_interfaces::msg::TrashGrabInfo info;
+  info.trash_type = static_cast<std::uint8_t>(estimator.trash_type_ & 0xFF);
+  info.reserved = 0;
+  info.main_axis_type = static_cast<std::uint8_t>(estimator.main_axis_type_ & 0xFF);
+  info.grab_pose = ToPoseMsg(estimator.grab_pose_);
+  info.obb_pose = ToPoseMsg(estimator.trash_pose_);
+  info.obb_size.x = static_cast<double>(estimator.trash_dimensions_.x());
+  info.obb_size.y = static_cast<double>(estimator.trash_dimensions_.y());
+  info.obb_size.z = static_cast<double>(estimator.trash_dimensions_.z());
+  return info;
+}
+
+int Truncate(float value)
+{
+  // Saturate instead of overflowing on a box far outside any image.
+  if (!(value == value)) {
+    return 0;
+  }
+  return static_cast<int>(std::max(-1.0e9F, std::min(1.0e9F, value)));
+}
+
+}  // namespace
+
+BoxInfo MakeBoxInfo(const det::Object & object)
+{
+  BoxInfo box;
+  box.x1 = Truncate(object.rect.x);
+  box.y1 = Truncate(object.rect.y);
+  box.x2 = Truncate(object.rect.x + object.rect.width);
+  box.y2 = Truncate(object.rect.y + object.rect.height);
+  box.score = object.score;
+  box.mask = object.mask;
+  box.class_id = object.label + 1;
+  return box;
+}
+
+float BoxCoverage(const BoxInfo & trash, const BoxInfo & box)
+{
+  const float area = static_cast<float>(
+    (static_cast<long long>(trash.x2) - trash.x1 + 1) *
+    (static_cast<long long>(trash.y2) - trash.y1 + 1));
+  if (area <= 0.0F) {
+    return 0.0F;
+  }
+  const long long ix1 = std::max(trash.x1, box.x1);
+  const long long iy1 = std::max(trash.y1, box.y1);
+  const long long ix2 = std::min(trash.x2, box.x2);
+  const long long iy2 = std::min(trash.y2, box.y2);
+  const long long iw = std::max(0LL, ix2 - ix1 + 1);
+  const long long ih = std::max(0LL, iy2 - iy1 + 1);
+  return static_cast<float>(iw * ih) / area;
+}
+
+CameraDetectionNode::CameraDetectionNode(rclcpp::Node::SharedPtr node, std::string config_path)
+: node_(std::move(node))
+{
+  InitializeParams(config_path);
+  InitializePublishers(config_path);
+  InitializeSubscribers(config_path);
+  InitializeAiModel(config_path);
+  initializeClassHeightConf();
+  initializeAiConf();
+}
+
+// ------------------------------------------------------------------ configuration
+
+void CameraDetectionNode::InitializeParams(std::string config_path)
+{
+  const YamlFile file(config_path);
+  const YamlSection params = file.Section(kCameraSection);
+  cam_id_ = params.Get<int>("cam_id");
+  is_debug_ = params.Get<bool>("is_debug");
+  is_realtime_estimate_ = params.Get<bool>("is_realtime_estimate");
+  is_enable_semantic_ = params.Get<bool>("is_enable_semantic");
+  detect_duration_ = params.Get<int>("detect_duration");
+  camera_frame_id_ = params.Get<std::string>("camera_frame_id");
+  robot_frame_id_ = params.Get<std::string>("robot_frame_id");
+  image_edge_threshold_ = params.Get<int>("image_edge_threshold");
+  min_trash_cloud_size_treshold_ = params.GetUnsigned("min_trash_cloud_size_treshold");
+  null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
+  hw_ratio_threshold_ = params.Get<float>("hw_ratio_threshold");
+  mask_erosion_size_ = params.Get<int>("mask_erosion_size");
+  const std::string estimator_path = PackageConfigPath(
+    params.Get<std::string>("pose_estimate_config_file"));
+
+  LOG_INFO("cam_{0:d}_pose_estimate_config_file_path = {1:s}", cam_id_, estimator_path);
+  pose_estimator_ = std::make_unique<GrabPoseEstimator>(estimator_path);
+
+  LOG_INFO("cam_{0:d}_debug = {1:d}", cam_id_, is_debug_);
+  LOG_INFO("cam_{0:d}_detect_duration = {1:d} ms", cam_id_, detect_duration_);
+  LOG_INFO("cam_{0:d}_camera_frame_id = {1:s}", cam_id_, camera_frame_id_);
+  LOG_INFO("cam_{0:d}_robot_frame_id = {1:s}", cam_id_, robot_frame_id_);
+  LOG_INFO("cam_{0:d}_image_edge_threshold = {1:d} ms", cam_id_, image_edge_threshold_);
+  LOG_INFO("cam_{0:d}_mask_erosion_size = {1:d} ms", cam_id_, mask_erosion_size_);
+
+  trash_mask_iou_v1_ = params.Get<float>("trash_mask_iou_v1");
+  ground_max_th_ = params.Get<float>("ground_max_th");
+}
+
+void CameraDetectionNode::InitializePublishers(std::string config_path)
+{
+  const YamlFile file(config_path);
+  const YamlSection params = file.Section(kCameraSection);
+  const std::string prefix = "/velmoraplus_trash_pose/cam" + std::to_string(cam_id_);
+
+  const auto detected_image_topic = params.Get<std::string>("detected_image_topic");
+  detected_image_pub_ = node_->create_publisher<Image>(detected_image_topic, 1);
+  const auto trashes_cloud_topic = params.Get<std::string>("trashes_cloud_topic");
+  trashes_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
+    trashes_cloud_topic, 1);
+  trashes_init_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
+    prefix + "_trashes_init_cloud", 1);
+  static_broadcaster_ = std::make_shared<tf2_ros::StaticTransformBroadcaster>(node_);
+  trash_obb_markers_pub_ = node_->create_publisher<visualization_msgs::msg::MarkerArray>(
+    prefix + "_trash_obb_markers", 1);
+  trash_pose_pub_ = node_->create_publisher<visualization_msgs::msg::MarkerArray>(
+    prefix + "_trash_pose", 1);
+
+  LOG_INFO("cam_{0:d}_detected_image_topic = {1:s}", cam_id_, detected_image_topic);
+  LOG_INFO("cam_{0:d}_trashes_cloud_topic = {1:s}", cam_id_, trashes_cloud_topic);
+}
+
+void CameraDetectionNode::InitializeSubscribers(std::string config_path)
+{
+  using std::placeholders::_1;
+  using std::placeholders::_2;
+
+  const YamlFile file(config_path);
+  const YamlSection params = file.Section(kCameraSection);
+  const auto camera_info_topic = params.Get<std::string>("camera_info_topic");
+  fx_ = pose_estimator_->fx_;
+  fy_ = pose_estimator_->fy_;
+  cx_ = pose_estimator_->cx_;
+  cy_ = pose_estimator_->cy_;
+  image_width_ = 640;
+  const auto rgb_topic = params.Get<std::string>("rgb_topic");
+  const auto depth_topic = params.Get<std::string>("depth_topic");
+
+  rgb_sub_.subscribe(node_.get(), rgb_topic, rmw_qos_profile_default);
+  depth_sub_.subscribe(node_.get(), depth_topic, rmw_qos_profile_default);
+  sync_ = std::make_shared<message_filters::Synchronizer<SyncPolicy>>(
+    SyncPolicy(10), rgb_sub_, depth_sub_);
+  sync_->registerCallback(std::bind(&CameraDetectionNode::ImageCallback, this, _1, _2));
+
+  LOG_INFO("cam_{0:d}_camera_info_topic = {1:s}", cam_id_, camera_info_topic);
+  LOG_INFO("cam_{0:d}_rgb_topic = {1:s}", cam_id_, rgb_topic);
+  LOG_INFO("cam_{0:d}_depth_topic = {1:s}", cam_id_, depth_topic);
+}
+
+void CameraDetectionNode::InitializeAiModel(std::string config_path)
+{
+  const YamlFile file(config_path);
+  const YamlSection params = file.Section(kCameraSection);
+  model_type_ = params.Get<std::string>("model_type");
+  const std::string class_txt_path = PackageConfigPath(params.Get<std::string>("class_txt"));
+  det::read_class_name(class_txt_path, class_names_);
+  const std::string model_cfg_path = PackageConfigPath(params.Get<std::string>("model_cfg_file"));
+  yolo_model_ = std::make_shared<det::YOLOv8Seg>(model_cfg_path);
+
+  LOG_INFO("cam_{0:d}_model_type = {1:s}", cam_id_, model_type_);
+  LOG_INFO("cam_{0:d}_class_txt_file_path = {1:s}", cam_id_, class_txt_path);
+  LOG_INFO("cam_{0:d}_model_cfg_file_path = {1:s}", cam_id_, model_cfg_path);
+}
+
+void CameraDetectionNode::initializeClassHeightConf()
+{
+  const std::string path = ament_index_cpp::get_package_share_directory(kPackageName) +
+    "/config/class_height_conf.yaml";
+  LOG_INFO("cam_{0:d}_class_height_conf_file_path = {1:s}", cam_id_, path);
+  const YamlFile file(path);
+  const YamlSection table = file.Root();
+  for (const auto & field : kClassConfFields) {
+    class_height_conf_.*(field.field) = table.Get<float>(field.key);
+  }
+  for (const auto & field : kClassConfFields) {
+    LOG_INFO(
+      "cam_{0:d}_class_height_conf_.{1:s} = {2:03.2f}", cam_id_, field.key,
+      class_height_conf_.*(field.field));
+  }
+}
+
+void CameraDetectionNode::initializeAiConf()
+{
+  const std::string path = ament_index_cpp::get_package_share_directory(kPackageName) +
+    "/config/class_conf.yaml";
+  const YamlFile file(path);
+  const YamlSection table = file.Root();
+  for (const auto & field : kClassConfFields) {
+    ai_conf_.*(field.field) = table.Get<float>(field.key);
+  }
+  for (const auto & field : kClassConfFields) {
+    LOG_INFO("cam_{0:d}_ai_conf_.{1:s} = {2:03.2f}", cam_id_, field.key, ai_conf_.*(field.field));
+  }
+}
+
+// ------------------------------------------------------------------ handshake
+
+void CameraDetectionNode::RequestDetection()
+{
+  std::lock_guard<std::mutex> lock(results_mutex_);
+  is_detect_done_.store(false, std::memory_order_release);
+  is_detect_requested_.store(true, std::memory_order_release);
+}
+
+bool CameraDetectionNode::IsDetectionDone() const
+{
+  return is_detect_done_.load(std::memory_order_acquire);
+}
+
+std::vector<CameraDetectionNode::TrashGrabInfo> CameraDetectionNode::TakeGrabResults()
+{
+  std::lock_guard<std::mutex> lock(results_mutex_);
+  is_detect_done_.store(false, std::memory_order_release);
+  return grab_results_;
+}
+
+void CameraDetectionNode::FinishPass(std::vector<TrashGrabInfo> results)
+{
+  // A continuous-mode camera may finish passes while the service copies: the
+  // list is swapped whole, so a copy always sees one complete pass.
+  std::lock_guard<std::mutex> lock(results_mutex_);
+  grab_results_ = std::move(results);
+  is_detect_requested_.store(false, std::memory_order_release);
+  is_detect_done_.store(true, std::memory_order_release);
+}
+
+// ------------------------------------------------------------------ image pipeline
+
+void CameraDetectionNode::ImageCallback(
+  const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth)
+{
+  if (!is_detect_requested_.load(std::memory_order_acquire) && !is_realtime_estimate_) {
+    Throttle();
+    return;
+  }
+
+  const auto t0 = std::chrono::system_clock::now();
+  std::vector<TrashGrabInfo> results;
+  try {
+    RunPass(rgb, depth, results);
+  } catch (const std::exception & e) {
+    // A bad frame must never end the process or leave a request waiting.
+    RCLCPP_ERROR(node_->get_logger(), "cam_%d detection pass dropped: %s", cam_id_, e.what());
+    results.clear();
+  }
+  FinishPass(std::move(results));
+
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d ImageCallback cost %2.4lf ms", cam_id_, MillisecondsSince(t0));
+  Throttle();
+}
+
+void CameraDetectionNode::RunPass(
+  const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth,
+  std::vector<TrashGrabInfo> & results)
+{
+  if (!rgb || !depth) {
+    RCLCPP_ERROR(node_->get_logger(), "cam_%d received an image pair without data", cam_id_);
+    return;
+  }
+  const std::string depth_problem = CheckDepthImage(
+    depth->encoding, depth->width, depth->height, depth->step, depth->data.size());
+  if (!depth_problem.empty()) {
+    RCLCPP_ERROR(
+      node_->get_logger(), "cam_%d dropped an image pair: %s", cam_id_, depth_problem.c_str());
+    return;
+  }
+  if (rgb->width != depth->width || rgb->height != depth->height) {
+    RCLCPP_ERROR(
+      node_->get_logger(),
+      "cam_%d dropped an image pair: colour %ux%u and depth %ux%u differ in size",
+      cam_id_, rgb->width, rgb->height, depth->width, depth->height);
+    return;
+  }
+
+  cv::Mat image = cv_bridge::toCvCopy(rgb, "rgb8")->image;
+
+  std::vector<det::Object> objects;
+  const auto detect_start = std::chrono::system_clock::now();
+  yolo_model_->detect(image, objects);
+  RCLCPP_INFO(
+    node_->get_logger(), "camera_%d model->detect cost %2.4lf ms", cam_id_,
+    MillisecondsSince(detect_start));
+
+  cv::Mat drawn;
+  if (model_type_ == "seg") {
+    det::draw_objects_masks(image, drawn, objects, class_names_, kColors, kMaskColors);
+  } else {
+    det::draw_objects(image, drawn, objects, class_names_, kColors);
+  }
+  detected_image_pub_->publish(
+    *cv_bridge::CvImage(std_msgs::msg::Header(), "rgb8", drawn).toImageMsg());
+
+  cv::cvtColor(image, image, cv::COLOR_RGB2BGR);
+  cv::cvtColor(drawn, drawn, cv::COLOR_RGB2BGR);
+
+  if (is_debug_) {
+    const std::string stem = pose_estimator_->file_prefix_;
+    if (SaveImage(stem + MakeTimestamp() + "[initial].jpg", image)) {
+      LOG_INFO("cam_{0:d} initial image succeed to save", cam_id_);
+    } else {
+      LOG_INFO("cam_{0:d} initial image failed to save", cam_id_);
+    }
+    if (SaveImage(stem + MakeTimestamp() + "[detected].jpg", drawn)) {
+      LOG_INFO("cam_{0:d} detected image succeed to save", cam_id_);
+    } else {
+      LOG_INFO("cam_{0:d} detected image failed to save", cam_id_);
+    }
+  }
+
+  std::vector<det::Object> trash_objects;
+  if (!GetTrashObjects(objects, trash_objects)) {
+    SaveMissedDetection(image);
+    return;
+  }
+  std::vector<BoxInfo> base_waiting_boxes;
+  GetObjsBoxInfos(objects, base_waiting_boxes);
+
+  std::vector<Cloud> init_clouds;
+  std::vector<Cloud> processed_clouds;
+  for (std::size_t i = 0; i < trash_objects.size(); ++i) {
+    TrashGrabInfo result;
+    try {
+      if (ProcessTrashObject(
+          i, trash_objects[i], depth, base_waiting_boxes, init_clouds, processed_clouds, result))
+      {
+        results.push_back(result);
+      }
+    } catch (const std::exception & e) {
+      RCLCPP_ERROR(
+        node_->get_logger(), "cam_%d trash [%lu] dropped: %s", cam_id_,
+        static_cast<unsigned long>(i), e.what());
+    }
+  }
+
+  if (is_debug_ || is_realtime_estimate_) {
+    PublishPassResults(init_clouds, processed_clouds, results);
+  }
+}
+
+bool CameraDetectionNode::ProcessTrashObject(
+  std::size_t index, det::Object & object, const Image::ConstSharedPtr & depth,
+  const std::vector<BoxInfo> & base_waiting_boxes, std::vector<Cloud> & init_clouds,
+  std::vector<Cloud> & processed_clouds, TrashGrabInfo & result)
+{
+  const auto i = static_cast<unsigned long>(index);
+  const std::string stem = pose_estimator_->file_prefix_;
+  const std::string tag = ObjectTag(index);
+
+  pose_estimator_->trash_type_ = GetTrashType(object.label);
+  RCLCPP_INFO(node_->get_logger(), "Grab trash type: %d", pose_estimator_->trash_type_);
+
+  auto trash_cloud = std::make_shared<Cloud>();
+  if (!object.mask.empty()) {
+    object.mask = object.mask * 255;
+  }
+  if (is_debug_) {
+    SaveImage(stem + MakeTimestamp() + tag + "[mask][initial].jpg", object.mask);
+  }
+  bool is_transparent = false;
+  GetTrashCloud(depth, object, trash_cloud, is_transparent);
+  if (is_debug_) {
+    SaveImage(stem + MakeTimestamp() + tag + "[mask][eroded].jpg", object.mask);
+  }
+
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d垃圾序号[%lu]原始点云数量： %lu", cam_id_, i,
+    static_cast<unsigned long>(trash_cloud->size()));
+  if (trash_cloud->size() < min_trash_cloud_size_treshold_) {
+    RCLCPP_WARN(node_->get_logger(), "cam_%d垃圾序号[%lu]原始点云数量太少，请重新检测！", cam_id_, i);
+    return false;
+  }
+  if (is_debug_) {
+    SaveCloudPly(stem + MakeTimestamp() + tag + "[initial].ply", *trash_cloud);
+  }
+
+  auto transformed_cloud = std::make_shared<Cloud>();
+  pose_estimator_->TransformCloud(*trash_cloud, *transformed_cloud, pose_estimator_->base2camera_);
+  if (is_debug_) {
+    SaveCloudPly(stem + MakeTimestamp() + tag + "[transformed].ply", *transformed_cloud);
+  }
+  init_clouds.push_back(*transformed_cloud);
+
+  const int flag_estimate = is_transparent ?
+    pose_estimator_->GetTransparentGrabPose(transformed_cloud) :
+    pose_estimator_->GetInitialGrabPose(transformed_cloud);
+
+  processed_clouds.push_back(*transformed_cloud);
+  if (is_debug_) {
+    SaveCloudPly(stem + MakeTimestamp() + tag + "[processed].ply", *transformed_cloud);
+  }
+  if (flag_estimate != 1) {
+    return false;
+  }
+
+  if (is_enable_semantic_ &&
+    !IsTrashToGrab(
+      pose_estimator_->trash_lowest_z_, pose_estimator_->base_height_, object,
+      base_waiting_boxes))
+  {
+    RCLCPP_INFO(node_->get_logger(), "cam_%d垃圾序号[%lu]不在白名单位置处，忽略", cam_id_, i);
+    return false;
+  }
+  RCLCPP_INFO(node_->get_logger(), "cam_%d垃圾序号[%lu]在白名单位置处，需要抓取", cam_id_, i);
+  std::cout << "\033[42mcam" << cam_id_ << " flag_estimate == 1\033[0m" << std::endl;
+
+  result = MakeGrabInfo(*pose_estimator_);
+  return true;
+}
+
+void CameraDetectionNode::PublishPassResults(
+  const std::vector<Cloud> & init_clouds, const std::vector<Cloud> & processed_clouds,
+  const std::vector<TrashGrabInfo> & results)
+{
+  rclcpp::Clock system_clock(RCL_SYSTEM_TIME);
+  const auto publish_concatenated =
+    [&](const std::vector<Cloud> & clouds,
+      const rclcpp::Publisher<sensor_msgs::msg::PointCloud2>::SharedPtr & publisher) {
+      Cloud all;
+      for (const auto & cloud : clouds) {
+        all += cloud;
+      }
+      sensor_msgs::msg::PointCloud2 msg;
+      pcl::toROSMsg(all, msg);
+      msg.header.frame_id = robot_frame_id_;
+      msg.header.stamp = system_clock.now();
+      publisher->publish(msg);
+    };
+  publish_concatenated(processed_clouds, trashes_cloud_pub_);
+  publish_concatenated(init_clouds, trashes_init_cloud_pub_);
+
+  if (results.empty()) {
+    return;
+  }
+  const std::string cam = "cam_" + std::to_string(cam_id_);
+  for (std::size_t n = 0; n < results.size(); ++n) {
+    geometry_msgs::msg::TransformStamped transform;
+    transform.header.stamp = node_->now();
+    transform.header.frame_id = robot_frame_id_;
+    transform.child_frame_id = cam + "_trash_pose_" + std::to_string(n + 1);
+    transform.transform.translation.x = results[n].grab_pose.position.x;
+    transform.transform.translation.y = results[n].grab_pose.position.y;
+    transform.transform.translation.z = results[n].grab_pose.position.z;
+    transform.transform.rotation = results[n].grab_pose.orientation;
+    static_broadcaster_->sendTransform(transform);
+  }
+
+  const auto lifetime = rclcpp::Duration::from_seconds(10.0);
+  visualization_msgs::msg::MarkerArray obb_markers;
+  for (std::size_t j = 0; j < results.size(); ++j) {
+    visualization_msgs::msg::Marker marker;
+    marker.header.frame_id = robot_frame_id_;
+    marker.header.stamp = node_->now();
+    marker.ns = cam + "_trash_obb";
+    marker.id = static_cast<int>(j);
+    marker.type = visualization_msgs::msg::Marker::CUBE;
+    marker.action = visualization_msgs::msg::Marker::ADD;
+    const Eigen::Isometry3d box =
+      ToIsometry(results[j].grab_pose) * ToIsometry(results[j].obb_pose);
+    const Eigen::Quaterniond box_rotation(box.rotation());
+    marker.pose.position.x = box.translation().x();
+    marker.pose.position.y = box.translation().y();
+    marker.pose.position.z = box.translation().z();
+    marker.pose.orientation.x = box_rotation.x();
+    marker.pose.orientation.y = box_rotation.y();
+    marker.pose.orientation.z = box_rotation.z();
+    marker.pose.orientation.w = box_rotation.w();
+    marker.scale = results[j].obb_size;
+    marker.color.r = 0.0F;
+    marker.color.g = 1.0F;
+    marker.color.b = 0.0F;
+    marker.color.a = 0.36F;
+    marker.lifetime = lifetime;
+    obb_markers.markers.push_back(marker);
+  }
+  trash_obb_markers_pub_->publish(obb_markers);
+
+  visualization_msgs::msg::MarkerArray pose_markers;
+  const Eigen::Quaterniond x_to_z(0.7071067811865476, 0.0, -0.7071067811865475, 0.0);
+  for (std::size_t j = 0; j < results.size(); ++j) {
+    visualization_msgs::msg::Marker arrow;
+    arrow.header.frame_id = robot_frame_id_;
+    arrow.header.stamp = node_->now();
+    arrow.id = static_cast<int>(j);
+    arrow.type = visualization_msgs::msg::Marker::ARROW;
+    arrow.action = visualization_msgs::msg::Marker::ADD;
+    arrow.pose.position = results[j].grab_pose.position;
+    arrow.scale.x = 0.1;
+    arrow.scale.y = 0.01;
+    arrow.scale.z = 0.01;
+    arrow.lifetime = lifetime;
+
+    visualization_msgs::msg::Marker x_arrow = arrow;
+    x_arrow.ns = "trash_pose_x";
+    x_arrow.pose.orientation = results[j].grab_pose.orientation;
+    x_arrow.color.r = 1.0F;
+    x_arrow.color.a = 0.8F;
+    pose_markers.markers.push_back(x_arrow);
+
+    visualization_msgs::msg::Marker z_arrow = arrow;
+    z_arrow.ns = "trash_pose_z";
+    const auto & o = results[j].grab_pose.orientation;
+    const Eigen::Quaterniond z_rotation =
+      (Eigen::Quaterniond(o.w, o.x, o.y, o.z) * x_to_z).normalized();
+    z_arrow.pose.orientation.x = z_rotation.x();
+    z_arrow.pose.orientation.y = z_rotation.y();
+    z_arrow.pose.orientation.z = z_rotation.z();
+    z_arrow.pose.orientation.w = z_rotation.w();
+    z_arrow.color.b = 1.0F;
+    z_arrow.color.a = 0.8F;
+    pose_markers.markers.push_back(z_arrow);
+  }
+  trash_pose_pub_->publish(pose_markers);
+}
+
+void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const
+{
+  if (SaveImage(pose_estimator_->missing_prefix_ + MakeTimestamp() + ".jpg", image_bgr)) {
+    LOG_INFO("cam_{0:d} failed to detect trash, image saved", cam_id_);
+  } else {
+    LOG_INFO("cam_{0:d} failed to detect trash, image failed to save", cam_id_);
+  }
+}
+
+void CameraDetectionNode::Throttle() const
+{
+  if (detect_duration_ <= 0) {
+    return;
+  }
+  timespec remaining{};
+  remaining.tv_sec = detect_duration_ / 1000;
+  remaining.tv_nsec = static_cast<long>(detect_duration_ % 1000) * 1000000L;
+  while (nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
+  }
+}
+
+// ------------------------------------------------------------------ filtering
+
+bool CameraDetectionNode::IsAtEdge(const det::Object & object) const
+{
+  const int x = Truncate(object.rect.x);
+  const int y = Truncate(object.rect.y);
+  const int w = Truncate(object.rect.width);
+  return std::min(x, y) < image_edge_threshold_ ||
+         static_cast<long long>(x) + w > image_width_ - image_edge_threshold_;
+}
+
+bool CameraDetectionNode::GetTrashObjects(
+  const std::vector<det::Object> & objects, std::vector<det::Object> & trash_objects) const
+{
+  for (const auto & object : objects) {
+    if (object.label != 0 && object.label != 1 && object.label != 4) {
+      continue;
+    }
+    if (IsAtEdge(object)) {
+      RCLCPP_INFO(node_->get_logger(), "this obj is at the edge of the image");
+      continue;
+    }
+    trash_objects.push_back(object);
+  }
+  if (trash_objects.empty()) {
+    RCLCPP_WARN(node_->get_logger(), "No trash object detected !");
+    return false;
+  }
+  return true;
+}
+
+void CameraDetectionNode::GetObjsBoxInfos(
+  const std::vector<det::Object> & objects, std::vector<BoxInfo> & base_waiting_boxes) const
+{
+  base_waiting_boxes.clear();
+  LOG_INFO("cam_{0:d} ori detect bbox size = {1:d}", cam_id_, objects.size());
+  std::vector<BoxInfo> boxes;
+  boxes.reserve(objects.size());
+  for (const auto & object : objects) {
+    boxes.push_back(MakeBoxInfo(object));
+    const BoxInfo & b = boxes.back();
+    LOG_INFO(
+      "cam_{0:d} : class={1:s}, score={2:03.2f}, x1={3:d}, y1={4:d}, x2={5:d}, y2={6:d}",
+      cam_id_, ClassNameById(b.class_id), b.score, b.x1, b.y1, b.x2, b.y2);
+  }
+  LOG_INFO("cam_{0:d} filtered detect bbox size = {1:d}", cam_id_, boxes.size());
+  for (const auto & box : boxes) {
+    const std::string name = ClassNameById(box.class_id);
+    RCLCPP_INFO(
+      node_->get_logger(), "cam_%d, class_id=%d, class_name=%s, score=%f", cam_id_, box.class_id,
+      name.c_str(), static_cast<double>(box.score));
+    if (box.class_id == kClassIdBase || box.class_id == kClassIdWaitingBench) {
+      RCLCPP_INFO(node_->get_logger(), "cam_%d, base_or_waiting, class_name=%s", cam_id_, name.c_str());
+      base_waiting_boxes.push_back(box);
+    }
+  }
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d, base_waiting size=%lu", cam_id_,
+    static_cast<unsigned long>(base_waiting_boxes.size()));
+}
+
+int CameraDetectionNode::GetTrashType(int label)
+{
+  switch (label) {
+    case 0: return 1;
+    case 1: return 2;
+    case 4: return 3;
+    default: return 4;
+  }
+}
+
+bool CameraDetectionNode::IsTrashToGrab(
+  float trash_lowest_z, float base_height, const det::Object & object,
+  std::vector<BoxInfo> base_waiting_boxes) const
+{
+  const BoxInfo trash = MakeBoxInfo(object);
+  const std::string trash_name = ClassNameById(trash.class_id);
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d, base_waiting size=%lu", cam_id_,
+    static_cast<unsigned long>(base_waiting_boxes.size()));
+
+  bool on_base_or_bench = false;
+  if (!base_waiting_boxes.empty()) {
+    for (const auto & box : base_waiting_boxes) {
+      const float overlap = BoxCoverage(trash, box);
+      RCLCPP_INFO(
+        node_->get_logger(), "cam_%d, iou=%f, trash_mask_iou_v1=%f", cam_id_,
+        static_cast<double>(overlap), static_cast<double>(trash_mask_iou_v1_));
+      if (overlap > trash_mask_iou_v1_) {
+        RCLCPP_INFO(
+          node_->get_logger(), "cam_%d : trash=%s is above obstacle=%s", cam_id_,
+          trash_name.c_str(), ClassNameById(box.class_id).c_str());
+        on_base_or_bench = true;
+      }
+    }
+    if (on_base_or_bench) {
+      return true;
+    }
+  } else {
+    LOG_INFO("no base waiting detected");
+  }
+
+  const float trash2floor_height = trash_lowest_z + base_height;
+  LOG_INFO("trash_type: {0:s}, trash2floor_height: {1:5.4f}", trash_name, trash2floor_height);
+  const float height_threshold = ClassConfById(class_height_conf_, trash.class_id) + ground_max_th_;
+  LOG_INFO("height_threshold: {0:5.4f}", height_threshold);
+  if (height_threshold <= trash2floor_height) {
+    return false;
+  }
+  RCLCPP_INFO(node_->get_logger(), "cam_%d : trash=%s is above ground", cam_id_, trash_name.c_str());
+  return true;
+}
+
+// ------------------------------------------------------------------ cloud extraction
+
+void CameraDetectionNode::GetTrashCloud(
+  const Image::ConstSharedPtr & depth, det::Object & object, const Cloud::Ptr & trash_cloud,
+  bool & is_transparent) const
+{
+  trash_cloud->points.clear();
+  trash_cloud->width = 0;
+  trash_cloud->height = 0;
+
+  if (object.rect.x > 10.0F && object.rect.y > 10.0F) {
+    ErodeMask(object.mask, mask_erosion_size_);
+  }
+  std::cout << "mask_rect: [ x: " << object.rect.x << " y: " << object.rect.y << " w: " <<
+    object.rect.width << " h: " << object.rect.height << "]" << std::endl;
+  std::cout << "mask.rows: " << object.mask.rows << "  mask.cols: " << object.mask.cols <<
+    std::endl;
+
+  DepthImageView view;
+  if (depth && CheckDepthImage(
+      depth->encoding, depth->width, depth->height, depth->step, depth->data.size()).empty())
+  {
+    view.data = depth->data.data();
+    view.size = depth->data.size();
+    view.width = depth->width;
+    view.height = depth->height;
+    view.step = depth->step;
+    view.big_endian = depth->is_bigendian != 0;
+  }
+  const CameraIntrinsics intrinsics{fx_, fy_, cx_, cy_};
+  std::cout << std::endl;
+  const MaskCloudCounts counts = BackProjectMask(view, object.mask, object.rect, intrinsics, *trash_cloud);
+
+  LOG_INFO("mask_points.size: {}", counts.mask_points);
+  LOG_INFO("null_count: {}", counts.null_count);
+  const float null_ratio =
+    static_cast<float>(counts.null_count) / static_cast<float>(counts.mask_points);
+  LOG_INFO("null_count/mask_points.size: {}", null_ratio);
+  const float hw_ratio = object.rect.height / object.rect.width;
+  LOG_INFO("obj.rect.height/obj.rect.width: {}", hw_ratio);
+  is_transparent = null_ratio > null_ratio_threshold_ && hw_ratio > hw_ratio_threshold_;
+}
+
+}  // namespace velmora

@@ -1,0 +1,108 @@
+#include "velmoraplus_trash_pose/trash_cloud.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+namespace velmora
+{
+
+std::uint16_t DepthImageView::At(std::uint32_t u, std::uint32_t v) const
+{
+  const std::uint8_t * p = data + static_cast<std::size_t>(v) * step + static_cast<std::size_t>(u) * 2U;
+  return big_endian ?
+         static_cast<std::uint16_t>((p[0] << 8) | p[1]) :
+         static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::string CheckDepthImage(
+  const std::string & encoding, std::uint32_t width, std::uint32_t height,
+  std::uint32_t step, std::size_t data_size)
+{
+  if (encoding != "16UC1" && encoding != "mono16") {
+    return "depth encoding \"" + encoding + "\" is not 16-bit (16UC1 or mono16)";
+  }
+  if (width == 0 || height == 0) {
+    return "depth image is empty (" + std::to_string(width) + "x" + std::to_string(height) + ")";
+  }
+  if (static_cast<std::uint64_t>(step) < static_cast<std::uint64_t>(width) * 2U) {
+    return "depth step " + std::to_string(step) + " is shorter than a row of " +
+           std::to_string(width) + " 16-bit pixels";
+  }
+  const std::uint64_t needed = static_cast<std::uint64_t>(step) * height;
+  if (data_size < needed) {
+    return "depth data has " + std::to_string(data_size) + " bytes, step x height needs " +
+           std::to_string(needed);
+  }
+  return {};
+}
+
+MaskCloudCounts BackProjectMask(
+  const DepthImageView & depth, const cv::Mat & mask, const cv::Rect_<float> & rect,
+  const CameraIntrinsics & intrinsics, pcl::PointCloud<pcl::PointXYZ> & cloud)
+{
+  MaskCloudCounts counts;
+  if (mask.empty() || mask.type() != CV_8UC1 || depth.data == nullptr) {
+    return counts;
+  }
+  if (!std::isfinite(rect.x) || !std::isfinite(rect.y) ||
+    !std::isfinite(rect.width) || !std::isfinite(rect.height))
+  {
+    return counts;
+  }
+  // Integer box as the detector's float box truncates; clamp the loops to
+  // what both the mask and the depth image cover.
+  const auto trunc = [](float v) {
+      return static_cast<long long>(std::max(-1.0e9F, std::min(1.0e9F, v)));
+    };
+  const long long x0 = trunc(rect.x);
+  const long long y0 = trunc(rect.y);
+  const long long w = trunc(rect.width);
+  const long long h = trunc(rect.height);
+  const long long cols = std::min<long long>(mask.cols, depth.width);
+  const long long rows = std::min<long long>(mask.rows, depth.height);
+  const long long u_begin = std::max<long long>(x0, 0);
+  const long long u_end = std::min<long long>(x0 + w, cols);
+  const long long v_begin = std::max<long long>(y0, 0);
+  const long long v_end = std::min<long long>(y0 + h, rows);
+
+  for (long long v = v_begin; v < v_end; ++v) {
+    const std::uint8_t * mask_row = mask.ptr<std::uint8_t>(static_cast<int>(v));
+    for (long long u = u_begin; u < u_end; ++u) {
+      if (mask_row[u] == 0) {
+        continue;
+      }
+      ++counts.mask_points;
+      const std::uint16_t raw = depth.At(static_cast<std::uint32_t>(u), static_cast<std::uint32_t>(v));
+      const float z = static_cast<float>(raw / 1000.0);
+      if (z > 0.0F) {
+        pcl::PointXYZ p;
+        p.x = (static_cast<float>(u) - intrinsics.cx) * z / intrinsics.fx;
+        p.y = (static_cast<float>(v) - intrinsics.cy) * z / intrinsics.fy;
+        p.z = z;
+        cloud.points.push_back(p);
+        cloud.width = static_cast<std::uint32_t>(cloud.points.size());
+        cloud.height = 1;
+      } else {
+        ++counts.null_count;
+      }
+    }
+  }
+  return counts;
+}
+
+void ErodeMask(cv::Mat & mask, int erosion_size)
+{
+  if (mask.empty()) {
+    return;
+  }
+  const int k = std::max(erosion_size, 0);
+  const cv::Mat element = cv::getStructuringElement(
+    cv::MORPH_RECT, cv::Size(2 * k + 1, 2 * k + 1), cv::Point(k, k));
+  cv::erode(
+    mask, mask, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+    cv::morphologyDefaultBorderValue());
+}
+
+}  // namespace velmora

@@ -1,0 +1,143 @@
+// The executable as an integrator starts it: notices, configuration echo,
+// executor start, SIGINT, exit status; and fatal configuration errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace
+{
+
+using velmora_test::ConfigPrefix;
+using velmora_test::LinesContaining;
+using velmora_test::RunChild;
+using velmora_test::SplitLines;
+
+const std::vector<std::string> kSpdlogVars = {"SPDLOG_STDOUT", "SPDLOG_SYSTEMD", "SPDLOG_LEVEL"};
+
+class ProcessTest : public ::testing::Test
+{
+protected:
+  velmora_test::ChildResult Run(std::chrono::seconds timeout = std::chrono::seconds(60))
+  {
+    return RunChild(
+      {VELMORA_NODE_EXECUTABLE},
+      {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()},
+        {"VELMORAPLUS_DATA_DIR", prefix_.root() + "/data"}},
+      std::string("executor start"), timeout, kSpdlogVars);
+  }
+
+  ConfigPrefix prefix_;
+};
+
+// Strips the "NNN [INFO] " prefix of a program log line.
+std::string Body(const std::string & line)
+{
+  const auto pos = line.find(" [INFO] ");
+  return pos == std::string::npos ? line : line.substr(pos + 8);
+}
+
+TEST_F(ProcessTest, StartsEchoesConfigurationAndExitsZeroOnSigint)
+{
+  const auto result = Run();
+  ASSERT_FALSE(result.timed_out) << result.out << result.err;
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+
+  const auto lines = SplitLines(result.out);
+  ASSERT_GE(lines.size(), 4U);
+  EXPECT_EQ(lines[0], "environment variable SPDLOG_STDOUT is not set, and set true");
+  EXPECT_EQ(lines[1], "environment variable SPDLOG_SYSTEMD is not set, and set false");
+  EXPECT_EQ(lines[2], "environment variable SPDLOG_LEVEL is not set, and set default level");
+  EXPECT_EQ(
+    lines[3], "  1 [INFO] trash_pose_detect_config_path = " + prefix_.config_dir() +
+    "/trash_pose_detect_config.yaml");
+
+  // Camera 1's echo lines, in order, before camera 2's.
+  std::vector<std::string> cam1;
+  for (const auto & line : LinesContaining(lines, " [INFO] cam_1")) {
+    cam1.push_back(Body(line));
+  }
+  const std::string config = prefix_.config_dir();
+  std::vector<std::string> expected = {
+    "cam_1_pose_estimate_config_file_path = " + config + "/cam1_pose_estimate_config.yaml",
+    "cam_1_debug = 0",
+    "cam_1_detect_duration = 10 ms",
+    "cam_1_camera_frame_id = camera_base",
+    "cam_1_robot_frame_id = arm_base",
+    "cam_1_image_edge_threshold = 5 ms",
+    "cam_1_mask_erosion_size = 1 ms",
+    "cam_1_detected_image_topic = /velmoraplus_trash_pose/cam1_detected_image",
+    "cam_1_trashes_cloud_topic = /velmoraplus_trash_pose/cam1_trashes_cloud",
+    "cam_1_camera_info_topic = /camera1/color/camera_info",
+    "cam_1_rgb_topic = /camera1/color/image_raw",
+    "cam_1_depth_topic = /camera1/aligned_depth_to_color/image_raw",
+    "cam_1_model_type = seg",
+    "cam_1_class_txt_file_path = " + config + "/trash_classes.txt",
+    "cam_1_model_cfg_file_path = " + config + "/trash_model.yaml",
+    "cam_1_class_height_conf_file_path = " + config + "/class_height_conf.yaml",
+    "cam_1_class_height_conf_.paper = 0.05",
+  };
+  ASSERT_GE(cam1.size(), expected.size() + 15 + 16);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(cam1[i], expected[i]) << "echo line " << i;
+  }
+  EXPECT_EQ(cam1[expected.size() + 14], "cam_1_class_height_conf_.other = 0.05");
+  EXPECT_EQ(cam1[expected.size() + 15], "cam_1_ai_conf_.paper = 0.50");
+  EXPECT_EQ(cam1.back(), "cam_1_ai_conf_.other = 0.50");
+
+  // Lines are numbered in order from 1; all three cameras were built.
+  const auto numbered = LinesContaining(lines, " [INFO] ");
+  EXPECT_EQ(numbered[1].substr(0, 10), "  2 [INFO]");
+  EXPECT_FALSE(LinesContaining(lines, "[INFO] cam_3_ai_conf_.other").empty());
+  const auto start = std::find(lines.begin(), lines.end(), "executor start");
+  EXPECT_NE(start, lines.end());
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "executor start"), 1);
+}
+
+TEST_F(ProcessTest, MissingKeyFailsWithStatusOneAfterTheLinesAlreadyPrinted)
+{
+  prefix_.Remove("cam1_detect_config.yaml", "camera_detection_params", "ground_max_th");
+  const auto result = Run();
+  ASSERT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.signal, 0);
+  // The estimator was built and the step-5 lines were printed before the failure.
+  EXPECT_NE(result.out.find("相机内参："), std::string::npos);
+  EXPECT_NE(result.out.find("cam_1_mask_erosion_size = 1 ms"), std::string::npos);
+  EXPECT_EQ(result.out.find("cam_1_detected_image_topic"), std::string::npos);
+  const auto errors = SplitLines(result.err);
+  const auto fatal = LinesContaining(errors, "fatal");
+  ASSERT_EQ(fatal.size(), 1U) << result.err;
+  EXPECT_NE(fatal[0].find("cam1_detect_config.yaml"), std::string::npos) << fatal[0];
+  EXPECT_NE(fatal[0].find("ground_max_th"), std::string::npos) << fatal[0];
+}
+
+TEST_F(ProcessTest, OnlyTheTresholdSpellingOfTheCloudSizeKeyIsAccepted)
+{
+  prefix_.Remove("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_treshold");
+  prefix_.Set("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_threshold", "50");
+  auto result = Run();
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("min_trash_cloud_size_treshold"), std::string::npos) << result.err;
+
+  prefix_.Remove("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_threshold");
+  prefix_.Set("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_treshold", "-5");
+  result = Run();
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("-5"), std::string::npos) << result.err;
+}
+
+TEST_F(ProcessTest, BrokenTopLevelFileNamesFileKeyAndValue)
+{
+  prefix_.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num", "three");
+  const auto result = Run();
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.err.find("trash_pose_detect_config.yaml"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("cam_num"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("three"), std::string::npos) << result.err;
+}
+
+}  // namespace

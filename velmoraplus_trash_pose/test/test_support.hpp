@@ -1,0 +1,71 @@
+#ifndef VELMORAPLUS_TRASH_POSE__TEST__TEST_SUPPORT_HPP_
+#define VELMORAPLUS_TRASH_POSE__TEST__TEST_SUPPORT_HPP_
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <yaml-cpp/yaml.h>
+
+namespace velmora_test
+{
+
+// A private install prefix holding a copy of the package's shipped
+// configuration, registered in the ament index and put first on
+// AMENT_PREFIX_PATH, so a test can edit the files the node reads.
+class ConfigPrefix
+{
+public:
+  ConfigPrefix();
+  ~ConfigPrefix();
+  ConfigPrefix(const ConfigPrefix &) = delete;
+  ConfigPrefix & operator=(const ConfigPrefix &) = delete;
+
+  const std::string & root() const {return root_;}
+  std::string config_dir() const;
+  std::string config_file(const std::string & name) const {return config_dir() + "/" + name;}
+
+  YAML::Node Load(const std::string & name) const;
+  void Save(const std::string & name, const YAML::Node & node) const;
+  void Write(const std::string & name, const std::string & text) const;
+  // Sets `section/key` (empty section: top level) to a scalar written as given.
+  void Set(const std::string & name, const std::string & section, const std::string & key,
+    const std::string & value) const;
+  void Remove(const std::string & name, const std::string & section, const std::string & key) const;
+  // The prefix's AMENT_PREFIX_PATH value (this prefix first).
+  std::string ament_prefix_path() const {return ament_prefix_path_;}
+
+private:
+  std::string root_;
+  std::string saved_ament_prefix_path_;
+  bool had_ament_prefix_path_ = false;
+  std::string ament_prefix_path_;
+};
+
+struct ChildResult
+{
+  int exit_status = -1;     // exit code, or -1 when killed by a signal
+  int signal = 0;
+  std::string out;
+  std::string err;
+  bool timed_out = false;
+};
+
+// Runs `argv` with `env` added to the environment. When `interrupt_after` is
+// set, SIGINT is sent once stdout holds that text; the child is killed after
+// `timeout`.
+ChildResult RunChild(
+  const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
+  const std::optional<std::string> & interrupt_after, std::chrono::seconds timeout,
+  const std::vector<std::string> & unset_env = {});
+
+std::vector<std::string> SplitLines(const std::string & text);
+
+// Lines of `lines` that contain `needle`, in order.
+std::vector<std::string> LinesContaining(const std::vector<std::string> & lines, const std::string & needle);
+
+}  // namespace velmora_test
+
+#endif  // VELMORAPLUS_TRASH_POSE__TEST__TEST_SUPPORT_HPP_
