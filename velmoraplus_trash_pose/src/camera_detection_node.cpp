@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <exception>
 #include <iostream>
@@ -200,18 +201,18 @@ void CameraDetectionNode::InitializeSubscribers(std::string config_path)
   cx_ = pose_estimator_->cx_;
   cy_ = pose_estimator_->cy_;
   image_width_ = 640;
-  const auto rgb_topic = params.Get<std::string>("rgb_topic");
-  const auto depth_topic = params.Get<std::string>("depth_topic");
+  rgb_topic_ = params.Get<std::string>("rgb_topic");
+  depth_topic_ = params.Get<std::string>("depth_topic");
 
-  rgb_sub_.subscribe(node_.get(), rgb_topic, rmw_qos_profile_default);
-  depth_sub_.subscribe(node_.get(), depth_topic, rmw_qos_profile_default);
+  rgb_sub_.subscribe(node_.get(), rgb_topic_, rmw_qos_profile_default);
+  depth_sub_.subscribe(node_.get(), depth_topic_, rmw_qos_profile_default);
   sync_ = std::make_shared<message_filters::Synchronizer<SyncPolicy>>(
     SyncPolicy(10), rgb_sub_, depth_sub_);
   sync_->registerCallback(std::bind(&CameraDetectionNode::ImageCallback, this, _1, _2));
 
   LOG_INFO("cam_{0:d}_camera_info_topic = {1:s}", cam_id_, camera_info_topic);
-  LOG_INFO("cam_{0:d}_rgb_topic = {1:s}", cam_id_, rgb_topic);
-  LOG_INFO("cam_{0:d}_depth_topic = {1:s}", cam_id_, depth_topic);
+  LOG_INFO("cam_{0:d}_rgb_topic = {1:s}", cam_id_, rgb_topic_);
+  LOG_INFO("cam_{0:d}_depth_topic = {1:s}", cam_id_, depth_topic_);
 }
 
 void CameraDetectionNode::InitializeAiModel(std::string config_path)
@@ -303,12 +304,19 @@ void CameraDetectionNode::ImageCallback(
 
   const auto t0 = std::chrono::system_clock::now();
   std::vector<TrashGrabInfo> results;
+  PassReport report;
+  report.cam_id = cam_id_;
   try {
-    RunPass(rgb, depth, results);
+    RunPass(rgb, depth, results, report);
   } catch (const std::exception & e) {
     // A bad frame must never end the process or leave a request waiting.
     RCLCPP_ERROR(node_->get_logger(), "cam_%d detection pass dropped: %s", cam_id_, e.what());
+    report.dropped = e.what();
     results.clear();
+  }
+  report.total_ms = MillisecondsSince(t0);
+  if (pass_observer_) {
+    pass_observer_(report);
   }
   FinishPass(std::move(results));
 
@@ -319,36 +327,38 @@ void CameraDetectionNode::ImageCallback(
 
 void CameraDetectionNode::RunPass(
   const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth,
-  std::vector<TrashGrabInfo> & results)
+  std::vector<TrashGrabInfo> & results, PassReport & report)
 {
   if (!rgb || !depth) {
+    report.dropped = "image pair without data";
     RCLCPP_ERROR(node_->get_logger(), "cam_%d received an image pair without data", cam_id_);
     return;
   }
-  const std::string depth_problem = CheckDepthImage(
+  std::string problem = CheckDepthImage(
     depth->encoding, depth->width, depth->height, depth->step, depth->data.size());
-  if (!depth_problem.empty()) {
-    RCLCPP_ERROR(
-      node_->get_logger(), "cam_%d dropped an image pair: %s", cam_id_, depth_problem.c_str());
-    return;
+  if (problem.empty() && (rgb->width != depth->width || rgb->height != depth->height)) {
+    problem = "colour " + std::to_string(rgb->width) + "x" + std::to_string(rgb->height) +
+      " and depth " + std::to_string(depth->width) + "x" + std::to_string(depth->height) +
+      " differ in size";
   }
-  if (rgb->width != depth->width || rgb->height != depth->height) {
-    RCLCPP_ERROR(
-      node_->get_logger(),
-      "cam_%d dropped an image pair: colour %ux%u and depth %ux%u differ in size",
-      cam_id_, rgb->width, rgb->height, depth->width, depth->height);
+  if (!problem.empty()) {
+    report.dropped = problem;
+    RCLCPP_ERROR(node_->get_logger(), "cam_%d dropped an image pair: %s", cam_id_, problem.c_str());
     return;
   }
 
   cv::Mat image = cv_bridge::toCvCopy(rgb, "rgb8")->image;
+  report.image_rgb = image.clone();
 
   std::vector<det::Object> objects;
   const auto detect_start = std::chrono::system_clock::now();
   yolo_model_->detect(image, objects);
+  report.model_ms = MillisecondsSince(detect_start);
   RCLCPP_INFO(
-    node_->get_logger(), "camera_%d model->detect cost %2.4lf ms", cam_id_,
-    MillisecondsSince(detect_start));
+    node_->get_logger(), "camera_%d model->detect cost %2.4lf ms", cam_id_, report.model_ms);
+  report.detections = objects;
 
+  auto publish_start = std::chrono::system_clock::now();
   cv::Mat drawn;
   if (model_type_ == "seg") {
     det::draw_objects_masks(image, drawn, objects, class_names_, kColors, kMaskColors);
@@ -374,10 +384,14 @@ void CameraDetectionNode::RunPass(
       LOG_INFO("cam_{0:d} detected image failed to save", cam_id_);
     }
   }
+  report.publishing_ms += MillisecondsSince(publish_start);
 
   std::vector<det::Object> trash_objects;
   if (!GetTrashObjects(objects, trash_objects)) {
     SaveMissedDetection(image);
+    if (is_debug_) {
+      ArchivePassExtras(*depth, report);
+    }
     return;
   }
   std::vector<BoxInfo> base_waiting_boxes;
@@ -386,37 +400,50 @@ void CameraDetectionNode::RunPass(
   std::vector<Cloud> init_clouds;
   std::vector<Cloud> processed_clouds;
   for (std::size_t i = 0; i < trash_objects.size(); ++i) {
-    TrashGrabInfo result;
+    ObjectReport object_report;
+    object_report.index = i;
     try {
       if (ProcessTrashObject(
-          i, trash_objects[i], depth, base_waiting_boxes, init_clouds, processed_clouds, result))
+          trash_objects[i], depth, base_waiting_boxes, init_clouds, processed_clouds,
+          object_report, report))
       {
-        results.push_back(result);
+        results.push_back(MakeGrabInfo(*pose_estimator_));
       }
     } catch (const std::exception & e) {
       RCLCPP_ERROR(
         node_->get_logger(), "cam_%d trash [%lu] dropped: %s", cam_id_,
         static_cast<unsigned long>(i), e.what());
+      object_report.outcome = ObjectOutcome::kError;
+      object_report.reason = std::string("error: ") + e.what();
     }
+    report.objects.push_back(std::move(object_report));
   }
 
+  publish_start = std::chrono::system_clock::now();
   if (is_debug_ || is_realtime_estimate_) {
     PublishPassResults(init_clouds, processed_clouds, results);
   }
+  if (is_debug_) {
+    ArchivePassExtras(*depth, report);
+  }
+  report.publishing_ms += MillisecondsSince(publish_start);
 }
 
 bool CameraDetectionNode::ProcessTrashObject(
-  std::size_t index, det::Object & object, const Image::ConstSharedPtr & depth,
+  det::Object & object, const Image::ConstSharedPtr & depth,
   const std::vector<BoxInfo> & base_waiting_boxes, std::vector<Cloud> & init_clouds,
-  std::vector<Cloud> & processed_clouds, TrashGrabInfo & result)
+  std::vector<Cloud> & processed_clouds, ObjectReport & report, PassReport & pass)
 {
+  const std::size_t index = report.index;
   const auto i = static_cast<unsigned long>(index);
   const std::string stem = pose_estimator_->file_prefix_;
   const std::string tag = ObjectTag(index);
 
   pose_estimator_->trash_type_ = GetTrashType(object.label);
   RCLCPP_INFO(node_->get_logger(), "Grab trash type: %d", pose_estimator_->trash_type_);
+  report.trash_type = pose_estimator_->trash_type_;
 
+  auto clouds_start = std::chrono::system_clock::now();
   auto trash_cloud = std::make_shared<Cloud>();
   if (!object.mask.empty()) {
     object.mask = object.mask * 255;
@@ -429,12 +456,19 @@ bool CameraDetectionNode::ProcessTrashObject(
   if (is_debug_) {
     SaveImage(stem + MakeTimestamp() + tag + "[mask][eroded].jpg", object.mask);
   }
+  report.detection = object;
+  report.transparent = is_transparent;
+  report.raw_points = trash_cloud->size();
 
   RCLCPP_INFO(
     node_->get_logger(), "cam_%d垃圾序号[%lu]原始点云数量： %lu", cam_id_, i,
     static_cast<unsigned long>(trash_cloud->size()));
   if (trash_cloud->size() < min_trash_cloud_size_treshold_) {
     RCLCPP_WARN(node_->get_logger(), "cam_%d垃圾序号[%lu]原始点云数量太少，请重新检测！", cam_id_, i);
+    report.outcome = ObjectOutcome::kTooFewPoints;
+    report.reason = "too few points (" + std::to_string(trash_cloud->size()) + " < " +
+      std::to_string(min_trash_cloud_size_treshold_) + ")";
+    pass.clouds_ms += MillisecondsSince(clouds_start);
     return false;
   }
   if (is_debug_) {
@@ -447,17 +481,34 @@ bool CameraDetectionNode::ProcessTrashObject(
     SaveCloudPly(stem + MakeTimestamp() + tag + "[transformed].ply", *transformed_cloud);
   }
   init_clouds.push_back(*transformed_cloud);
+  pass.clouds_ms += MillisecondsSince(clouds_start);
 
+  const auto estimator_start = std::chrono::system_clock::now();
   const int flag_estimate = is_transparent ?
     pose_estimator_->GetTransparentGrabPose(transformed_cloud) :
     pose_estimator_->GetInitialGrabPose(transformed_cloud);
+  pass.estimator_ms += MillisecondsSince(estimator_start);
 
   processed_clouds.push_back(*transformed_cloud);
+  report.cloud = *transformed_cloud;
   if (is_debug_) {
     SaveCloudPly(stem + MakeTimestamp() + tag + "[processed].ply", *transformed_cloud);
   }
-  if (flag_estimate != 1) {
-    return false;
+  switch (flag_estimate) {
+    case 1:
+      break;
+    case 11:
+      report.outcome = ObjectOutcome::kTooFewAfterFilter;
+      report.reason = "too few points after filtering";
+      return false;
+    case 41:
+      report.outcome = ObjectOutcome::kOutsideWorkspace;
+      report.reason = WorkspaceRefusal();
+      return false;
+    default:
+      report.outcome = ObjectOutcome::kUnhandledAxis;
+      report.reason = "main axis not handled (status " + std::to_string(flag_estimate) + ")";
+      return false;
   }
 
   if (is_enable_semantic_ &&
@@ -466,13 +517,87 @@ bool CameraDetectionNode::ProcessTrashObject(
       base_waiting_boxes))
   {
     RCLCPP_INFO(node_->get_logger(), "cam_%d垃圾序号[%lu]不在白名单位置处，忽略", cam_id_, i);
+    report.outcome = ObjectOutcome::kNotWhitelisted;
+    report.reason = "not on a whitelisted place";
     return false;
   }
   RCLCPP_INFO(node_->get_logger(), "cam_%d垃圾序号[%lu]在白名单位置处，需要抓取", cam_id_, i);
   std::cout << "\033[42mcam" << cam_id_ << " flag_estimate == 1\033[0m" << std::endl;
 
-  result = MakeGrabInfo(*pose_estimator_);
+  const GrabPoseEstimator & e = *pose_estimator_;
+  report.outcome = ObjectOutcome::kAccepted;
+  report.main_axis_type = e.main_axis_type_;
+  report.grab_position = e.grab_pose_.position.cast<double>();
+  report.grab_orientation = e.grab_pose_.orientation;
+  const Eigen::Isometry3d box =
+    (Eigen::Translation3d(report.grab_position) * report.grab_orientation) *
+    (Eigen::Translation3d(e.trash_pose_.position.cast<double>()) * e.trash_pose_.orientation);
+  report.box_centre = box.translation();
+  report.box_orientation = Eigen::Quaterniond(box.rotation());
+  report.box_size = e.trash_dimensions_.cast<double>();
   return true;
+}
+
+std::string CameraDetectionNode::WorkspaceRefusal() const
+{
+  const GrabPoseEstimator & e = *pose_estimator_;
+  char text[96];
+  if (e.grab_distance_ < e.workspace_r_min_) {
+    std::snprintf(text, sizeof(text), "outside the workspace: too near (%.3f m)",
+      static_cast<double>(e.grab_distance_));
+  } else if (e.grab_distance_ > e.workspace_r_max_) {
+    std::snprintf(text, sizeof(text), "outside the workspace: too far (%.3f m)",
+      static_cast<double>(e.grab_distance_));
+  } else if (e.grab_angle_ < e.workspace_angle_min_) {
+    std::snprintf(text, sizeof(text), "outside the workspace: too far left (%.1f deg)",
+      static_cast<double>(e.grab_angle_));
+  } else {
+    std::snprintf(text, sizeof(text), "outside the workspace: too far right (%.1f deg)",
+      static_cast<double>(e.grab_angle_));
+  }
+  return text;
+}
+
+PictureGeometry CameraDetectionNode::picture_geometry() const
+{
+  PictureGeometry geometry;
+  geometry.intrinsics = CameraIntrinsics{fx_, fy_, cx_, cy_};
+  geometry.base2camera = pose_estimator_->base2camera_;
+  const GrabPoseEstimator & e = *pose_estimator_;
+  geometry.workspace.r_min = e.workspace_r_min_;
+  geometry.workspace.r_max = e.workspace_r_max_;
+  geometry.workspace.angle_min_deg = e.workspace_angle_min_;
+  geometry.workspace.angle_max_deg = e.workspace_angle_max_;
+  geometry.workspace.origin_r = e.workspace_origin_r_;
+  geometry.workspace.origin_z = e.workspace_origin_z_;
+  geometry.workspace.floor_z = -e.base_height_;
+  geometry.class_names = class_names_;
+  return geometry;
+}
+
+void CameraDetectionNode::SetPassObserver(std::function<void(const PassReport &)> observer)
+{
+  pass_observer_ = std::move(observer);
+}
+
+void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassReport & report) const
+{
+  // Beside the files an integrator already knows: the raw depth, lossless, and
+  // the pictures of the pass, so an archived pass can be replayed and read.
+  const std::string stem = pose_estimator_->file_prefix_;
+  const cv::Mat depth_view(
+    static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1,
+    const_cast<std::uint8_t *>(depth.data.data()), depth.step);
+  cv::Mat depth_image = depth_view.clone();
+  if (depth.is_bigendian) {
+    depth_image.forEach<std::uint16_t>([](std::uint16_t & v, const int *) {
+        v = static_cast<std::uint16_t>((v >> 8) | (v << 8));
+      });
+  }
+  SaveImage(stem + MakeTimestamp() + "[depth].png", depth_image);
+  const PictureGeometry geometry = picture_geometry();
+  SaveImage(stem + MakeTimestamp() + "[pass].png", DrawPassImage(report, geometry));
+  SaveImage(stem + MakeTimestamp() + "[top].png", DrawTopView(report, geometry));
 }
 
 void CameraDetectionNode::PublishPassResults(

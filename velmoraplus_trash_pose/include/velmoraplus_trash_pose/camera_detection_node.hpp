@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,8 @@
 #include "velmora_model_zoo/yolov8_seg.hpp"
 #include "velmoraplus_trash_pose/class_tables.hpp"
 #include "velmoraplus_trash_pose/grab_pose_estimator.hpp"
+#include "velmoraplus_trash_pose/pass_pictures.hpp"
+#include "velmoraplus_trash_pose/pass_report.hpp"
 
 namespace velmora
 {
@@ -75,6 +78,14 @@ public:
 
   int cam_id() const {return cam_id_;}
   const GrabPoseEstimator & pose_estimator() const {return *pose_estimator_;}
+  const std::string & rgb_topic() const {return rgb_topic_;}
+  const std::string & depth_topic() const {return depth_topic_;}
+  // Geometry and class names for drawing this camera's pass pictures.
+  PictureGeometry picture_geometry() const;
+
+  // Called at the end of every pass, on the executor thread that ran it,
+  // before the pass reports done. Set it before the executor spins.
+  void SetPassObserver(std::function<void(const PassReport &)> observer);
 
   // One synchronised colour/depth pair.
   void ImageCallback(const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth);
@@ -106,12 +117,15 @@ private:
   // The work of one pass; fills `results`. Exceptions leave it.
   void RunPass(
     const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth,
-    std::vector<TrashGrabInfo> & results);
+    std::vector<TrashGrabInfo> & results, PassReport & report);
   // Grab pose of one trash object; true when it becomes a grab result.
   bool ProcessTrashObject(
-    std::size_t index, det::Object & object, const Image::ConstSharedPtr & depth,
+    det::Object & object, const Image::ConstSharedPtr & depth,
     const std::vector<BoxInfo> & base_waiting_boxes, std::vector<Cloud> & init_clouds,
-    std::vector<Cloud> & processed_clouds, TrashGrabInfo & result);
+    std::vector<Cloud> & processed_clouds, ObjectReport & report, PassReport & pass);
+  // Why the estimator refused a grab point that lies outside the workspace.
+  std::string WorkspaceRefusal() const;
+  void ArchivePassExtras(const Image & depth, const PassReport & report) const;
   void PublishPassResults(
     const std::vector<Cloud> & init_clouds, const std::vector<Cloud> & processed_clouds,
     const std::vector<TrashGrabInfo> & results);
@@ -148,6 +162,9 @@ private:
   float hw_ratio_threshold_ = 1.2F;
   std::int32_t mask_erosion_size_ = 1;
   std::string model_type_;
+  std::string rgb_topic_;
+  std::string depth_topic_;
+  std::function<void(const PassReport &)> pass_observer_;
 
   rclcpp::Node::SharedPtr node_;
   message_filters::Subscriber<Image> rgb_sub_;

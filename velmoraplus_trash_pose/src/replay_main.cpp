@@ -1,0 +1,502 @@
+// Replays recorded colour/depth pairs through the whole node: the same
+// DetectionNode and configuration as the robot's process, a player that
+// streams each pair on the configured camera topics, and a client that calls
+// DetectTrash for every frame. Prints each answer as YAML and draws pictures.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <ament_index_cpp/get_package_share_directory.hpp>
+#include <cv_bridge/cv_bridge.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <rclcpp/rclcpp.hpp>
+#include <sensor_msgs/msg/image.hpp>
+#include <velmora_plus_interfaces/srv/detect_trash.hpp>
+#include <yaml-cpp/yaml.h>
+
+#include "velmoraplus_trash_pose/debug_archive.hpp"
+#include "velmoraplus_trash_pose/floor_check.hpp"
+#include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/pass_pictures.hpp"
+#include "velmoraplus_trash_pose/trash_pose_detection.hpp"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using DetectTrash = velmora_plus_interfaces::srv::DetectTrash;
+
+namespace
+{
+
+constexpr const char * kPackage = "velmoraplus_trash_pose";
+constexpr auto kStreamPeriod = 100ms;      // the player streams like a 10 Hz camera
+constexpr auto kAnswerTimeout = 120s;
+
+const char * kUsage =
+  "usage: velmoraplus_trash_pose_replay [options] COLOR.png DEPTH.png [COLOR DEPTH ...]\n"
+  "  Replays colour/depth pairs (8-bit colour, 16-bit depth in mm, equal sizes) through the\n"
+  "  node and calls DetectTrash once per frame.\n"
+  "options:\n"
+  "  --config DIR     configuration folder (default: the installed one)\n"
+  "  --cam-num N      cam_num for the DetectTrash service (default: as configured)\n"
+  "  --slot S         camera slot (1-3) that receives the following pairs (default 2)\n"
+  "  --debug | --no-debug   the cameras' debug archive on or off (default: as configured)\n"
+  "  --out DIR        output folder for pictures and the archive (default ./replay_out)\n"
+  "  --repeat N       replay the frames N times and print timing medians (default 1)\n";
+
+struct Pair
+{
+  std::string colour_path;
+  std::string depth_path;
+  int slot = 2;
+  cv::Mat colour_rgb;
+  cv::Mat depth_mm;
+};
+
+struct Options
+{
+  std::optional<std::string> config_dir;
+  std::optional<int> cam_num;
+  std::optional<bool> debug;
+  std::string out_dir = "replay_out";
+  int repeat = 1;
+  std::vector<Pair> pairs;
+};
+
+[[noreturn]] void Fail(const std::string & message)
+{
+  throw std::runtime_error(message);
+}
+
+int ParseInt(const std::string & option, const std::string & value)
+{
+  try {
+    std::size_t used = 0;
+    const int v = std::stoi(value, &used);
+    if (used == value.size()) {
+      return v;
+    }
+  } catch (const std::exception &) {
+  }
+  Fail("option " + option + ": \"" + value + "\" is not an integer");
+}
+
+Options ParseArguments(const std::vector<std::string> & args)
+{
+  Options options;
+  int slot = 2;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string & a = args[i];
+    const auto value = [&]() -> std::string {
+        if (i + 1 >= args.size()) {
+          Fail("option " + a + " needs a value");
+        }
+        return args[++i];
+      };
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      std::exit(0);
+    } else if (a == "--config") {
+      options.config_dir = value();
+    } else if (a == "--cam-num") {
+      options.cam_num = ParseInt(a, value());
+    } else if (a == "--slot") {
+      slot = ParseInt(a, value());
+      if (slot < 1 || slot > 3) {
+        Fail("option --slot: " + std::to_string(slot) + " is not a camera slot (1, 2 or 3)");
+      }
+    } else if (a == "--debug") {
+      options.debug = true;
+    } else if (a == "--no-debug") {
+      options.debug = false;
+    } else if (a == "--out") {
+      options.out_dir = value();
+    } else if (a == "--repeat") {
+      options.repeat = std::max(1, ParseInt(a, value()));
+    } else if (!a.empty() && a[0] == '-') {
+      Fail("unknown option " + a);
+    } else {
+      files.push_back(a);
+      if (files.size() == 2) {
+        Pair pair;
+        pair.colour_path = files[0];
+        pair.depth_path = files[1];
+        pair.slot = slot;
+        options.pairs.push_back(pair);
+        files.clear();
+      }
+    }
+  }
+  if (!files.empty()) {
+    Fail("colour image " + files[0] + " has no depth image after it");
+  }
+  if (options.pairs.empty()) {
+    Fail("no colour/depth pair given");
+  }
+  return options;
+}
+
+void LoadPair(Pair & pair)
+{
+  const cv::Mat colour = cv::imread(pair.colour_path, cv::IMREAD_COLOR);
+  if (colour.empty()) {
+    Fail("cannot read colour image " + pair.colour_path);
+  }
+  cv::cvtColor(colour, pair.colour_rgb, cv::COLOR_BGR2RGB);
+  pair.depth_mm = cv::imread(pair.depth_path, cv::IMREAD_UNCHANGED);
+  if (pair.depth_mm.empty()) {
+    Fail("cannot read depth image " + pair.depth_path);
+  }
+  if (pair.depth_mm.type() != CV_16UC1) {
+    Fail("depth image " + pair.depth_path + " is not a single-channel 16-bit PNG (millimetres)");
+  }
+  if (pair.depth_mm.size() != pair.colour_rgb.size()) {
+    Fail("depth image " + pair.depth_path + " (" + std::to_string(pair.depth_mm.cols) + "x" +
+      std::to_string(pair.depth_mm.rows) + ") and colour image " + pair.colour_path + " (" +
+      std::to_string(pair.colour_rgb.cols) + "x" + std::to_string(pair.colour_rgb.rows) +
+      ") differ in size");
+  }
+}
+
+// A private install prefix with a copy of the configuration folder, found
+// through the ament index first, as colcon's setup would make it.
+class ReplayPrefix
+{
+public:
+  explicit ReplayPrefix(const Options & options)
+  {
+    const fs::path source = options.config_dir ? fs::path(*options.config_dir) :
+      fs::path(ament_index_cpp::get_package_share_directory(kPackage)) / "config";
+    if (!fs::is_directory(source) || !fs::exists(source / "trash_pose_detect_config.yaml")) {
+      Fail("configuration folder " + source.string() +
+        " is not readable or holds no trash_pose_detect_config.yaml");
+    }
+    root_ = fs::temp_directory_path() / ("velmora_replay_" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    const fs::path index = root_ / "share/ament_index/resource_index/packages";
+    fs::create_directories(index);
+    std::ofstream(index / kPackage).close();
+    config_ = root_ / "share" / kPackage / "config";
+    fs::create_directories(config_);
+    for (const auto & entry : fs::recursive_directory_iterator(source)) {
+      const fs::path target = config_ / fs::relative(entry.path(), source);
+      if (entry.is_directory()) {
+        fs::create_directories(target);
+      } else {
+        fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing);
+      }
+    }
+    if (options.cam_num) {
+      Edit("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
+        std::to_string(*options.cam_num));
+    }
+    if (options.debug) {
+      for (int slot = 1; slot <= 3; ++slot) {
+        Edit("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
+          "is_debug", *options.debug ? "true" : "false");
+      }
+    }
+    const char * old = std::getenv("AMENT_PREFIX_PATH");
+    const std::string value = root_.string() + (old ? std::string(":") + old : std::string());
+    ::setenv("AMENT_PREFIX_PATH", value.c_str(), 1);
+  }
+
+  ~ReplayPrefix()
+  {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  fs::path config_file(const std::string & name) const {return config_ / name;}
+
+private:
+  void Edit(const std::string & file, const std::string & section, const std::string & key,
+    const std::string & value)
+  {
+    const std::string path = (config_ / file).string();
+    YAML::Node root;
+    try {
+      root = YAML::LoadFile(path);
+    } catch (const std::exception & e) {
+      Fail("cannot read " + path + ": " + e.what());
+    }
+    root[section][key] = YAML::Load(value);
+    YAML::Emitter out;
+    out << root;
+    std::ofstream(path) << out.c_str() << "\n";
+  }
+
+  fs::path root_;
+  fs::path config_;
+};
+
+sensor_msgs::msg::Image::SharedPtr ToMessage(
+  const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp)
+{
+  std_msgs::msg::Header header;
+  header.stamp = stamp;
+  header.frame_id = "camera_base";
+  return cv_bridge::CvImage(header, encoding, image).toImageMsg();
+}
+
+std::vector<int> TriggeredSlots(int cam_num)
+{
+  switch (cam_num) {
+    case 1: return {2};
+    case 2: return {1, 2};
+    case 3: return {1, 2, 3};
+    default: return {};
+  }
+}
+
+void PrintPose(std::ostream & out, const std::string & indent, const std::string & name,
+  const geometry_msgs::msg::Pose & pose)
+{
+  out << indent << name << ":\n"
+      << indent << "  position: [" << pose.position.x << ", " << pose.position.y << ", " <<
+    pose.position.z << "]\n"
+      << indent << "  orientation: [" << pose.orientation.x << ", " << pose.orientation.y <<
+    ", " << pose.orientation.z << ", " << pose.orientation.w << "]  # x, y, z, w\n";
+}
+
+double Median(std::vector<double> values)
+{
+  if (values.empty()) {
+    return 0.0;
+  }
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+
+int Replay(const Options & options)
+{
+  const ReplayPrefix prefix(options);
+  fs::create_directories(options.out_dir);
+  if (!std::getenv("VELMORAPLUS_DATA_DIR")) {
+    const std::string archive = (fs::path(options.out_dir) / "archive").string();
+    ::setenv("VELMORAPLUS_DATA_DIR", archive.c_str(), 1);
+  }
+
+  rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
+  const std::string config_path = prefix.config_file("trash_pose_detect_config.yaml").string();
+  LOG_INFO("trash_pose_detect_config_path = {}", config_path);
+  auto detection = std::make_unique<velmora::DetectionNode>(config_path);
+
+  // Frames a triggered camera needs must exist: a camera without a frame
+  // would keep the request waiting.
+  const std::vector<int> triggered = TriggeredSlots(detection->camera_num());
+  std::map<std::size_t, std::map<int, const Pair *>> frames;  // frame -> slot -> pair
+  {
+    std::size_t frame = 0;
+    std::map<int, const Pair *> current;
+    for (const auto & pair : options.pairs) {
+      if (current.count(pair.slot)) {
+        frames[frame++] = current;
+        current.clear();
+      }
+      current[pair.slot] = &pair;
+    }
+    frames[frame] = current;
+  }
+  for (const auto & [index, slots] : frames) {
+    for (int slot : triggered) {
+      if (!slots.count(slot)) {
+        Fail("cam_num " + std::to_string(detection->camera_num()) + " triggers camera slot " +
+          std::to_string(slot) + ", but frame " + std::to_string(index + 1) +
+          " has no pair for it (use --slot before the pair)");
+      }
+    }
+  }
+
+  std::mutex reports_mutex;
+  std::map<int, velmora::PassReport> reports;
+  for (int slot = 1; slot <= 3; ++slot) {
+    detection->camera(slot)->SetPassObserver([&reports_mutex, &reports, slot](const velmora::PassReport & r) {
+        std::lock_guard<std::mutex> lock(reports_mutex);
+        reports[slot] = r;
+      });
+  }
+
+  auto player = std::make_shared<rclcpp::Node>("velmoraplus_trash_pose_replay");
+  std::map<int, rclcpp::Publisher<sensor_msgs::msg::Image>::SharedPtr> rgb_pubs;
+  std::map<int, rclcpp::Publisher<sensor_msgs::msg::Image>::SharedPtr> depth_pubs;
+  for (int slot = 1; slot <= 3; ++slot) {
+    rgb_pubs[slot] = player->create_publisher<sensor_msgs::msg::Image>(
+      detection->camera(slot)->rgb_topic(), 10);
+    depth_pubs[slot] = player->create_publisher<sensor_msgs::msg::Image>(
+      detection->camera(slot)->depth_topic(), 10);
+  }
+  const YAML::Node top = YAML::LoadFile(config_path);
+  const auto service_name = top["velmoraplus_trash_pose"]["detect_service"].as<std::string>();
+  auto client = player->create_client<DetectTrash>(service_name);
+  rclcpp::executors::MultiThreadedExecutor player_executor;
+  player_executor.add_node(player);
+
+  std::thread node_thread([&detection]() {detection->run();});
+  std::thread player_thread([&player_executor]() {player_executor.spin();});
+  const auto stop = [&]() {
+      rclcpp::shutdown();
+      if (node_thread.joinable()) {
+        node_thread.join();
+      }
+      if (player_thread.joinable()) {
+        player_thread.join();
+      }
+    };
+  if (!client->wait_for_service(10s)) {
+    stop();
+    Fail("service " + service_name + " did not come up");
+  }
+
+  std::map<std::string, std::vector<double>> timings;
+  std::ostringstream yaml;
+  yaml << std::setprecision(6) << std::fixed;
+  for (int round = 0; round < options.repeat; ++round) {
+    for (const auto & [index, slots] : frames) {
+      {
+        std::lock_guard<std::mutex> lock(reports_mutex);
+        reports.clear();
+      }
+      auto future = client->async_send_request(std::make_shared<DetectTrash::Request>());
+      // Stream the frame like a camera until the answer comes: the pass runs on
+      // the first pair after the request.
+      const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+      while (future.wait_for(kStreamPeriod) != std::future_status::ready) {
+        if (!rclcpp::ok() || std::chrono::steady_clock::now() > deadline) {
+          stop();
+          Fail("no answer from " + service_name + " for frame " + std::to_string(index + 1));
+        }
+        const auto stamp = player->now();
+        for (const auto & [slot, pair] : slots) {
+          rgb_pubs[slot]->publish(*ToMessage(pair->colour_rgb, "rgb8", stamp));
+          depth_pubs[slot]->publish(*ToMessage(pair->depth_mm, "16UC1", stamp));
+        }
+      }
+      const auto response = future.get();
+      std::map<int, velmora::PassReport> frame_reports;
+      {
+        std::lock_guard<std::mutex> lock(reports_mutex);
+        frame_reports = reports;
+      }
+      for (const auto & [slot, report] : frame_reports) {
+        timings["model"].push_back(report.model_ms);
+        timings["clouds"].push_back(report.clouds_ms);
+        timings["estimator"].push_back(report.estimator_ms);
+        timings["publishing"].push_back(report.publishing_ms);
+        timings["pass"].push_back(report.total_ms);
+      }
+      if (round > 0) {
+        continue;
+      }
+
+      yaml << "- frame: " << index + 1 << "\n";
+      yaml << "  detected_cam: " << response->detected_cam << "\n";
+      yaml << "  trash_infos:" << (response->trash_infos.empty() ? " []" : "") << "\n";
+      for (const auto & info : response->trash_infos) {
+        yaml << "    - trash_type: " << static_cast<int>(info.trash_type) << "\n";
+        yaml << "      main_axis_type: " << static_cast<int>(info.main_axis_type) << "\n";
+        PrintPose(yaml, "      ", "grab_pose", info.grab_pose);
+        PrintPose(yaml, "      ", "obb_pose", info.obb_pose);
+        yaml << "      obb_size: [" << info.obb_size.x << ", " << info.obb_size.y << ", " <<
+          info.obb_size.z << "]\n";
+      }
+      yaml << "  cameras:\n";
+      for (const auto & [slot, pair] : slots) {
+        const auto & camera = detection->camera(slot);
+        const velmora::PictureGeometry geometry = camera->picture_geometry();
+        yaml << "    - slot: " << slot << "\n";
+        yaml << "      cam_id: " << camera->cam_id() << "\n";
+        yaml << "      colour: " << pair->colour_path << "\n";
+        yaml << "      depth: " << pair->depth_path << "\n";
+        velmora::DepthImageView view;
+        view.data = pair->depth_mm.data;
+        view.size = pair->depth_mm.total() * 2;
+        view.width = static_cast<std::uint32_t>(pair->depth_mm.cols);
+        view.height = static_cast<std::uint32_t>(pair->depth_mm.rows);
+        view.step = static_cast<std::uint32_t>(pair->depth_mm.step);
+        const velmora::FloorFit floor = velmora::FitFloorPlane(
+          view, geometry.intrinsics, geometry.base2camera);
+        yaml << "      calibration_check:\n";
+        if (floor.found) {
+          yaml << "        floor_height: " << floor.height << "   # base frame, metres\n";
+          yaml << "        expected_floor_height: " << geometry.workspace.floor_z <<
+            "   # -base_height\n";
+          yaml << "        floor_tilt_deg: " << floor.tilt_deg << "\n";
+          yaml << "        floor_inlier_share: " <<
+            static_cast<double>(floor.inliers) / static_cast<double>(floor.samples) << "\n";
+        } else {
+          yaml << "        floor_height: null   # no plane found in the depth image\n";
+        }
+        const auto found = frame_reports.find(slot);
+        if (found == frame_reports.end()) {
+          continue;
+        }
+        const velmora::PassReport & report = found->second;
+        const std::string stem = (fs::path(options.out_dir) /
+          ("frame_" + std::to_string(index + 1) + "_cam" + std::to_string(camera->cam_id()))).string();
+        velmora::SaveImage(stem + "_pass.png", velmora::DrawPassImage(report, geometry));
+        velmora::SaveImage(stem + "_top.png", velmora::DrawTopView(report, geometry));
+        yaml << "      pictures: [" << stem << "_pass.png, " << stem << "_top.png]\n";
+        yaml << "      pieces:\n";
+        for (const auto & object : report.objects) {
+          yaml << "        - index: " << object.index << "\n";
+          yaml << "          label: " << object.detection.label << "\n";
+          yaml << "          score: " << object.detection.score << "\n";
+          yaml << "          transparent: " << (object.transparent ? "true" : "false") << "\n";
+          yaml << "          raw_points: " << object.raw_points << "\n";
+          yaml << "          outcome: \"" << velmora::OutcomeName(object.outcome) << "\"\n";
+          if (!object.reason.empty()) {
+            yaml << "          reason: \"" << object.reason << "\"\n";
+          }
+        }
+        if (!report.dropped.empty()) {
+          yaml << "      dropped: \"" << report.dropped << "\"\n";
+        }
+      }
+    }
+  }
+  stop();
+
+  std::cout << "---\n" << yaml.str();
+  std::cout << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() << " passes\n";
+  for (const char * key : {"model", "clouds", "estimator", "publishing", "pass"}) {
+    std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed << Median(timings[key]) << "\n";
+  }
+  std::ofstream(fs::path(options.out_dir) / "answers.yaml") << yaml.str();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char ** argv)
+{
+  try {
+    Options options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    for (auto & pair : options.pairs) {
+      LoadPair(pair);
+    }
+    return Replay(options);
+  } catch (const std::exception & e) {
+    std::cerr << "velmoraplus_trash_pose_replay: " << e.what() << std::endl;
+    if (rclcpp::ok()) {
+      rclcpp::shutdown();
+    }
+    return 1;
+  }
+}
