@@ -27,7 +27,18 @@ namespace
 {
 
 constexpr const char * kPackageName = "velmoraplus_trash_pose";
-constexpr const char * kCameraSection = "camera_detection_params";
+
+// Required keys of the "camera_detection_params" section of a camera file.
+struct CameraParams
+{
+  const YamlReader & file;
+
+  template<typename T>
+  T Get(const std::string & key) const
+  {
+    return file.Get<T>("camera_detection_params/" + key);
+  }
+};
 
 std::string PackageConfigPath(const std::string & file_name)
 {
@@ -134,8 +145,8 @@ CameraDetectionNode::CameraDetectionNode(rclcpp::Node::SharedPtr node, std::stri
 
 void CameraDetectionNode::InitializeParams(std::string config_path)
 {
-  const YamlFile file(config_path);
-  const YamlSection params = file.Section(kCameraSection);
+  const YamlReader file(config_path);
+  const CameraParams params{file};
   cam_id_ = params.Get<int>("cam_id");
   is_debug_ = params.Get<bool>("is_debug");
   is_realtime_estimate_ = params.Get<bool>("is_realtime_estimate");
@@ -144,7 +155,7 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   camera_frame_id_ = params.Get<std::string>("camera_frame_id");
   robot_frame_id_ = params.Get<std::string>("robot_frame_id");
   image_edge_threshold_ = params.Get<int>("image_edge_threshold");
-  min_trash_cloud_size_treshold_ = params.GetUnsigned("min_trash_cloud_size_treshold");
+  min_trash_cloud_size_treshold_ = params.Get<unsigned>("min_trash_cloud_size_treshold");
   null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
   hw_ratio_threshold_ = params.Get<float>("hw_ratio_threshold");
   mask_erosion_size_ = params.Get<int>("mask_erosion_size");
@@ -167,8 +178,8 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
 
 void CameraDetectionNode::InitializePublishers(std::string config_path)
 {
-  const YamlFile file(config_path);
-  const YamlSection params = file.Section(kCameraSection);
+  const YamlReader file(config_path);
+  const CameraParams params{file};
   const std::string prefix = "/velmoraplus_trash_pose/cam" + std::to_string(cam_id_);
 
   const auto detected_image_topic = params.Get<std::string>("detected_image_topic");
@@ -193,8 +204,8 @@ void CameraDetectionNode::InitializeSubscribers(std::string config_path)
   using std::placeholders::_1;
   using std::placeholders::_2;
 
-  const YamlFile file(config_path);
-  const YamlSection params = file.Section(kCameraSection);
+  const YamlReader file(config_path);
+  const CameraParams params{file};
   const auto camera_info_topic = params.Get<std::string>("camera_info_topic");
   fx_ = pose_estimator_->fx_;
   fy_ = pose_estimator_->fy_;
@@ -217,8 +228,8 @@ void CameraDetectionNode::InitializeSubscribers(std::string config_path)
 
 void CameraDetectionNode::InitializeAiModel(std::string config_path)
 {
-  const YamlFile file(config_path);
-  const YamlSection params = file.Section(kCameraSection);
+  const YamlReader file(config_path);
+  const CameraParams params{file};
   model_type_ = params.Get<std::string>("model_type");
   const std::string class_txt_path = PackageConfigPath(params.Get<std::string>("class_txt"));
   det::read_class_name(class_txt_path, class_names_);
@@ -235,8 +246,7 @@ void CameraDetectionNode::initializeClassHeightConf()
   const std::string path = ament_index_cpp::get_package_share_directory(kPackageName) +
     "/config/class_height_conf.yaml";
   LOG_INFO("cam_{0:d}_class_height_conf_file_path = {1:s}", cam_id_, path);
-  const YamlFile file(path);
-  const YamlSection table = file.Root();
+  const YamlReader table(path);
   for (const auto & field : kClassConfFields) {
     class_height_conf_.*(field.field) = table.Get<float>(field.key);
   }
@@ -251,8 +261,7 @@ void CameraDetectionNode::initializeAiConf()
 {
   const std::string path = ament_index_cpp::get_package_share_directory(kPackageName) +
     "/config/class_conf.yaml";
-  const YamlFile file(path);
-  const YamlSection table = file.Root();
+  const YamlReader table(path);
   for (const auto & field : kClassConfFields) {
     ai_conf_.*(field.field) = table.Get<float>(field.key);
   }

@@ -56,10 +56,9 @@ DetectionNode::DetectionNode(std::string config_path)
   executor_->add_node(cam3_node_, true);
   executor_->add_node(detect_node_, true);
 
-  const YamlFile file(config_path);
-  const YamlSection top = file.Section("velmoraplus_trash_pose");
-  camera_num_ = top.Get<int>("cam_num");
-  const auto service_name = top.Get<std::string>("detect_service");
+  const YamlReader file(config_path);
+  camera_num_ = file.Get<int>("velmoraplus_trash_pose/cam_num");
+  const auto service_name = file.Get<std::string>("velmoraplus_trash_pose/detect_service");
 
   // The service waits for camera callbacks: it must never share their group.
   detect_callback_group_ = detect_node_->create_callback_group(

@@ -1,0 +1,72 @@
+#ifndef VELMORAPLUS_TRASH_POSE__TEST__NODE_HARNESS_HPP_
+#define VELMORAPLUS_TRASH_POSE__TEST__NODE_HARNESS_HPP_
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core/mat.hpp>
+#include <rclcpp/rclcpp.hpp>
+#include <sensor_msgs/msg/image.hpp>
+#include <velmora_plus_interfaces/srv/detect_trash.hpp>
+
+#include "test_support.hpp"
+#include "velmoraplus_trash_pose/trash_pose_detection.hpp"
+
+namespace velmora_test
+{
+
+// The whole process in-process: DetectionNode built from a ConfigPrefix and
+// run on its own thread, plus a test node that can publish image pairs on the
+// cameras' topics, subscribe to their outputs and call DetectTrash.
+class NodeHarness
+{
+public:
+  using DetectTrash = velmora_plus_interfaces::srv::DetectTrash;
+  using Image = sensor_msgs::msg::Image;
+
+  explicit NodeHarness(const ConfigPrefix & prefix);
+  ~NodeHarness();
+  NodeHarness(const NodeHarness &) = delete;
+  NodeHarness & operator=(const NodeHarness &) = delete;
+
+  velmora::DetectionNode & detection() {return *detection_;}
+  rclcpp::Node::SharedPtr test_node() {return test_node_;}
+
+  // Sends a request and keeps publishing `rgb`/`depth` (same stamp per pair)
+  // to `slot` until the answer arrives or `timeout` passes.
+  std::optional<DetectTrash::Response> CallStreaming(
+    int slot, const Image & rgb, const Image & depth,
+    std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
+  // Publishes one pair to `slot` now.
+  void Publish(int slot, Image rgb, Image depth);
+  std::optional<DetectTrash::Response> Call(
+    std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
+
+  // Shuts ROS 2 down and joins every thread; idempotent.
+  void Stop();
+
+  // Builds messages from images: rgb8 from an RGB CV_8UC3, 16UC1 from CV_16UC1.
+  static Image RgbMessage(const cv::Mat & rgb);
+  static Image DepthMessage(const cv::Mat & depth_mm);
+
+private:
+  std::unique_ptr<velmora::DetectionNode> detection_;
+  rclcpp::Node::SharedPtr test_node_;
+  rclcpp::Client<DetectTrash>::SharedPtr client_;
+  std::map<int, rclcpp::Publisher<Image>::SharedPtr> rgb_pubs_;
+  std::map<int, rclcpp::Publisher<Image>::SharedPtr> depth_pubs_;
+  std::shared_ptr<rclcpp::executors::MultiThreadedExecutor> test_executor_;
+  std::thread run_thread_;
+  std::thread test_thread_;
+  bool stopped_ = false;
+};
+
+}  // namespace velmora_test
+
+#endif  // VELMORAPLUS_TRASH_POSE__TEST__NODE_HARNESS_HPP_

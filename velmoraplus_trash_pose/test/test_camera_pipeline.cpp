@@ -1,0 +1,444 @@
+// A rendered floor scene through the whole node: image pair in, DetectTrash
+// answer out, with the archive, the published outputs and bad frames.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include <Eigen/Geometry>
+#include <opencv2/imgproc.hpp>
+#include <sensor_msgs/msg/point_cloud2.hpp>
+#include <tf2_msgs/msg/tf_message.hpp>
+#include <visualization_msgs/msg/marker_array.hpp>
+
+#include "node_harness.hpp"
+#include "scene_fixture.hpp"
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using velmora_test::ConfigPrefix;
+using velmora_test::NodeHarness;
+using velmora_test::SceneObject;
+using velmora_test::SyntheticScene;
+using TrashGrabInfo = velmora_plus_interfaces::msg::TrashGrabInfo;
+
+constexpr double kPi = 3.141592653589793;
+const std::string kCam2 = "cam2_detect_config.yaml";
+const std::string kParams = "camera_detection_params";
+
+Eigen::Matrix3d Rotation(const geometry_msgs::msg::Pose & pose)
+{
+  return Eigen::Quaterniond(pose.orientation.w, pose.orientation.x, pose.orientation.y,
+           pose.orientation.z).normalized().toRotationMatrix();
+}
+
+Eigen::Vector3d Position(const geometry_msgs::msg::Pose & pose)
+{
+  return {pose.position.x, pose.position.y, pose.position.z};
+}
+
+// Files below `dir` whose names match `pattern`.
+std::vector<std::string> Matching(const fs::path & dir, const std::string & pattern)
+{
+  std::vector<std::string> found;
+  if (!fs::exists(dir)) {
+    return found;
+  }
+  const std::regex re(pattern);
+  for (const auto & entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file() && std::regex_match(entry.path().filename().string(), re)) {
+      found.push_back(entry.path().string());
+    }
+  }
+  return found;
+}
+
+class CameraPipelineTest : public ::testing::Test
+{
+protected:
+  SyntheticScene Prepare(const std::vector<SceneObject> & objects)
+  {
+    return velmora_test::WriteScene(prefix_, objects);
+  }
+
+  std::optional<NodeHarness::DetectTrash::Response> Answer(const SyntheticScene & scene)
+  {
+    return harness_->CallStreaming(
+      2, NodeHarness::RgbMessage(scene.colour), NodeHarness::DepthMessage(scene.depth));
+  }
+
+  void Start() {harness_ = std::make_unique<NodeHarness>(prefix_);}
+  void TearDown() override {harness_.reset();}
+
+  fs::path DataRoot() const {return fs::path(prefix_.root()) / "data";}
+
+  ConfigPrefix prefix_;
+  std::unique_ptr<NodeHarness> harness_;
+};
+
+TEST_F(CameraPipelineTest, FloorSceneAnswersGrabPosesInTrashOrder)
+{
+  const auto objects = velmora_test::StandardSceneObjects();
+  const SyntheticScene scene = Prepare(objects);
+  Start();
+  testing::internal::CaptureStderr();
+  const auto answer = Answer(scene);
+  const std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(answer.has_value());
+  ASSERT_EQ(answer->detected_cam, 1);  // cam_num 1 answers slot 2 as camera 1
+  // The edge paper is dropped; the bench is no trash: bottle, can, transparent bottle, paper.
+  ASSERT_EQ(answer->trash_infos.size(), 4U) << log;
+  EXPECT_NE(log.find("this obj is at the edge of the image"), std::string::npos);
+  const TrashGrabInfo & bottle = answer->trash_infos[0];
+  const TrashGrabInfo & can = answer->trash_infos[1];
+  const TrashGrabInfo & glass = answer->trash_infos[2];
+  const TrashGrabInfo & paper = answer->trash_infos[3];
+  EXPECT_EQ(bottle.trash_type, 3);
+  EXPECT_EQ(can.trash_type, 3);
+  EXPECT_EQ(glass.trash_type, 3);
+  EXPECT_EQ(paper.trash_type, 1);
+  for (const auto & info : answer->trash_infos) {
+    EXPECT_EQ(info.reserved, 0);
+  }
+
+  // Lying bottle: top-down grasp (tool z straight down), the tool's x axis
+  // along the bottle's long side, which is turned 30 degrees.
+  EXPECT_EQ(bottle.main_axis_type, 1);
+  const Eigen::Matrix3d bottle_r = Rotation(bottle.grab_pose);
+  EXPECT_LT(bottle_r.col(2).z(), -0.9999);
+  const Eigen::Vector3d long_side(std::cos(30.0 * kPi / 180.0), std::sin(30.0 * kPi / 180.0), 0.0);
+  EXPECT_GT(std::abs(bottle_r.col(0).dot(long_side)), std::cos(2.0 * kPi / 180.0));
+  // The grab point lies over the bottle: the visible half of a 6.5 cm
+  // cylinder-like box shifts the centroid by at most half its width.
+  const Eigen::Vector3d bottle_p = Position(bottle.grab_pose);
+  EXPECT_LT((bottle_p.head<2>() - objects[0].box.centre.head<2>()).norm(), 0.033);
+  EXPECT_GE(bottle_p.z(), -0.176 - 1e-6);
+  EXPECT_LE(bottle_p.z(), -0.176 + 0.065);
+  EXPECT_NEAR(bottle.obb_size.x, 0.20, 0.01);   // major extent: the bottle's length
+
+  // Upright can: sideways grasp, tool z horizontal and facing away from the base.
+  EXPECT_EQ(can.main_axis_type, 2);
+  const Eigen::Matrix3d can_r = Rotation(can.grab_pose);
+  const Eigen::Vector3d can_p = Position(can.grab_pose);
+  EXPECT_NEAR(can_r.col(2).z(), 0.0, 1e-6);
+  EXPECT_GT(can_r.col(2).head<2>().normalized().dot(can_p.head<2>().normalized()), 0.9999);
+  EXPECT_LT((can_p.head<2>() - objects[1].box.centre.head<2>()).norm(), 0.05);
+  EXPECT_NEAR(can.obb_size.x, 0.12, 0.03);
+
+  // Transparent bottle: half of its depth is missing and it is tall, so the
+  // transparent routine answers: box at the grab point, size (3.6 w, w, w).
+  EXPECT_NE(log.find("null_count/mask_points.size: 0.5"), std::string::npos);
+  EXPECT_DOUBLE_EQ(glass.obb_pose.position.x, 0.0);
+  EXPECT_DOUBLE_EQ(glass.obb_pose.orientation.w, 1.0);
+  EXPECT_NEAR(glass.obb_size.x, 2.0 * 1.8 * glass.obb_size.y, 1e-6);
+  EXPECT_DOUBLE_EQ(glass.obb_size.y, glass.obb_size.z);
+  EXPECT_NEAR(glass.obb_size.y, 0.07, 0.015);
+  const Eigen::Matrix3d glass_r = Rotation(glass.grab_pose);
+  EXPECT_NEAR(glass_r.col(2).z(), 0.0, 1e-6);
+
+  // Paper on the bench: its grab point is at bench height.
+  EXPECT_NEAR(paper.grab_pose.position.z, -0.176 + 0.10, 0.02);
+}
+
+TEST_F(CameraPipelineTest, WhitelistAcceptsTheBenchAndTheFloorButNotAnUnknownTable)
+{
+  auto objects = velmora_test::StandardSceneObjects();
+  prefix_.Set(kCam2, kParams, "is_enable_semantic", "true");
+  objects[4].detected = false;     // the bench is there, but the model does not see it
+  const SyntheticScene scene = Prepare(objects);
+  Start();
+  testing::internal::CaptureStderr();
+  auto answer = Answer(scene);
+  std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(answer.has_value());
+  // On the floor: accepted; on an undetected table 10 cm up: refused by the floor rule.
+  EXPECT_EQ(answer->trash_infos.size(), 3U) << log;
+  EXPECT_NE(log.find("不在白名单位置处，忽略"), std::string::npos);
+  EXPECT_NE(log.find("no base waiting detected"), std::string::npos);
+  harness_.reset();
+
+  objects[4].detected = true;      // now the bench is detected: the paper is above it
+  const SyntheticScene with_bench = Prepare(objects);
+  Start();
+  testing::internal::CaptureStderr();
+  answer = Answer(with_bench);
+  log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->trash_infos.size(), 4U) << log;
+  EXPECT_NE(log.find("is above obstacle=waiting"), std::string::npos) << log;
+  EXPECT_NE(log.find("base_or_waiting, class_name=waiting"), std::string::npos);
+}
+
+TEST_F(CameraPipelineTest, TooFewPointsSkipsAnObjectAndTheNextKeepsItsIndexInLogAndArchive)
+{
+  std::vector<SceneObject> objects(2);
+  // A 1.5 cm cube far away gives fewer raw points than the minimum of 50... raised to 400.
+  objects[0].box = {"pebble", 0, {-0.55, 0.05, -0.176 + 0.0075}, {0.015, 0.015, 0.015}, 0.0};
+  objects[0].score = 0.99F;
+  objects[1] = velmora_test::StandardSceneObjects()[0];
+  prefix_.Set(kCam2, kParams, "min_trash_cloud_size_treshold", "400");
+  prefix_.Set(kCam2, kParams, "is_debug", "true");
+  const SyntheticScene scene = Prepare(objects);
+  Start();
+  testing::internal::CaptureStderr();
+  const auto answer = Answer(scene);
+  const std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(answer.has_value());
+  ASSERT_EQ(answer->trash_infos.size(), 1U) << log;
+  EXPECT_EQ(answer->trash_infos[0].main_axis_type, 1);
+  EXPECT_NE(log.find("cam_2垃圾序号[0]原始点云数量太少，请重新检测！"), std::string::npos) << log;
+  EXPECT_NE(log.find("cam_2垃圾序号[1]在白名单位置处，需要抓取"), std::string::npos) << log;
+
+  // Archive: stems of the shipped pose file below the data root; object 0 has
+  // masks but no clouds, object 1 has all three clouds.
+  const std::string stamp = R"(\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d)";
+  const fs::path archive = DataRoot();
+  EXPECT_EQ(Matching(archive, ".*" + stamp + R"(\[initial\]\.jpg)").size(), 1U);
+  EXPECT_EQ(Matching(archive, ".*" + stamp + R"(\[detected\]\.jpg)").size(), 1U);
+  EXPECT_EQ(Matching(archive, ".*" + stamp + R"(\[0\]\[mask\]\[initial\]\.jpg)").size(), 1U);
+  EXPECT_EQ(Matching(archive, ".*" + stamp + R"(\[0\]\[mask\]\[eroded\]\.jpg)").size(), 1U);
+  EXPECT_TRUE(Matching(archive, R"(.*\[0\]\[initial\]\.ply)").empty());
+  for (const char * kind : {"initial", "transformed", "processed"}) {
+    const auto files = Matching(archive, ".*" + stamp + R"(\[1\]\[)" + kind + R"(\]\.ply)");
+    ASSERT_EQ(files.size(), 1U) << kind;
+    std::ifstream ply(files[0]);
+    std::string first;
+    std::getline(ply, first);
+    EXPECT_EQ(first, "ply");
+    std::string header((std::istreambuf_iterator<char>(ply)), std::istreambuf_iterator<char>());
+    EXPECT_NE(header.find("format ascii 1.0"), std::string::npos);
+    EXPECT_NE(header.find("element camera 1"), std::string::npos);
+  }
+  // The lossless depth and the pass pictures sit beside them.
+  EXPECT_EQ(Matching(archive, ".*" + stamp + R"(\[depth\]\.png)").size(), 1U);
+  EXPECT_EQ(Matching(archive, ".*" + stamp + R"(\[pass\]\.png)").size(), 1U);
+  EXPECT_EQ(Matching(archive, ".*" + stamp + R"(\[top\]\.png)").size(), 1U);
+}
+
+TEST_F(CameraPipelineTest, NoTrashSavesTheMissedDetectionImageAndAnswersNothing)
+{
+  auto objects = velmora_test::StandardSceneObjects();
+  std::vector<SceneObject> bench_only = {objects[4]};
+  const SyntheticScene scene = Prepare(bench_only);
+  Start();
+  testing::internal::CaptureStderr();
+  const auto answer = Answer(scene);
+  const std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->detected_cam, 0);
+  EXPECT_TRUE(answer->trash_infos.empty());
+  EXPECT_NE(log.find("No trash object detected !"), std::string::npos);
+  const auto missed = Matching(DataRoot() / "mising_detect", R"(.*\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d\.jpg)");
+  EXPECT_GE(missed.size(), 1U);
+}
+
+// Records what a topic received.
+template<typename MessageT>
+struct Recorder
+{
+  std::mutex mutex;
+  std::vector<MessageT> messages;
+  typename rclcpp::Subscription<MessageT>::SharedPtr subscription;
+
+  Recorder(const rclcpp::Node::SharedPtr & node, const std::string & topic, const rclcpp::QoS & qos)
+  {
+    subscription = node->create_subscription<MessageT>(
+      topic, qos, [this](const typename MessageT::ConstSharedPtr msg) {
+        std::lock_guard<std::mutex> lock(mutex);
+        messages.push_back(*msg);
+      });
+  }
+  std::vector<MessageT> Take()
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    return messages;
+  }
+};
+
+TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
+{
+  prefix_.Set(kCam2, kParams, "is_debug", "true");
+  prefix_.Set(kCam2, kParams, "cam_id", "12");
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  Start();
+  auto node = harness_->test_node();
+  Recorder<sensor_msgs::msg::PointCloud2> processed(node, "/velmoraplus_trash_pose/cam2_trashes_cloud", rclcpp::QoS(10));
+  Recorder<sensor_msgs::msg::PointCloud2> initial(node, "/velmoraplus_trash_pose/cam12_trashes_init_cloud", rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> boxes(node, "/velmoraplus_trash_pose/cam12_trash_obb_markers", rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> axes(node, "/velmoraplus_trash_pose/cam12_trash_pose", rclcpp::QoS(10));
+  const auto answer = Answer(scene);
+  ASSERT_TRUE(answer.has_value());
+  ASSERT_EQ(answer->trash_infos.size(), 4U);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  // A late subscriber of /tf_static gets every grab transform.
+  Recorder<tf2_msgs::msg::TFMessage> tf(node, "/tf_static", rclcpp::QoS(1).transient_local());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto tf_messages = tf.Take();
+  ASSERT_FALSE(tf_messages.empty());
+  std::set<std::string> children;
+  for (const auto & t : tf_messages.back().transforms) {
+    EXPECT_EQ(t.header.frame_id, "arm_base");
+    children.insert(t.child_frame_id);
+  }
+  EXPECT_EQ(children, (std::set<std::string>{"cam_12_trash_pose_1", "cam_12_trash_pose_2",
+    "cam_12_trash_pose_3", "cam_12_trash_pose_4"}));
+
+  const auto processed_msgs = processed.Take();
+  const auto initial_msgs = initial.Take();
+  ASSERT_FALSE(processed_msgs.empty());
+  ASSERT_FALSE(initial_msgs.empty());
+  EXPECT_EQ(processed_msgs.back().header.frame_id, "arm_base");
+  EXPECT_EQ(processed_msgs.back().height, 1U);
+  // Filtering only removes points.
+  EXPECT_GT(initial_msgs.back().width, processed_msgs.back().width);
+
+  const auto box_msgs = boxes.Take();
+  ASSERT_FALSE(box_msgs.empty());
+  ASSERT_EQ(box_msgs.back().markers.size(), 4U);
+  for (std::size_t j = 0; j < 4; ++j) {
+    const auto & marker = box_msgs.back().markers[j];
+    EXPECT_EQ(marker.ns, "cam_12_trash_obb");
+    EXPECT_EQ(marker.id, static_cast<int>(j));
+    EXPECT_EQ(marker.type, visualization_msgs::msg::Marker::CUBE);
+    EXPECT_EQ(marker.lifetime.sec, 10);
+    EXPECT_FLOAT_EQ(marker.color.a, 0.36F);
+    EXPECT_DOUBLE_EQ(marker.scale.x, answer->trash_infos[j].obb_size.x);
+  }
+  // The transparent piece's box sits exactly at its grab point.
+  EXPECT_NEAR(box_msgs.back().markers[2].pose.position.x, answer->trash_infos[2].grab_pose.position.x, 1e-9);
+  const auto axis_msgs = axes.Take();
+  ASSERT_FALSE(axis_msgs.empty());
+  ASSERT_EQ(axis_msgs.back().markers.size(), 8U);
+  EXPECT_EQ(axis_msgs.back().markers[0].ns, "trash_pose_x");
+  EXPECT_EQ(axis_msgs.back().markers[1].ns, "trash_pose_z");
+  // The z arrow points along the grab frame's z axis: straight down for the lying bottle.
+  const Eigen::Matrix3d z_arrow = Rotation(axis_msgs.back().markers[1].pose);
+  EXPECT_LT(z_arrow.col(0).z(), -0.9999);
+}
+
+TEST_F(CameraPipelineTest, NothingIsPublishedWithoutDebugOrContinuousMode)
+{
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  Start();
+  auto node = harness_->test_node();
+  Recorder<sensor_msgs::msg::PointCloud2> processed(node, "/velmoraplus_trash_pose/cam2_trashes_cloud", rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> boxes(node, "/velmoraplus_trash_pose/cam2_trash_obb_markers", rclcpp::QoS(10));
+  Recorder<sensor_msgs::msg::Image> detected(node, "/velmoraplus_trash_pose/cam2_detected_image", rclcpp::QoS(10));
+  const auto answer = Answer(scene);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->trash_infos.size(), 4U);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(processed.Take().empty());
+  EXPECT_TRUE(boxes.Take().empty());
+  // The annotated image is always published.
+  const auto images = detected.Take();
+  ASSERT_FALSE(images.empty());
+  EXPECT_EQ(images.back().encoding, "rgb8");
+  EXPECT_EQ(images.back().header.frame_id, "");
+  EXPECT_TRUE(Matching(DataRoot(), R"(.*\.ply)").empty());
+}
+
+TEST_F(CameraPipelineTest, BadFramesAreDroppedWithOneErrorAndTheNextGoodPairIsAnswered)
+{
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  Start();
+  const auto good_rgb = NodeHarness::RgbMessage(scene.colour);
+  const auto good_depth = NodeHarness::DepthMessage(scene.depth);
+
+  struct BadCase
+  {
+    std::string name;
+    NodeHarness::Image rgb;
+    NodeHarness::Image depth;
+    std::string error;
+  };
+  std::vector<BadCase> cases;
+  {
+    auto depth = good_depth;
+    depth.encoding = "32FC1";
+    cases.push_back({"float depth", good_rgb, depth, "depth encoding \"32FC1\" is not 16-bit"});
+  }
+  {
+    auto depth = good_depth;
+    depth.data.resize(depth.data.size() / 2);
+    cases.push_back({"short depth data", good_rgb, depth, "step x height needs"});
+  }
+  {
+    auto depth = good_depth;
+    depth.step = depth.width;  // smaller than a row of 16-bit pixels
+    cases.push_back({"short step", good_rgb, depth, "is shorter than a row"});
+  }
+  {
+    auto depth = good_depth;
+    depth.width = 0;
+    cases.push_back({"zero width", good_rgb, depth, "depth image is empty"});
+  }
+  {
+    auto depth = good_depth;
+    depth.height = 1000000;
+    cases.push_back({"huge declared size", good_rgb, depth, "step x height needs"});
+  }
+  {
+    cv::Mat small;
+    cv::resize(scene.depth, small, cv::Size(320, 240), 0, 0, cv::INTER_NEAREST);
+    cases.push_back({"sizes differ", good_rgb, NodeHarness::DepthMessage(small), "differ in size"});
+  }
+  {
+    auto rgb = good_rgb;
+    rgb.encoding = "32FC1";
+    cases.push_back({"colour that cannot become rgb8", rgb, good_depth, "cam_2 detection pass dropped"});
+  }
+
+  for (const auto & c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::internal::CaptureStderr();
+    const auto bad = harness_->CallStreaming(2, c.rgb, c.depth);
+    const std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(bad.has_value());
+    EXPECT_EQ(bad->detected_cam, 0);
+    EXPECT_TRUE(bad->trash_infos.empty());
+    EXPECT_NE(log.find("[ERROR]"), std::string::npos) << log;
+    EXPECT_NE(log.find("cam_2"), std::string::npos);
+    EXPECT_NE(log.find(c.error), std::string::npos) << log;
+
+    const auto good = harness_->CallStreaming(2, good_rgb, good_depth);
+    ASSERT_TRUE(good.has_value());
+    EXPECT_EQ(good->trash_infos.size(), 4U);
+  }
+}
+
+TEST_F(CameraPipelineTest, ContinuousModeWhileTheServiceCopiesNeverGivesAPartialList)
+{
+  prefix_.Set(kCam2, kParams, "is_realtime_estimate", "true");
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  Start();
+  const auto rgb = NodeHarness::RgbMessage(scene.colour);
+  const auto depth = NodeHarness::DepthMessage(scene.depth);
+  std::atomic<bool> streaming{true};
+  std::thread camera([&]() {
+      while (streaming) {
+        harness_->Publish(2, rgb, depth);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+  for (int call = 0; call < 8; ++call) {
+    const auto answer = harness_->Call();
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->trash_infos.size(), 4U) << "call " << call;
+  }
+  streaming = false;
+  camera.join();
+}
+
+}  // namespace
