@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,7 +15,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 
-#include "test_support.hpp"
+#include "node_harness.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
 
 namespace
@@ -44,14 +45,12 @@ protected:
   {
     prefix_.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
       std::to_string(cam_num));
-    ::setenv("VELMORAPLUS_DATA_DIR", (prefix_.root() + "/data").c_str(), 1);
-    rclcpp::init(0, nullptr);
-    detection_ = std::make_unique<DetectionNode>(prefix_.config_file("trash_pose_detect_config.yaml"));
-    run_thread_ = std::thread([this]() {detection_->run();});
+    harness_ = std::make_unique<velmora_test::NodeHarness>(prefix_);
+    stop_driver_ = false;
     driver_ = std::thread([this]() {
         while (!stop_driver_) {
           for (int slot = 1; slot <= 3; ++slot) {
-            auto & camera = detection_->camera(slot);
+            auto & camera = harness_->detection().camera(slot);
             if (silent_[slot - 1] || !camera->is_detect_requested_.load()) {
               continue;
             }
@@ -61,12 +60,6 @@ protected:
           std::this_thread::sleep_for(5ms);
         }
       });
-    client_node_ = std::make_shared<rclcpp::Node>("detect_test_client");
-    client_ = client_node_->create_client<DetectTrash>("/velmoraplus_trash_pose/detect_trash");
-    client_executor_ = std::make_shared<rclcpp::executors::MultiThreadedExecutor>();
-    client_executor_->add_node(client_node_);
-    client_thread_ = std::thread([this]() {client_executor_->spin();});
-    ASSERT_TRUE(client_->wait_for_service(5s));
     // Let the start-up pass of every camera finish before counting passes.
     std::this_thread::sleep_for(50ms);
     for (auto & p : passes_) {
@@ -76,46 +69,31 @@ protected:
 
   void Stop()
   {
-    if (!detection_) {
+    if (!harness_) {
       return;
     }
-    rclcpp::shutdown();
-    if (run_thread_.joinable()) {
-      run_thread_.join();
-    }
+    harness_->Stop();
     stop_driver_ = true;
     driver_.join();
-    client_thread_.join();
-    client_.reset();
-    client_node_.reset();
-    client_executor_.reset();
-    detection_.reset();
+    harness_.reset();
   }
 
   void TearDown() override {Stop();}
 
   DetectTrash::Response Call()
   {
-    auto request = std::make_shared<DetectTrash::Request>();
-    request->cmd = 7;
-    request->cam_choice = 2;
-    auto future = client_->async_send_request(request);
-    EXPECT_EQ(future.wait_for(10s), std::future_status::ready);
-    return *future.get();
+    const auto response = harness_->Call(10s);
+    EXPECT_TRUE(response.has_value());
+    return response.value_or(DetectTrash::Response());
   }
 
   velmora_test::ConfigPrefix prefix_;
-  std::unique_ptr<DetectionNode> detection_;
-  std::thread run_thread_;
+  std::unique_ptr<velmora_test::NodeHarness> harness_;
   std::thread driver_;
   std::atomic<bool> stop_driver_{false};
   std::array<std::vector<TrashGrabInfo>, 3> preset_;
   std::array<std::atomic<bool>, 3> silent_{};
   std::array<std::atomic<int>, 3> passes_{};
-  rclcpp::Node::SharedPtr client_node_;
-  rclcpp::Client<DetectTrash>::SharedPtr client_;
-  std::shared_ptr<rclcpp::executors::MultiThreadedExecutor> client_executor_;
-  std::thread client_thread_;
 };
 
 struct PriorityCase
@@ -145,7 +123,6 @@ TEST_F(DetectServiceTest, CameraChoiceAndFixedPriorities)
     for (int slot = 0; slot < 3; ++slot) {
       preset_[slot] = ResultsOfType(static_cast<std::uint8_t>(slot + 1), c.counts[slot]);
     }
-    stop_driver_ = false;
     Start(c.cam_num);
     testing::internal::CaptureStderr();
     const auto response = Call();
@@ -178,7 +155,6 @@ TEST_F(DetectServiceTest, InvalidCameraNumberAnswersNothingAtOnce)
 {
   for (int cam_num : {0, 4}) {
     preset_ = {ResultsOfType(1, 1), ResultsOfType(2, 1), ResultsOfType(3, 1)};
-    stop_driver_ = false;
     Start(cam_num);
     testing::internal::CaptureStderr();
     const auto response = Call();
@@ -202,12 +178,12 @@ TEST_F(DetectServiceTest, SilentCameraKeepsTheRequestWaitingUntilShutdown)
   silent_[1] = true;
   Start(1);
   testing::internal::CaptureStderr();
-  auto request = std::make_shared<DetectTrash::Request>();
-  auto future = client_->async_send_request(request);
-  EXPECT_EQ(future.wait_for(450ms), std::future_status::timeout);
+  std::thread caller([this]() {
+      EXPECT_FALSE(harness_->Call(450ms).has_value());
+    });
+  caller.join();
   const auto begin = std::chrono::steady_clock::now();
-  rclcpp::shutdown();
-  run_thread_.join();
+  harness_->Stop();
   const auto stopped_after = std::chrono::steady_clock::now() - begin;
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_LT(stopped_after, 1s);
@@ -226,17 +202,17 @@ TEST_F(DetectServiceTest, TwoClientsAreServedOneAfterTheOther)
 {
   preset_ = {ResultsOfType(1, 1), ResultsOfType(2, 2), ResultsOfType(3, 3)};
   Start(2);
-  auto second_node = std::make_shared<rclcpp::Node>("detect_test_client_2");
-  auto second = second_node->create_client<DetectTrash>("/velmoraplus_trash_pose/detect_trash");
-  client_executor_->add_node(second_node);
   testing::internal::CaptureStderr();
-  auto first_future = client_->async_send_request(std::make_shared<DetectTrash::Request>());
-  auto second_future = second->async_send_request(std::make_shared<DetectTrash::Request>());
-  ASSERT_EQ(first_future.wait_for(10s), std::future_status::ready);
-  ASSERT_EQ(second_future.wait_for(10s), std::future_status::ready);
+  std::optional<DetectTrash::Response> first;
+  std::optional<DetectTrash::Response> second;
+  std::thread a([&]() {first = harness_->Call(10s);});
+  std::thread b([&]() {second = harness_->Call(10s);});
+  a.join();
+  b.join();
   const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(first_future.get()->detected_cam, 2);
-  EXPECT_EQ(second_future.get()->detected_cam, 2);
+  ASSERT_TRUE(first.has_value() && second.has_value());
+  EXPECT_EQ(first->detected_cam, 2);
+  EXPECT_EQ(second->detected_cam, 2);
   // starting, completed, starting, completed: never two requests at once.
   const auto start1 = log.find("starting detect");
   const auto done1 = log.find("detect completed !");
