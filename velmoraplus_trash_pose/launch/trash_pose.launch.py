@@ -1,0 +1,44 @@
+"""Starts the trash pose node with its program-log settings as launch arguments.
+
+    ros2 launch velmoraplus_trash_pose trash_pose.launch.py \
+        spdlog_systemd:=true spdlog_level:=info ros_args:="--log-level info"
+"""
+
+from launch import LaunchDescription
+from launch.actions import DeclareLaunchArgument, SetEnvironmentVariable
+from launch.substitutions import LaunchConfiguration
+from launch_ros.actions import Node
+
+PACKAGE = "velmoraplus_trash_pose"
+EXECUTABLE = "velmoraplus_trash_pose_node"
+
+
+def generate_launch_description():
+    arguments = [
+        DeclareLaunchArgument(
+            "spdlog_stdout", default_value="true",
+            description="program log on standard output: true or false"),
+        DeclareLaunchArgument(
+            "spdlog_systemd", default_value="false",
+            description="program log to the systemd journal: true or false"),
+        DeclareLaunchArgument(
+            "spdlog_level", default_value="info",
+            description="trace, debug, info, warning, error or critical"),
+        DeclareLaunchArgument(
+            "ros_args", default_value="",
+            description="extra ROS arguments for the node, e.g. '--log-level debug'"),
+    ]
+    environment = [
+        SetEnvironmentVariable("SPDLOG_STDOUT", LaunchConfiguration("spdlog_stdout")),
+        SetEnvironmentVariable("SPDLOG_SYSTEMD", LaunchConfiguration("spdlog_systemd")),
+        SetEnvironmentVariable("SPDLOG_LEVEL", LaunchConfiguration("spdlog_level")),
+    ]
+    node = Node(
+        package=PACKAGE,
+        executable=EXECUTABLE,
+        output="screen",
+        emulate_tty=True,
+        arguments=["--ros-args"],
+        ros_arguments=[LaunchConfiguration("ros_args")],
+    )
+    return LaunchDescription(arguments + environment + [node])
