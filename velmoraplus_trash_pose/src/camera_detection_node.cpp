@@ -311,19 +311,22 @@ void CameraDetectionNode::ImageCallback(
     return;
   }
 
-  const auto t0 = std::chrono::system_clock::now();
+  // Reset to the model call's start once the pair is accepted: the cost line
+  // measures from there.
+  auto t0 = std::chrono::system_clock::now();
+  const auto received = t0;
   std::vector<TrashGrabInfo> results;
   PassReport report;
   report.cam_id = cam_id_;
   try {
-    RunPass(rgb, depth, results, report);
+    RunPass(rgb, depth, results, report, t0);
   } catch (const std::exception & e) {
     // A bad frame must never end the process or leave a request waiting.
     RCLCPP_ERROR(node_->get_logger(), "cam_%d detection pass dropped: %s", cam_id_, e.what());
     report.dropped = e.what();
     results.clear();
   }
-  report.total_ms = MillisecondsSince(t0);
+  report.total_ms = MillisecondsSince(received);
   if (pass_observer_) {
     pass_observer_(report);
   }
@@ -336,7 +339,8 @@ void CameraDetectionNode::ImageCallback(
 
 void CameraDetectionNode::RunPass(
   const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth,
-  std::vector<TrashGrabInfo> & results, PassReport & report)
+  std::vector<TrashGrabInfo> & results, PassReport & report,
+  std::chrono::system_clock::time_point & t0)
 {
   if (!rgb || !depth) {
     report.dropped = "image pair without data";
@@ -360,9 +364,9 @@ void CameraDetectionNode::RunPass(
   report.image_rgb = image.clone();
 
   std::vector<det::Object> objects;
-  const auto detect_start = std::chrono::system_clock::now();
+  t0 = std::chrono::system_clock::now();
   yolo_model_->detect(image, objects);
-  report.model_ms = MillisecondsSince(detect_start);
+  report.model_ms = MillisecondsSince(t0);
   RCLCPP_INFO(
     node_->get_logger(), "camera_%d model->detect cost %2.4lf ms", cam_id_, report.model_ms);
   report.detections = objects;

@@ -114,10 +114,12 @@ private:
   void initializeClassHeightConf();
   void initializeAiConf();
 
-  // The work of one pass; fills `results`. Exceptions leave it.
+  // The work of one pass; fills `results`; sets `t0` to the model call's
+  // start. Exceptions leave it.
   void RunPass(
     const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth,
-    std::vector<TrashGrabInfo> & results, PassReport & report);
+    std::vector<TrashGrabInfo> & results, PassReport & report,
+    std::chrono::system_clock::time_point & t0);
   // Grab pose of one trash object; true when it becomes a grab result.
   bool ProcessTrashObject(
     det::Object & object, const Image::ConstSharedPtr & depth,
