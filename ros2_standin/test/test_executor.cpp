@@ -130,8 +130,9 @@ TEST_F(ExecutorTest, SigintShutsDownTheContextAndSpinReturns)
 {
   auto node = std::make_shared<rclcpp::Node>("interrupted");
   std::atomic_bool on_shutdown_called{false};
-  rclcpp::contexts::get_global_default_context()->add_on_shutdown_callback(
-    [&] {on_shutdown_called = true;});
+  auto context = rclcpp::contexts::get_global_default_context();
+  // Shutdown callbacks stay registered across init/shutdown cycles, as in rclcpp.
+  auto handle = context->add_on_shutdown_callback([&] {on_shutdown_called = true;});
   rclcpp::executors::MultiThreadedExecutor executor(rclcpp::ExecutorOptions(), 2);
   executor.add_node(node);
   std::thread spinner([&] {executor.spin();});
@@ -147,6 +148,8 @@ TEST_F(ExecutorTest, SigintShutsDownTheContextAndSpinReturns)
   // rclcpp::shutdown() restores the previous handlers.
   rclcpp::shutdown();
   EXPECT_FALSE(rclcpp::signal_handlers_installed());
+  EXPECT_TRUE(context->remove_on_shutdown_callback(handle));
+  EXPECT_FALSE(context->remove_on_shutdown_callback(handle));
 }
 
 TEST_F(ExecutorTest, WallRateKeepsItsPeriodAndReportsMissedOnes)
