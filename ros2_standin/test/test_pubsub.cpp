@@ -167,3 +167,28 @@ TEST(PubSubWithoutInit, NodeNeedsAnInitialisedContext)
 {
   EXPECT_THROW(std::make_shared<rclcpp::Node>("too_early"), rclcpp::exceptions::RCLError);
 }
+
+TEST_F(PubSubTest, WaitForMessageTakesTheNextMessageOrGivesUp)
+{
+  auto node = std::make_shared<rclcpp::Node>("waiter");
+  auto publisher = node->create_publisher<Point>("once", 1);
+  Point out;
+  EXPECT_FALSE(rclcpp::wait_for_message(out, node, "once", std::chrono::milliseconds(10)));
+  std::thread sender([&] {
+      // Published until received: the waiting subscription may not exist yet.
+      while (!publisher->get_subscription_count()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      publisher->publish(point(7.0));
+    });
+  EXPECT_TRUE(rclcpp::wait_for_message(out, node, "/once", std::chrono::seconds(5)));
+  sender.join();
+  EXPECT_EQ(7.0, out.x);
+
+  std::thread stopper([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      rclcpp::shutdown();
+    });
+  EXPECT_FALSE(rclcpp::wait_for_message(out, node, "once"));  // no timeout: shutdown ends it
+  stopper.join();
+}

@@ -21,6 +21,7 @@
 #include "rclcpp/service.hpp"
 #include "rclcpp/subscription.hpp"
 #include "rclcpp/time.hpp"
+#include "rclcpp/wait_for_message.hpp"
 #include "rmw/qos_profiles.h"
 
 #endif  // RCLCPP__RCLCPP_HPP_
