@@ -1,0 +1,109 @@
+#ifndef RCLCPP__DETAIL__GRAPH_HPP_
+#define RCLCPP__DETAIL__GRAPH_HPP_
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <typeindex>
+#include <vector>
+
+#include "rclcpp/qos.hpp"
+
+namespace rclcpp
+{
+class Context;
+
+namespace detail
+{
+
+// The receiving end of a topic, fed by Graph::publish.
+class SubscriptionEndpoint
+{
+public:
+  virtual ~SubscriptionEndpoint() = default;
+  virtual void deliver(const std::shared_ptr<const void> & message) = 0;
+};
+
+// Registration of one publisher; keeps its history for late transient-local subscribers.
+struct PublisherRecord
+{
+  std::string topic;
+  std::type_index type;
+  QoS qos;
+  std::deque<std::shared_ptr<const void>> history;
+};
+
+struct SubscriptionRecord
+{
+  std::string topic;
+  std::type_index type;
+  QoS qos;
+  std::weak_ptr<SubscriptionEndpoint> endpoint;
+};
+
+// The receiving end of a service, fed by clients.
+class ServiceEndpoint
+{
+public:
+  virtual ~ServiceEndpoint() = default;
+};
+
+struct ServiceRecord
+{
+  std::string name;
+  std::type_index type;
+  std::weak_ptr<ServiceEndpoint> endpoint;
+};
+
+// The in-process "middleware": who publishes, subscribes and serves what.
+// Publishers and subscriptions match by resolved topic name, message type and
+// compatible durability.
+class Graph
+{
+public:
+  static Graph & instance();
+
+  std::shared_ptr<PublisherRecord> add_publisher(
+    const std::string & topic, std::type_index type, const QoS & qos);
+  void remove_publisher(const PublisherRecord * record);
+  // Registers the subscription and hands it the history of matching
+  // transient-local publishers, atomically with respect to publish().
+  std::shared_ptr<SubscriptionRecord> add_subscription(
+    const std::string & topic, std::type_index type, const QoS & qos,
+    const std::weak_ptr<SubscriptionEndpoint> & endpoint);
+  void remove_subscription(const SubscriptionRecord * record);
+  void publish(PublisherRecord & publisher, const std::shared_ptr<const void> & message);
+
+  size_t count_publishers(const std::string & topic) const;
+  size_t count_subscribers(const std::string & topic) const;
+
+  std::shared_ptr<ServiceRecord> add_service(
+    const std::string & name, std::type_index type, const std::weak_ptr<ServiceEndpoint> & endpoint);
+  void remove_service(const ServiceRecord * record);
+  std::shared_ptr<ServiceEndpoint> find_service(const std::string & name, std::type_index type) const;
+  // Waits (negative timeout: forever) until a server of that name and type
+  // exists; false on timeout or when the context is shut down.
+  bool wait_for_service(
+    const std::string & name, std::type_index type, std::chrono::nanoseconds timeout,
+    const std::shared_ptr<Context> & context);
+  // Wakes wait_for_service, e.g. at shutdown.
+  void notify_all();
+
+private:
+  Graph() = default;
+  static bool compatible(const QoS & publisher, const QoS & subscription);
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::shared_ptr<PublisherRecord>> publishers_;
+  std::vector<std::shared_ptr<SubscriptionRecord>> subscriptions_;
+  std::vector<std::shared_ptr<ServiceRecord>> services_;
+};
+
+}  // namespace detail
+}  // namespace rclcpp
+
+#endif  // RCLCPP__DETAIL__GRAPH_HPP_
