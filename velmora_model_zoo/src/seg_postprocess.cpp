@@ -44,17 +44,25 @@ cv::Point2d Letterbox::to_image(cv::Point2d p) const {
   return {(p.x - left) / scale_x, (p.y - top) / scale_y};
 }
 
-void letterbox_blob(const cv::Mat& image, const Letterbox& lb, cv::Mat& blob) {
-  cv::Mat canvas(lb.input, CV_8UC3, cv::Scalar::all(114));
+void letterbox_blob(const cv::Mat& image, const Letterbox& lb, cv::Mat& blob, cv::Mat& canvas,
+                    cv::Mat& plane) {
+  canvas.create(lb.input, CV_8UC3);
+  canvas.setTo(cv::Scalar::all(114));
   cv::Mat inner = canvas(cv::Rect(cv::Point(lb.left, lb.top), lb.scaled));
   if (lb.scaled == image.size()) {
     image.copyTo(inner);
   } else {
     cv::resize(image, inner, lb.scaled, 0, 0, cv::INTER_LINEAR);
   }
-  // The image is RGB already: no channel swap.
-  blob = cv::dnn::blobFromImage(canvas, 1.0 / 255.0, cv::Size(), cv::Scalar(), false, false,
-                                CV_32F);
+  const int h = lb.input.height;
+  const int w = lb.input.width;
+  blob.create(std::vector<int>{1, 3, h, w}, CV_32F);
+  // The image is RGB already: channel c goes to plane c unchanged.
+  for (int c = 0; c < 3; ++c) {
+    cv::extractChannel(canvas, plane, c);
+    cv::Mat dst(h, w, CV_32F, blob.ptr<float>() + static_cast<size_t>(c) * h * w);
+    plane.convertTo(dst, CV_32F, 1.0 / 255.0);
+  }
 }
 
 SegPostprocessor::SegPostprocessor(PostprocessParams params)

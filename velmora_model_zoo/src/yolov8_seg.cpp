@@ -70,8 +70,7 @@ class YOLOv8Seg::Network {
     }
     // One warm-up pass checks the output layout now rather than on the first image.
     cv::Mat blob;
-    letterbox_blob(cv::Mat(input_, CV_8UC3, cv::Scalar::all(114)), Letterbox::fit(input_, input_),
-                   blob);
+    preprocess(cv::Mat(input_, CV_8UC3, cv::Scalar::all(114)), blob);
     cv::Mat det;
     cv::Mat protos;
     try {
@@ -88,9 +87,13 @@ class YOLOv8Seg::Network {
   Letterbox preprocess(const cv::Mat& image, cv::Mat& blob) const {
     check_image(image);
     const Letterbox lb = Letterbox::fit(image.size(), input_);
-    letterbox_blob(image, lb, blob);
+    const std::lock_guard<std::mutex> lock(workspace_mutex_);
+    letterbox_blob(image, lb, blob, canvas_, plane_);
     return lb;
   }
+
+  // detect()'s own input buffer, reused from call to call.
+  cv::Mat& blob() { return blob_; }
 
   void forward(const cv::Mat& blob, cv::Mat& det, cv::Mat& protos) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -110,6 +113,11 @@ class YOLOv8Seg::Network {
   cv::Size input_;
   cv::dnn::Net net_;
   std::mutex mutex_;
+  // Reused buffers: large per-frame allocations cost page faults every frame.
+  mutable std::mutex workspace_mutex_;
+  mutable cv::Mat canvas_;
+  mutable cv::Mat plane_;
+  cv::Mat blob_;
 };
 
 class YOLOv8Seg::Recording : public RecordedDetections {
@@ -131,6 +139,7 @@ YOLOv8Seg::~YOLOv8Seg() = default;
 
 void YOLOv8Seg::detect(const cv::Mat& image, std::vector<Object>& objects) {
   check_image(image);
+  const std::lock_guard<std::mutex> lock(detect_mutex_);
   if (recording_) {
     recording_->next(image, objects);
     return;
@@ -139,7 +148,7 @@ void YOLOv8Seg::detect(const cv::Mat& image, std::vector<Object>& objects) {
     objects.clear();
     return;
   }
-  cv::Mat blob;
+  cv::Mat& blob = network_->blob();
   const Letterbox lb = preprocess(image, blob);
   cv::Mat det;
   cv::Mat protos;

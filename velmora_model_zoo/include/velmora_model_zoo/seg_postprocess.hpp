@@ -25,8 +25,10 @@ struct Letterbox {
 };
 
 // Fills `blob` (1x3xHxW float, RGB 0..1) with `image` (RGB 8-bit) letterboxed into `lb.input`
-// with grey 114 padding.
-void letterbox_blob(const cv::Mat& image, const Letterbox& lb, cv::Mat& blob);
+// with grey 114 padding.  `blob` and the `canvas` and `plane` workspaces keep their buffers
+// when they already have the right size, so repeated calls allocate nothing.
+void letterbox_blob(const cv::Mat& image, const Letterbox& lb, cv::Mat& blob, cv::Mat& canvas,
+                    cv::Mat& plane);
 
 // Turns the two YOLOv8-seg outputs into detections:
 //   detections (1, 4 + nc + nm, N): cx, cy, w, h in input pixels, nc class scores (after

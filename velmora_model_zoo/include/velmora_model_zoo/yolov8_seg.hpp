@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ class YOLOv8Seg {
   class Recording;
 
   ModelConfig config_;
+  std::mutex detect_mutex_;
   std::unique_ptr<Network> network_;
   std::unique_ptr<Recording> recording_;
 };
