@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """prepare_model.py on a small dynamic-int8 graph with the constructs of a YOLOv8-seg export:
-a quantised convolution chain, a Split with sizes as input and a head constant that relies
-on broadcasting.  The prepared model must run in OpenCV and match a numpy reference.
+a quantised convolution chain, a Split with sizes as input, a head constant that relies on
+broadcasting and a Softmax over a middle axis.  The prepared model must run in OpenCV and match a numpy reference.
 Exit code 77 (skipped) when python3-opencv is missing."""
 import os
 import subprocess
@@ -44,7 +44,7 @@ nodes = [
     helper.make_node("Mul", ["c_f", "scales"], ["c_s"]),
     helper.make_node("Reshape", ["bias", "bias_shape"], ["bias_r"]),
     helper.make_node("Add", ["c_s", "bias_r"], ["conv"]),
-    helper.make_node("Sigmoid", ["conv"], ["output1"]),
+    helper.make_node("Softmax", ["conv"], ["output1"], axis=1),
     helper.make_node("Reshape", ["conv", "flat"], ["flat_out"], allowzero=0),
     helper.make_node("Split", ["flat_out", "split"], ["a", "b"], axis=1),
     helper.make_node("Mul", ["a", "strides"], ["a_scaled"]),
@@ -67,6 +67,9 @@ with tempfile.TemporaryDirectory() as tmp:
     assert not ops & {"DynamicQuantizeLinear", "ConvInteger", "Cast"}, ops
     assert prepared.opset_import[0].version == 12
     assert [o.name for o in prepared.graph.output] == ["output0", "output1"]
+    # opset 12 flattens around a Softmax axis: only the last axis means one axis there
+    softmax = next(n for n in prepared.graph.node if n.op_type == "Softmax")
+    assert softmax.attribute[0].i == 3, softmax
 
     x = rng.uniform(0, 1, (1, 3, 32, 32)).astype(np.float32)
     net = cv2.dnn.readNetFromONNX(dst)
@@ -83,7 +86,7 @@ for dy in range(3):
 conv += bias[:, None, None]
 flat = conv.reshape(8, 1024)
 ref0 = np.concatenate([flat[:4] * strides, flat[4:]])[None]
-ref1 = 1 / (1 + np.exp(-conv))[None]
+ref1 = (np.exp(conv) / np.exp(conv).sum(axis=0, keepdims=True))[None]
 np.testing.assert_allclose(out0, ref0, rtol=1e-4, atol=1e-4)
 np.testing.assert_allclose(out1, ref1, rtol=1e-4, atol=1e-5)
 print("prepared model matches the float reference")

@@ -261,6 +261,42 @@ def expand_broadcast_constants(model):
     return count
 
 
+def softmax_on_last_axis(model):
+    """Make every Softmax normalise its last axis, between two Transposes when needed.
+
+    Before opset 13 ONNX flattens the input to 2-D around `axis`, so a Softmax over axis 1
+    of a 4-D tensor (the YOLOv8 box distributions) would mean something else to a runtime
+    that follows the standard; OpenCV normalises the single axis either way.  Over the last
+    axis both readings agree."""
+    g = model.graph
+    shapes = shapes_of(model)
+    nodes = []
+    count = 0
+    for node in g.node:
+        if node.op_type != "Softmax" or node.input[0] not in shapes:
+            nodes.append(node)
+            continue
+        rank = len(shapes[node.input[0]])
+        axis = next((a.i for a in node.attribute if a.name == "axis"), -1)
+        axis = axis + rank if axis < 0 else axis
+        if axis == rank - 1:
+            nodes.append(node)
+            continue
+        perm = [d for d in range(rank) if d != axis] + [axis]
+        back = [perm.index(d) for d in range(rank)]
+        moved, normed = node.output[0] + "_to_last", node.output[0] + "_last"
+        nodes.append(helper.make_node("Transpose", [node.input[0]], [moved], perm=perm,
+                                      name=node.name + "_to_last"))
+        nodes.append(helper.make_node("Softmax", [moved], [normed], axis=rank - 1,
+                                      name=node.name))
+        nodes.append(helper.make_node("Transpose", [normed], [node.output[0]], perm=back,
+                                      name=node.name + "_back"))
+        count += 1
+    del g.node[:]
+    g.node.extend(nodes)
+    return count
+
+
 def check_with_opencv(path):
     try:
         import cv2
@@ -310,11 +346,12 @@ def prepare(src, dst):
     remove_dead(model)
     to_opset12(model)
     expanded = expand_broadcast_constants(model)
+    softmaxes = softmax_on_last_axis(model)
     del model.graph.value_info[:]
     onnx.checker.check_model(model)
     onnx.save(model, dst)
     print(f"{dst}: {folded} quantised convolutions folded, {expanded} constants expanded, "
-          f"{len(model.graph.node)} nodes, opset {TARGET_OPSET}")
+          f"{softmaxes} softmax axes moved, {len(model.graph.node)} nodes, opset {TARGET_OPSET}")
 
 
 def main(argv):
