@@ -1,6 +1,6 @@
 // detect() on a 640x480 image, split into its stages.  The synthetic "crowd" model gives
-// 8320 candidates above the threshold and 20 detections; the real model is timed when the
-// tests have prepared it (run ctest first).
+// 8320 candidates above the threshold and 20 detections; the real model is timed on a real
+// 640x480 frame when the tests have prepared it (run ctest first).
 //   velmora_model_zoo_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <fstream>
 #include <memory>
@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "velmora_model_zoo/yolov8_seg.hpp"
 
@@ -21,8 +23,10 @@ struct Setup {
   cv::Mat dets;
   cv::Mat protos;
 
-  explicit Setup(const std::string& config) {
+  explicit Setup(const std::string& config, const std::string& image_file = "") {
     if (!std::ifstream(config)) return;
+    const cv::Mat bgr = image_file.empty() ? cv::Mat() : cv::imread(image_file);
+    if (!bgr.empty()) cv::cvtColor(bgr, image, cv::COLOR_BGR2RGB);
     model = std::make_unique<YOLOv8Seg>(config);
     lb = model->preprocess(image, blob);
     model->forward(blob, dets, protos);
@@ -35,7 +39,9 @@ Setup& crowd() {
 }
 
 Setup& real() {
-  static Setup s(std::string(REAL_MODEL_DIR) + "/yolov8n_seg_320.yaml");
+  static Setup s(std::string(REAL_MODEL_DIR) + "/yolov8n_seg_320.yaml",
+                 std::string(SHARED_DATA_DIR) +
+                     "/pcl_kinect_floor/milk_cartoon_all_small_clorox_color.png");
   return s;
 }
 
