@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "velmora_model_zoo/object.hpp"
+
+namespace det {
+
+// Detections recorded per frame, replayed instead of running a network (index format in
+// the package README).
+class RecordedDetections {
+ public:
+  // Loads the index file and every image and mask it names; throws std::runtime_error
+  // naming the file, frame and key that are wrong.
+  explicit RecordedDetections(const std::string& index_path);
+
+  // The frame whose recorded image equals `image`, else the next frame in order (wrapping
+  // around).  Throws std::runtime_error when a mask's size differs from the image's.
+  void next(const cv::Mat& image, std::vector<Object>& objects);
+
+  size_t size() const { return frames_.size(); }
+
+ private:
+  struct Recorded {
+    Object object;
+    std::string mask_file;
+  };
+  struct Frame {
+    cv::Mat image;  // empty when the frame is replayed by order only
+    std::vector<Recorded> objects;
+  };
+
+  std::string index_path_;
+  std::vector<Frame> frames_;
+  size_t cursor_ = 0;
+};
+
+}  // namespace det

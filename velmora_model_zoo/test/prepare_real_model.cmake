@@ -1,0 +1,18 @@
+# Prepares the third-party YOLOv8n-seg model for OpenCV when it is present; skipping is not
+# an error (the model tests then skip themselves).
+if(DEFINED ENV{VELMORA_SHARED_DATA})
+  set(DATA $ENV{VELMORA_SHARED_DATA})
+endif()
+set(src ${DATA}/yolov8n_seg_int8_320/yolov8n-seg_int8.onnx)
+if(NOT EXISTS ${src})
+  message(STATUS "no ${src}: real-model tests will skip")
+  return()
+endif()
+file(MAKE_DIRECTORY ${OUT})
+execute_process(
+  COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/yolov8n_seg_320.onnx
+          --config ${OUT}/yolov8n_seg_320.yaml
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "prepare_model.py failed for ${src}")
+endif()

@@ -1,0 +1,27 @@
+// Class lists.
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "test_util.hpp"
+#include "velmora_model_zoo/class_names.hpp"
+
+TEST(ReadClassName, SkipsBlankLinesAndCarriageReturns) {
+  const std::string path =
+      test_util::write_file("classes.txt", "paper\r\nmask\r\n\r\n  \nwaiting_bench \r\nother");
+  std::vector<std::string> names{"stale"};
+  det::read_class_name(path, names);
+  EXPECT_EQ(names, (std::vector<std::string>{"paper", "mask", "waiting_bench", "other"}));
+}
+
+TEST(ReadClassName, MissingOrEmptyListIsAnError) {
+  std::vector<std::string> names;
+  try {
+    det::read_class_name("/nonexistent/classes.txt", names);
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/classes.txt"), std::string::npos);
+  }
+  EXPECT_THROW(det::read_class_name(test_util::write_file("blank.txt", "\n\r\n"), names),
+               std::runtime_error);
+}

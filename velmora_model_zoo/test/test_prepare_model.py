@@ -1,0 +1,92 @@
+#!/usr/bin/python3
+"""prepare_model.py on a small dynamic-int8 graph with the constructs of a YOLOv8-seg export:
+a quantised convolution chain, a Split with sizes as input, a head constant that relies on
+broadcasting and a Softmax over a middle axis.  The prepared model must run in OpenCV and match a numpy reference.
+Exit code 77 (skipped) when python3-opencv is missing."""
+import os
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+import onnx
+from onnx import TensorProto, helper, numpy_helper
+
+try:
+    import cv2
+except ImportError:
+    print("python3-opencv missing: skipped")
+    sys.exit(77)
+
+TOOL = sys.argv[1]
+rng = np.random.default_rng(3)
+w_q = rng.integers(-127, 128, (8, 3, 3, 3)).astype(np.int8)
+w_scale = np.float32(0.01)
+bias = rng.normal(size=8).astype(np.float32)
+strides = np.linspace(1, 4, 1024, dtype=np.float32).reshape(1, 1024)
+
+inits = [
+    numpy_helper.from_array(w_q, "w_q"),
+    numpy_helper.from_array(np.array(0, np.int8), "w_zp"),
+    numpy_helper.from_array(np.array(w_scale), "w_scale"),
+    numpy_helper.from_array(bias, "bias"),
+    numpy_helper.from_array(np.array([1, 8, 1, 1], np.int64), "bias_shape"),
+    numpy_helper.from_array(np.array([1, 8, 1024], np.int64), "flat"),
+    numpy_helper.from_array(np.array([4, 4], np.int64), "split"),
+    numpy_helper.from_array(strides, "strides"),
+]
+nodes = [
+    helper.make_node("DynamicQuantizeLinear", ["images"], ["x_q", "x_scale", "x_zp"]),
+    helper.make_node("ConvInteger", ["x_q", "w_q", "x_zp", "w_zp"], ["c_i"], pads=[1, 1, 1, 1],
+                     kernel_shape=[3, 3]),
+    helper.make_node("Cast", ["c_i"], ["c_f"], to=TensorProto.FLOAT),
+    helper.make_node("Mul", ["x_scale", "w_scale"], ["scales"]),
+    helper.make_node("Mul", ["c_f", "scales"], ["c_s"]),
+    helper.make_node("Reshape", ["bias", "bias_shape"], ["bias_r"]),
+    helper.make_node("Add", ["c_s", "bias_r"], ["conv"]),
+    helper.make_node("Softmax", ["conv"], ["output1"], axis=1),
+    helper.make_node("Reshape", ["conv", "flat"], ["flat_out"], allowzero=0),
+    helper.make_node("Split", ["flat_out", "split"], ["a", "b"], axis=1),
+    helper.make_node("Mul", ["a", "strides"], ["a_scaled"]),
+    helper.make_node("Concat", ["a_scaled", "b"], ["output0"], axis=1),
+]
+graph = helper.make_graph(
+    nodes, "quantised",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 32, 32])],
+    [helper.make_tensor_value_info("output0", TensorProto.FLOAT, [1, 8, 1024]),
+     helper.make_tensor_value_info("output1", TensorProto.FLOAT, [1, 8, 32, 32])],
+    inits)
+model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 17)])
+
+with tempfile.TemporaryDirectory() as tmp:
+    src, dst = os.path.join(tmp, "q.onnx"), os.path.join(tmp, "p.onnx")
+    onnx.save(model, src)
+    subprocess.run([sys.executable, TOOL, src, dst], check=True)
+    prepared = onnx.load(dst)
+    ops = {n.op_type for n in prepared.graph.node}
+    assert not ops & {"DynamicQuantizeLinear", "ConvInteger", "Cast"}, ops
+    assert prepared.opset_import[0].version == 12
+    assert [o.name for o in prepared.graph.output] == ["output0", "output1"]
+    # opset 12 flattens around a Softmax axis: only the last axis means one axis there
+    softmax = next(n for n in prepared.graph.node if n.op_type == "Softmax")
+    assert softmax.attribute[0].i == 3, softmax
+
+    x = rng.uniform(0, 1, (1, 3, 32, 32)).astype(np.float32)
+    net = cv2.dnn.readNetFromONNX(dst)
+    net.setInput(x)
+    out0, out1 = net.forward(["output0", "output1"])
+
+# numpy reference: the float convolution the quantised chain approximates
+w = w_q.astype(np.float32) * w_scale
+xp = np.pad(x[0], ((0, 0), (1, 1), (1, 1)))
+conv = np.zeros((8, 32, 32), np.float32)
+for dy in range(3):
+    for dx in range(3):
+        conv += np.einsum("oc,chw->ohw", w[:, :, dy, dx], xp[:, dy:dy + 32, dx:dx + 32])
+conv += bias[:, None, None]
+flat = conv.reshape(8, 1024)
+ref0 = np.concatenate([flat[:4] * strides, flat[4:]])[None]
+ref1 = (np.exp(conv) / np.exp(conv).sum(axis=0, keepdims=True))[None]
+np.testing.assert_allclose(out0, ref0, rtol=1e-4, atol=1e-4)
+np.testing.assert_allclose(out1, ref1, rtol=1e-4, atol=1e-5)
+print("prepared model matches the float reference")

@@ -1,0 +1,377 @@
+#!/usr/bin/python3
+"""Rewrite a stock YOLOv8-seg ONNX export into a graph that OpenCV 4.5/4.6 DNN runs.
+
+OpenCV 4.5/4.6 cannot import or run an Ultralytics export as it comes:
+  * dynamic-int8 exports (onnxruntime quantize_dynamic) use DynamicQuantizeLinear and
+    ConvInteger, which the importer does not know;
+  * opset 13+ passes Split sizes, Squeeze/Unsqueeze axes and Reduce axes as inputs, which
+    4.6 ignores or rejects (Split then splits equally);
+  * the head multiplies a (1, N) strides constant into a (1, 4, N) tensor, and the importer
+    cannot broadcast a constant of another rank there.
+
+The tool therefore
+  1. folds each DynamicQuantizeLinear -> ConvInteger -> Cast -> Mul(scales) [-> Add(bias)]
+     chain into one float Conv with weights (w_q - w_zp) * w_scale,
+  2. writes opset 12 (Split sizes and axes as attributes, no Reshape allowzero, an empty
+     `roi` input for Resize),
+  3. expands every constant operand of an element-wise operator that relies on broadcasting
+     (more than one element, shape different from the result) to the full result shape,
+and keeps the graph inputs and outputs as they are.  Unless --no-check is given the result
+is loaded and run with the Python OpenCV (python3-opencv) and its output shapes are checked
+against the YOLOv8-seg layout.
+
+usage: prepare_model.py INPUT.onnx OUTPUT.onnx [--config MODEL.yaml] [--no-check]
+"""
+import argparse
+import os
+import sys
+import time
+
+import numpy as np
+import onnx
+from onnx import helper, numpy_helper, shape_inference
+
+TARGET_OPSET = 12
+TARGET_IR = 7
+ELEMENTWISE = {"Add", "Sub", "Mul", "Div"}
+# Operators the rewritten graph may hold; anything else is reported instead of being
+# written into a model that would fail later inside OpenCV.
+SUPPORTED = {
+    "Conv", "ConvTranspose", "Add", "Sub", "Mul", "Div", "Sigmoid", "Relu", "Concat",
+    "Reshape", "Transpose", "Softmax", "Split", "Slice", "MaxPool", "Resize", "Identity",
+    "Squeeze", "Unsqueeze", "Flatten", "Gather", "Cast", "Constant", "Shape", "Pow",
+    "Sqrt", "Exp", "Tanh", "LeakyRelu", "BatchNormalization", "AveragePool", "ReduceMean",
+    "ReduceMax", "ReduceSum",
+}
+MAX_EXPANDED_ELEMENTS = 16 * 1024 * 1024
+
+
+class PrepareError(RuntimeError):
+    pass
+
+
+class Graph:
+    """Index of a graph's producers, consumers and constants for in-place rewriting."""
+
+    def __init__(self, graph):
+        self.graph = graph
+        self.inits = {i.name: i for i in graph.initializer}
+        self.producer = {}
+        self.consumers = {}
+        for node in graph.node:
+            for o in node.output:
+                self.producer[o] = node
+            for i in node.input:
+                self.consumers.setdefault(i, []).append(node)
+
+    def constant(self, name):
+        """Value of a tensor that is an initializer or a Reshape/Constant of constants."""
+        if name in self.inits:
+            return numpy_helper.to_array(self.inits[name])
+        node = self.producer.get(name)
+        if node is None:
+            return None
+        if node.op_type == "Constant":
+            return numpy_helper.to_array(node.attribute[0].t)
+        if node.op_type == "Reshape":
+            data, shape = self.constant(node.input[0]), self.constant(node.input[1])
+            if data is not None and shape is not None:
+                return data.reshape([int(s) for s in shape])
+        return None
+
+    def only_consumer(self, name, op_type):
+        users = self.consumers.get(name, [])
+        if len(users) == 1 and users[0].op_type == op_type:
+            return users[0]
+        return None
+
+
+def add_init(graph, name, array):
+    graph.initializer.append(numpy_helper.from_array(np.ascontiguousarray(array), name))
+
+
+def fold_conv_integer(model):
+    """Replace each quantised convolution chain with one float Conv; returns the count."""
+    g = model.graph
+    idx = Graph(g)
+    new_nodes = {}
+    for node in g.node:
+        if node.op_type != "ConvInteger":
+            continue
+        x_q, w_name = node.input[0], node.input[1]
+        dql = idx.producer.get(x_q)
+        if dql is None or dql.op_type != "DynamicQuantizeLinear":
+            raise PrepareError(f"ConvInteger '{node.name}': input '{x_q}' does not come from "
+                               "DynamicQuantizeLinear")
+        w_q = idx.constant(w_name)
+        w_zp = idx.constant(node.input[3]) if len(node.input) > 3 and node.input[3] else 0
+        cast = idx.only_consumer(node.output[0], "Cast")
+        mul = idx.only_consumer(cast.output[0], "Mul") if cast is not None else None
+        if w_q is None or w_zp is None or mul is None:
+            raise PrepareError(f"ConvInteger '{node.name}': not the pattern ConvInteger -> Cast "
+                               "-> Mul(scales) with constant weights")
+        scales_name = mul.input[1] if mul.input[0] == cast.output[0] else mul.input[0]
+        scales = idx.producer.get(scales_name)
+        if scales is None or scales.op_type != "Mul":
+            raise PrepareError(f"ConvInteger '{node.name}': scale '{scales_name}' is not "
+                               "input_scale * weight_scale")
+        w_scale = None
+        for s in scales.input:
+            if s != dql.output[1]:
+                w_scale = idx.constant(s)
+        if w_scale is None:
+            raise PrepareError(f"ConvInteger '{node.name}': weight scale is not a constant")
+        out_channels = w_q.shape[0]
+        zp = np.asarray(w_zp, np.float32).reshape(-1)
+        sc = np.asarray(w_scale, np.float32).reshape(-1)
+        if zp.size not in (1, out_channels) or sc.size not in (1, out_channels):
+            raise PrepareError(f"ConvInteger '{node.name}': scale/zero point of size "
+                               f"{sc.size}/{zp.size} for {out_channels} output channels")
+        bshape = (-1,) + (1,) * (w_q.ndim - 1)
+        weight = (w_q.astype(np.float32) - zp.reshape(bshape)) * sc.reshape(bshape)
+
+        inputs = [dql.input[0], node.name + "_float_weight"]
+        add_init(g, inputs[1], weight.astype(np.float32))
+        output = mul.output[0]
+        bias_add = idx.only_consumer(mul.output[0], "Add")
+        if bias_add is not None:
+            other = bias_add.input[1] if bias_add.input[0] == mul.output[0] else bias_add.input[0]
+            bias = idx.constant(other)
+            if bias is not None and bias.size == out_channels:
+                inputs.append(node.name + "_float_bias")
+                add_init(g, inputs[2], bias.reshape(-1).astype(np.float32))
+                output = bias_add.output[0]
+        conv = helper.make_node("Conv", inputs, [output], name=node.name.replace("_quant", ""))
+        conv.attribute.extend(node.attribute)
+        new_nodes[output] = conv
+
+    if not new_nodes:
+        return 0
+    nodes = [new_nodes.get(n.output[0], n) for n in g.node]
+    del g.node[:]
+    g.node.extend(nodes)
+    return len(new_nodes)
+
+
+def remove_dead(model):
+    """Drop nodes and initializers that no graph output depends on."""
+    g = model.graph
+    needed = {o.name for o in g.output}
+    keep = []
+    for node in reversed(list(g.node)):
+        if any(o in needed for o in node.output):
+            keep.append(node)
+            needed.update(i for i in node.input if i)
+    keep.reverse()
+    del g.node[:]
+    g.node.extend(keep)
+    inits = [i for i in g.initializer if i.name in needed]
+    del g.initializer[:]
+    g.initializer.extend(inits)
+
+
+def set_attr(node, name, value):
+    for a in list(node.attribute):
+        if a.name == name:
+            node.attribute.remove(a)
+    if value is not None:
+        node.attribute.extend([helper.make_attribute(name, value)])
+
+
+def to_opset12(model):
+    """Move inputs that became attributes after opset 12 back into attributes."""
+    g = model.graph
+    idx = Graph(g)
+    for node in g.node:
+        op = node.op_type
+        if op == "Split" and len(node.input) > 1 and node.input[1]:
+            sizes = idx.constant(node.input[1])
+            if sizes is None:
+                raise PrepareError(f"Split '{node.name}': sizes '{node.input[1]}' not constant")
+            set_attr(node, "split", [int(s) for s in sizes])
+            del node.input[1:]
+        elif op in ("Squeeze", "Unsqueeze", "ReduceMean", "ReduceMax", "ReduceSum") \
+                and len(node.input) > 1 and node.input[1]:
+            axes = idx.constant(node.input[1])
+            if axes is None:
+                raise PrepareError(f"{op} '{node.name}': axes '{node.input[1]}' not constant")
+            set_attr(node, "axes", [int(a) for a in axes])
+            del node.input[1:]
+        elif op == "Reshape":
+            set_attr(node, "allowzero", None)
+        elif op == "Resize":
+            # opset 12 requires `roi`; an empty tensor stands for "not used"
+            while len(node.input) < 3:
+                node.input.append("")
+            if node.input[1] == "":
+                if "empty_roi" not in idx.inits:
+                    add_init(g, "empty_roi", np.zeros((0,), np.float32))
+                    idx.inits["empty_roi"] = g.initializer[-1]
+                node.input[1] = "empty_roi"
+            if len(node.input) > 3 and node.input[3] == "":
+                del node.input[3:]
+            set_attr(node, "antialias", None)
+            set_attr(node, "keep_aspect_ratio_policy", None)
+            set_attr(node, "axes", None)
+        if op not in SUPPORTED:
+            raise PrepareError(f"node '{node.name}': operator {op} is not supported by "
+                               "OpenCV 4.6 DNN")
+    del model.opset_import[:]
+    model.opset_import.extend([helper.make_opsetid("", TARGET_OPSET)])
+    model.ir_version = TARGET_IR
+
+
+def shapes_of(model):
+    del model.graph.value_info[:]
+    inferred = shape_inference.infer_shapes(model)
+    shapes = {}
+    for vi in list(inferred.graph.value_info) + list(inferred.graph.output) + \
+            list(inferred.graph.input):
+        dims = vi.type.tensor_type.shape.dim
+        if dims and all(d.HasField("dim_value") for d in dims):
+            shapes[vi.name] = tuple(d.dim_value for d in dims)
+    return shapes
+
+
+def expand_broadcast_constants(model):
+    """Give every broadcast constant operand of Add/Sub/Mul/Div the full result shape."""
+    g = model.graph
+    shapes = shapes_of(model)
+    inits = {i.name: i for i in g.initializer}
+    count = 0
+    for node in g.node:
+        if node.op_type not in ELEMENTWISE or node.output[0] not in shapes:
+            continue
+        full = shapes[node.output[0]]
+        for k, name in enumerate(node.input):
+            if name not in inits:
+                continue
+            value = numpy_helper.to_array(inits[name])
+            if value.size <= 1 or tuple(value.shape) == full:
+                continue
+            if int(np.prod(full)) > MAX_EXPANDED_ELEMENTS:
+                raise PrepareError(f"{node.op_type} '{node.name}': constant '{name}' would "
+                                   f"expand to {full}, too large")
+            expanded = np.broadcast_to(value, full)
+            new_name = f"{name}_expanded_{count}"
+            add_init(g, new_name, expanded.astype(value.dtype))
+            node.input[k] = new_name
+            count += 1
+    remove_dead(model)
+    return count
+
+
+def softmax_on_last_axis(model):
+    """Make every Softmax normalise its last axis, between two Transposes when needed.
+
+    Before opset 13 ONNX flattens the input to 2-D around `axis`, so a Softmax over axis 1
+    of a 4-D tensor (the YOLOv8 box distributions) would mean something else to a runtime
+    that follows the standard; OpenCV normalises the single axis either way.  Over the last
+    axis both readings agree."""
+    g = model.graph
+    shapes = shapes_of(model)
+    nodes = []
+    count = 0
+    for node in g.node:
+        if node.op_type != "Softmax" or node.input[0] not in shapes:
+            nodes.append(node)
+            continue
+        rank = len(shapes[node.input[0]])
+        axis = next((a.i for a in node.attribute if a.name == "axis"), -1)
+        axis = axis + rank if axis < 0 else axis
+        if axis == rank - 1:
+            nodes.append(node)
+            continue
+        perm = [d for d in range(rank) if d != axis] + [axis]
+        back = [perm.index(d) for d in range(rank)]
+        moved, normed = node.output[0] + "_to_last", node.output[0] + "_last"
+        nodes.append(helper.make_node("Transpose", [node.input[0]], [moved], perm=perm,
+                                      name=node.name + "_to_last"))
+        nodes.append(helper.make_node("Softmax", [moved], [normed], axis=rank - 1,
+                                      name=node.name))
+        nodes.append(helper.make_node("Transpose", [normed], [node.output[0]], perm=back,
+                                      name=node.name + "_back"))
+        count += 1
+    del g.node[:]
+    g.node.extend(nodes)
+    return count
+
+
+def check_with_opencv(path):
+    try:
+        import cv2
+    except ImportError:
+        raise PrepareError("the check needs python3-opencv (apt-get install python3-opencv); "
+                           "pass --no-check to skip it")
+    model = onnx.load(path)
+    in_shape = [d.dim_value for d in model.graph.input[0].type.tensor_type.shape.dim]
+    names = [o.name for o in model.graph.output]
+    net = cv2.dnn.readNetFromONNX(path)
+    blob = np.full(in_shape, 114.0 / 255.0, np.float32)
+    net.setInput(blob)
+    net.forward(names)
+    start = time.perf_counter()
+    net.setInput(blob)
+    outs = net.forward(names)
+    ms = (time.perf_counter() - start) * 1000.0
+    for name, out in zip(names, outs):
+        print(f"  {name}: {tuple(out.shape)}")
+    if len(outs) != 2 or outs[0].ndim != 3 or outs[1].ndim != 4:
+        raise PrepareError(f"{path}: outputs {[o.shape for o in outs]} are not the YOLOv8-seg "
+                           "layout (1, 4+nc+nm, N) and (1, nm, H/4, W/4)")
+    if not all(np.isfinite(o).all() for o in outs):
+        raise PrepareError(f"{path}: OpenCV produced non-finite outputs")
+    print(f"OpenCV {cv2.__version__} runs {path}: forward {ms:.1f} ms")
+    return outs, in_shape
+
+
+def write_config(path, model_path, in_shape, outs):
+    nc = outs[0].shape[1] - 4 - outs[1].shape[1]
+    rel = os.path.relpath(os.path.abspath(model_path), os.path.dirname(os.path.abspath(path)))
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("# Written by prepare_model.py; see velmora_model_zoo/README.md for all keys.\n")
+        f.write(f"source: network\nonnx: {rel}\ninput_width: {in_shape[3]}\n")
+        f.write(f"input_height: {in_shape[2]}\nnum_classes: {nc}\n")
+        f.write("confidence_threshold: 0.25\nnms_threshold: 0.45\nmask_threshold: 0.5\n")
+        f.write("backend: cpu\n")
+    print(f"wrote {path}")
+
+
+def prepare(src, dst):
+    try:
+        model = onnx.load(src)
+    except Exception as e:  # onnx raises several types for unreadable files
+        raise PrepareError(f"{src}: cannot read ONNX model: {e}")
+    folded = fold_conv_integer(model)
+    remove_dead(model)
+    to_opset12(model)
+    expanded = expand_broadcast_constants(model)
+    softmaxes = softmax_on_last_axis(model)
+    del model.graph.value_info[:]
+    onnx.checker.check_model(model)
+    onnx.save(model, dst)
+    print(f"{dst}: {folded} quantised convolutions folded, {expanded} constants expanded, "
+          f"{softmaxes} softmax axes moved, {len(model.graph.node)} nodes, opset {TARGET_OPSET}")
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("input")
+    ap.add_argument("output")
+    ap.add_argument("--config", help="also write a model configuration YAML for this model")
+    ap.add_argument("--no-check", action="store_true", help="do not run the result in OpenCV")
+    args = ap.parse_args(argv)
+    try:
+        prepare(args.input, args.output)
+        if not args.no_check or args.config:
+            outs, in_shape = check_with_opencv(args.output)
+            if args.config:
+                write_config(args.config, args.output, in_shape, outs)
+    except PrepareError as e:
+        print(f"prepare_model: {e}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
