@@ -1,0 +1,72 @@
+// Typed, required-key reading of YAML configuration files with errors that name
+// the file, the key and the offending value.
+//
+//   velmora::YamlReader reader(path);                    // throws ConfigError if unreadable
+//   int k = reader.Get<int>("grab_pose_estimate/sor2_meank_value");
+//   unsigned n = reader.Get<unsigned>("grab_pose_estimate/min_trash_cloud_size");
+//   std::vector<float> t = reader.GetFloats("camera_extrinsic/Txyz", 3);
+//
+// Keys are paths of map keys separated by "/". Every key is required: a missing
+// key, a value of the wrong type or a non-finite float raises ConfigError, e.g.
+//   "cam1.yaml: key 'grab_pose_estimate/min_trash_cloud_size': value '-5' is not an unsigned integer"
+// Supported types of Get<T>: bool, int, unsigned (32 bit, text-stream extraction
+// that rejects a leading '-' and trailing junk), float and double (finite only),
+// std::string (any scalar, as written).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace YAML {
+class Node;
+}
+
+namespace velmora {
+
+// A configuration file or value that cannot be used; the message says which and why.
+class ConfigError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class YamlReader {
+ public:
+  explicit YamlReader(std::string path);
+  ~YamlReader();
+  YamlReader(YamlReader&&) noexcept;
+  YamlReader& operator=(YamlReader&&) noexcept;
+
+  const std::string& path() const { return path_; }
+
+  // True when every map key on the path exists (for optional sections only).
+  bool Has(const std::string& key) const;
+
+  template <typename T>
+  T Get(const std::string& key) const;
+
+  // The first `count` elements of a sequence of numbers (longer ones are cut).
+  std::vector<float> GetFloats(const std::string& key, std::size_t count) const;
+
+  // Error for a value that converts but is out of range, in the reader's format.
+  ConfigError ValueError(const std::string& key, const std::string& value,
+                         const std::string& why) const;
+
+ private:
+  YAML::Node Find(const std::string& key) const;
+  std::string ScalarText(const YAML::Node& node) const;
+
+  std::string path_;
+  std::unique_ptr<YAML::Node> root_;
+};
+
+extern template bool YamlReader::Get<bool>(const std::string&) const;
+extern template int YamlReader::Get<int>(const std::string&) const;
+extern template unsigned YamlReader::Get<unsigned>(const std::string&) const;
+extern template float YamlReader::Get<float>(const std::string&) const;
+extern template double YamlReader::Get<double>(const std::string&) const;
+extern template std::string YamlReader::Get<std::string>(const std::string&) const;
+
+}  // namespace velmora

@@ -1,0 +1,168 @@
+// Replays the grab routine on archived base-frame clouds without ROS:
+//
+//   velmoraplus_trash_pose_estimate <pose_estimate.yaml> <cloud.ply>...
+//       [--transparent] [--trash-type N] [--out results.yaml]
+//
+// All clouds go through one estimator in the given order, so state carried from
+// one call to the next (pass limit, main-axis class) shows as on the robot.
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <pcl/console/print.h>
+#include <pcl/io/ply_io.h>
+#include <yaml-cpp/yaml.h>
+
+#include "velmoraplus_trash_pose/grab_pose_estimator.hpp"
+#include "velmoraplus_trash_pose/yaml_reader.hpp"
+
+namespace {
+
+struct Options {
+  std::string config_path;
+  std::vector<std::string> cloud_paths;
+  bool transparent = false;
+  int trash_type = 1;
+  std::string out_path;
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr const char* kUsage =
+    "usage: velmoraplus_trash_pose_estimate <pose_estimate.yaml> <cloud.ply>... "
+    "[--transparent] [--trash-type N] [--out FILE]";
+
+int ParseTrashType(const std::string& text) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size()) {
+    throw UsageError("--trash-type needs an integer, got '" + text + "'");
+  }
+  return value;
+}
+
+Options ParseArguments(int argc, char** argv) {
+  Options options;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto next = [&](const std::string& flag) {
+      if (i + 1 >= argc) throw UsageError(flag + " needs a value");
+      return std::string(argv[++i]);
+    };
+    if (arg == "--transparent") {
+      options.transparent = true;
+    } else if (arg == "--trash-type") {
+      options.trash_type = ParseTrashType(next(arg));
+    } else if (arg == "--out") {
+      options.out_path = next(arg);
+    } else if (arg.rfind("--", 0) == 0) {
+      throw UsageError("unknown option '" + arg + "'");
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() < 2) throw UsageError("need a pose-estimate file and at least one cloud");
+  options.config_path = positional.front();
+  options.cloud_paths.assign(positional.begin() + 1, positional.end());
+  return options;
+}
+
+void EmitVector(YAML::Emitter& out, const char* key, const Eigen::Vector3f& v) {
+  out << YAML::Key << key << YAML::Value << YAML::Flow << YAML::BeginSeq << v.x() << v.y()
+      << v.z() << YAML::EndSeq;
+}
+
+void EmitPose(YAML::Emitter& out, const char* key, const velmora::GrabPose& pose) {
+  out << YAML::Key << key << YAML::Value << YAML::BeginMap;
+  EmitVector(out, "position", pose.position);
+  const Eigen::Quaterniond& q = pose.orientation;
+  out << YAML::Key << "orientation" << YAML::Value << YAML::Flow << YAML::BeginSeq << q.x()
+      << q.y() << q.z() << q.w() << YAML::EndSeq;  // x, y, z, w
+  out << YAML::EndMap;
+}
+
+void EmitResult(YAML::Emitter& out, const std::string& cloud_path, int status,
+                const velmora::GrabPoseEstimator& estimator) {
+  out << YAML::BeginMap;
+  out << YAML::Key << "cloud" << YAML::Value << cloud_path;
+  out << YAML::Key << "status" << YAML::Value << status;
+  EmitPose(out, "grab_pose", estimator.grab_pose_);
+  EmitPose(out, "trash_pose", estimator.trash_pose_);
+  EmitVector(out, "trash_dimensions", estimator.trash_dimensions_);
+  out << YAML::Key << "main_axis_type" << YAML::Value << estimator.main_axis_type_;
+  out << YAML::Key << "trash_lowest_z" << YAML::Value << estimator.trash_lowest_z_;
+  out << YAML::Key << "trash_height" << YAML::Value << estimator.trash_height_;
+  out << YAML::Key << "grab_distance" << YAML::Value << estimator.grab_distance_;
+  out << YAML::Key << "grab_angle" << YAML::Value << estimator.grab_angle_;
+  out << YAML::EndMap;
+}
+
+int Run(const Options& options) {
+  // Read every cloud first: a bad file must not leave half a result list behind.
+  std::vector<velmora::GrabPoseEstimator::CloudPtr> clouds;
+  // PCL's reader reports its own errors; one line of ours is enough.
+  const auto verbosity = pcl::console::getVerbosityLevel();
+  pcl::console::setVerbosityLevel(pcl::console::L_ALWAYS);
+  for (const std::string& path : options.cloud_paths) {
+    auto cloud = std::make_shared<velmora::GrabPoseEstimator::Cloud>();
+    if (!std::ifstream(path) || pcl::io::loadPLYFile(path, *cloud) < 0) {
+      std::cerr << "error: cannot read PLY cloud '" << path << "'\n";
+      return 1;
+    }
+    clouds.push_back(cloud);
+  }
+  pcl::console::setVerbosityLevel(verbosity);
+
+  velmora::GrabPoseEstimator estimator(options.config_path);
+  estimator.trash_type_ = options.trash_type;
+
+  YAML::Emitter out;
+  out << YAML::BeginMap;
+  out << YAML::Key << "config" << YAML::Value << options.config_path;
+  out << YAML::Key << "transparent" << YAML::Value << options.transparent;
+  out << YAML::Key << "results" << YAML::Value << YAML::BeginSeq;
+  for (std::size_t i = 0; i < clouds.size(); ++i) {
+    const int status = options.transparent ? estimator.GetTransparentGrabPose(clouds[i])
+                                           : estimator.GetInitialGrabPose(clouds[i]);
+    EmitResult(out, options.cloud_paths[i], status, estimator);
+  }
+  out << YAML::EndSeq << YAML::EndMap;
+
+  if (options.out_path.empty()) {
+    std::cout << "---\n" << out.c_str() << '\n';
+    return 0;
+  }
+  std::ofstream file(options.out_path);
+  file << out.c_str() << '\n';
+  file.close();
+  if (!file) {
+    std::cerr << "error: cannot write results to '" << options.out_path << "'\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(ParseArguments(argc, argv));
+  } catch (const UsageError& error) {
+    std::cerr << "error: " << error.what() << " (" << kUsage << ")\n";
+  } catch (const std::exception& error) {
+    std::cerr << "error: " << error.what() << '\n';
+  }
+  return 1;
+}
