@@ -24,6 +24,8 @@ if [ "${#packages[@]}" -eq 0 ]; then
   [ -n "${ROS_DISTRO:-}" ] || packages=(ros2_standin "${packages[@]}")
 fi
 
+# ament's CMake helpers import Debian's Python modules: use Debian's
+# interpreter even where another python3 comes first on PATH.
 prefix="$root/install/$config"
 jobs=${VELMORA_BUILD_JOBS:-$(nproc)}
 for pkg in "${packages[@]}"; do
@@ -38,6 +40,7 @@ for pkg in "${packages[@]}"; do
     -DCMAKE_EXE_LINKER_FLAGS="$flags" \
     -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
     -DBUILD_TESTING=ON \
+    -DPython3_EXECUTABLE=/usr/bin/python3 \
     -DVELMORA_SANITIZER="$config" ${VELMORA_CMAKE_ARGS:-} >/dev/null
   cmake --build "$bdir" -j "$jobs"
   cmake --install "$bdir" >/dev/null
