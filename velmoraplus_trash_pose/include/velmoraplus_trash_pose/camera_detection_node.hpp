@@ -23,6 +23,8 @@
 #include <velmora_plus_interfaces/msg/trash_grab_info.hpp>
 #include <visualization_msgs/msg/marker_array.hpp>
 
+#include "velmora_model_zoo/class_names.hpp"
+#include "velmora_model_zoo/draw.hpp"
 #include "velmora_model_zoo/yolov8_seg.hpp"
 #include "velmoraplus_trash_pose/class_tables.hpp"
 #include "velmoraplus_trash_pose/grab_pose_estimator.hpp"
