@@ -248,7 +248,11 @@ private:
   void join_watcher()
   {
     if (watcher_.joinable()) {
-      watcher_.join();
+      if (watcher_.get_id() == std::this_thread::get_id()) {
+        watcher_.detach();  // rclcpp::shutdown() called from an on-shutdown callback of a signal
+      } else {
+        watcher_.join();
+      }
       close(fds_[0]);
       close(fds_[1]);
       fds_[0] = fds_[1] = -1;
