@@ -23,6 +23,7 @@ void Context::init(int /*argc*/, char const * const * /*argv*/, const InitOption
     throw ContextAlreadyInitialized();
   }
   valid_ = true;
+  ++init_count_;
   shutdown_reason_.clear();
   init_options_ = init_options;
 }
@@ -31,6 +32,18 @@ bool Context::is_valid() const
 {
   std::lock_guard<std::mutex> lock(mutex_);
   return valid_;
+}
+
+uint64_t Context::get_init_count() const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return init_count_;
+}
+
+bool Context::is_valid_in(uint64_t init_count) const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return valid_ && init_count_ == init_count;
 }
 
 const InitOptions & Context::get_init_options() const
