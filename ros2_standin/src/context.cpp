@@ -23,6 +23,7 @@ void Context::init(int /*argc*/, char const * const * /*argv*/, const InitOption
     throw ContextAlreadyInitialized();
   }
   valid_ = true;
+  ++init_count_;
   shutdown_reason_.clear();
   init_options_ = init_options;
 }
@@ -31,6 +32,18 @@ bool Context::is_valid() const
 {
   std::lock_guard<std::mutex> lock(mutex_);
   return valid_;
+}
+
+uint64_t Context::get_init_count() const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return init_count_;
+}
+
+bool Context::is_valid_in(uint64_t init_count) const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return valid_ && init_count_ == init_count;
 }
 
 const InitOptions & Context::get_init_options() const
@@ -248,7 +261,11 @@ private:
   void join_watcher()
   {
     if (watcher_.joinable()) {
-      watcher_.join();
+      if (watcher_.get_id() == std::this_thread::get_id()) {
+        watcher_.detach();  // rclcpp::shutdown() called from an on-shutdown callback of a signal
+      } else {
+        watcher_.join();
+      }
       close(fds_[0]);
       close(fds_[1]);
       fds_[0] = fds_[1] = -1;

@@ -1,5 +1,6 @@
 #include "rclcpp/executor.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -17,6 +18,11 @@ Executor::~Executor()
   for (const auto & weak : nodes_) {
     if (auto node = weak.lock()) {
       node->get_associated_with_executor_atomic().store(false);
+    }
+  }
+  for (const auto & weak : manual_groups_) {
+    if (auto group = weak.lock()) {
+      group->get_associated_with_executor_atomic().store(false);
     }
   }
 }
@@ -71,6 +77,43 @@ void Executor::remove_node(std::shared_ptr<rclcpp::Node> node_ptr, bool notify)
   remove_node(node_ptr->get_node_base_interface(), notify);
 }
 
+void Executor::add_callback_group(
+  CallbackGroup::SharedPtr group_ptr, node_interfaces::NodeBaseInterface::SharedPtr node_ptr, bool notify)
+{
+  if (!node_ptr->callback_group_in_node(group_ptr)) {
+    throw std::runtime_error(
+            std::string("Callback group is not in node '") + node_ptr->get_fully_qualified_name() + "'.");
+  }
+  if (group_ptr->get_associated_with_executor_atomic().exchange(true)) {
+    throw std::runtime_error("Callback group has already been added to an executor.");
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    manual_groups_.push_back(group_ptr);
+  }
+  if (notify) {
+    detail::WorkNotifier::instance().notify();
+  }
+}
+
+void Executor::remove_callback_group(CallbackGroup::SharedPtr group_ptr, bool notify)
+{
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find_if(
+      manual_groups_.begin(), manual_groups_.end(),
+      [&group_ptr](const CallbackGroup::WeakPtr & weak) {return weak.lock() == group_ptr;});
+    if (it == manual_groups_.end()) {
+      throw std::runtime_error("Callback group needs to be associated with this executor.");
+    }
+    manual_groups_.erase(it);
+  }
+  group_ptr->get_associated_with_executor_atomic().store(false);
+  if (notify) {
+    detail::WorkNotifier::instance().notify();
+  }
+}
+
 Executor::SpinGuard::SpinGuard(Executor & executor)
 : executor_(executor)
 {
@@ -99,23 +142,28 @@ bool Executor::get_next_ready_executable(AnyExecutable & any_executable)
 {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::pair<CallbackGroup::SharedPtr, std::shared_ptr<detail::Executable>>> candidates;
+  auto collect = [&candidates](const CallbackGroup::SharedPtr & group) {
+      if (group->type() == CallbackGroupType::MutuallyExclusive && !group->can_be_taken_from().load()) {
+        return;  // one of its callbacks is running
+      }
+      for (auto & executable : group->executables()) {
+        candidates.emplace_back(group, std::move(executable));
+      }
+    };
   for (const auto & weak : nodes_) {
-    auto node = weak.lock();
-    if (!node) {
-      continue;
+    if (auto node = weak.lock()) {
+      node->for_each_callback_group(
+        [&collect](const CallbackGroup::SharedPtr & group) {
+          if (group->automatically_add_to_executor_with_node()) {
+            collect(group);
+          }
+        });
     }
-    node->for_each_callback_group(
-      [&candidates](const CallbackGroup::SharedPtr & group) {
-        if (!group->automatically_add_to_executor_with_node()) {
-          return;
-        }
-        if (group->type() == CallbackGroupType::MutuallyExclusive && !group->can_be_taken_from().load()) {
-          return;  // one of its callbacks is running
-        }
-        for (auto & executable : group->executables()) {
-          candidates.emplace_back(group, std::move(executable));
-        }
-      });
+  }
+  for (const auto & weak : manual_groups_) {
+    if (auto group = weak.lock()) {
+      collect(group);
+    }
   }
   // Start after the entity served last, so that a busy one cannot starve the others.
   const size_t n = candidates.size();

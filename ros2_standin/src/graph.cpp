@@ -9,6 +9,16 @@ namespace rclcpp
 namespace detail
 {
 
+Scope Scope::of(const std::shared_ptr<Context> & context)
+{
+  return Scope{context, context ? context->get_init_count() : 0};
+}
+
+bool Scope::alive() const
+{
+  return context && context->is_valid_in(init_count);
+}
+
 Graph & Graph::instance()
 {
   static Graph graph;
@@ -24,9 +34,9 @@ bool Graph::compatible(const QoS & publisher, const QoS & subscription)
 }
 
 std::shared_ptr<PublisherRecord> Graph::add_publisher(
-  const std::string & topic, std::type_index type, const QoS & qos)
+  const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope)
 {
-  auto record = std::make_shared<PublisherRecord>(PublisherRecord{topic, type, qos, {}});
+  auto record = std::make_shared<PublisherRecord>(PublisherRecord{topic, type, qos, scope, {}});
   std::lock_guard<std::mutex> lock(mutex_);
   publishers_.push_back(record);
   return record;
@@ -43,16 +53,18 @@ void Graph::remove_publisher(const PublisherRecord * record)
 }
 
 std::shared_ptr<SubscriptionRecord> Graph::add_subscription(
-  const std::string & topic, std::type_index type, const QoS & qos,
+  const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope,
   const std::weak_ptr<SubscriptionEndpoint> & endpoint)
 {
-  auto record = std::make_shared<SubscriptionRecord>(SubscriptionRecord{topic, type, qos, endpoint});
+  auto record = std::make_shared<SubscriptionRecord>(SubscriptionRecord{topic, type, qos, scope, endpoint});
   auto receiver = endpoint.lock();
   std::lock_guard<std::mutex> lock(mutex_);
   subscriptions_.push_back(record);
-  if (receiver && qos.durability() == DurabilityPolicy::TransientLocal) {
+  if (receiver && qos.durability() == DurabilityPolicy::TransientLocal && scope.alive()) {
     for (const auto & publisher : publishers_) {
-      if (publisher->topic == topic && publisher->type == type && compatible(publisher->qos, qos)) {
+      if (publisher->topic == topic && publisher->type == type && compatible(publisher->qos, qos) &&
+        publisher->scope.alive())
+      {
         for (const auto & message : publisher->history) {
           receiver->deliver(message);
         }
@@ -78,6 +90,9 @@ void Graph::publish(PublisherRecord & publisher, const std::shared_ptr<const voi
   // dropped here, and its destructor takes the lock.
   std::vector<std::shared_ptr<SubscriptionEndpoint>> receivers;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!publisher.scope.alive()) {
+    return;  // like rclcpp, publishing on a shut-down context is silently dropped
+  }
   if (publisher.qos.durability() == DurabilityPolicy::TransientLocal) {
     publisher.history.push_back(message);
     const size_t depth = publisher.qos.history() == HistoryPolicy::KeepAll ? 0 :
@@ -88,7 +103,7 @@ void Graph::publish(PublisherRecord & publisher, const std::shared_ptr<const voi
   }
   for (const auto & subscription : subscriptions_) {
     if (subscription->topic == publisher.topic && subscription->type == publisher.type &&
-      compatible(publisher.qos, subscription->qos))
+      compatible(publisher.qos, subscription->qos) && subscription->scope.alive())
     {
       if (auto receiver = subscription->endpoint.lock()) {
         receivers.push_back(receiver);
@@ -107,7 +122,7 @@ size_t Graph::count_publishers(const std::string & topic) const
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<size_t>(std::count_if(
            publishers_.begin(), publishers_.end(),
-           [&topic](const auto & p) {return p->topic == topic;}));
+           [&topic](const auto & p) {return p->topic == topic && p->scope.alive();}));
 }
 
 size_t Graph::count_subscribers(const std::string & topic) const
@@ -115,13 +130,16 @@ size_t Graph::count_subscribers(const std::string & topic) const
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<size_t>(std::count_if(
            subscriptions_.begin(), subscriptions_.end(),
-           [&topic](const auto & s) {return s->topic == topic && !s->endpoint.expired();}));
+           [&topic](const auto & s) {
+             return s->topic == topic && !s->endpoint.expired() && s->scope.alive();
+           }));
 }
 
 std::shared_ptr<ServiceRecord> Graph::add_service(
-  const std::string & name, std::type_index type, const std::weak_ptr<ServiceEndpoint> & endpoint)
+  const std::string & name, std::type_index type, const Scope & scope,
+  const std::weak_ptr<ServiceEndpoint> & endpoint)
 {
-  auto record = std::make_shared<ServiceRecord>(ServiceRecord{name, type, endpoint});
+  auto record = std::make_shared<ServiceRecord>(ServiceRecord{name, type, scope, endpoint});
   {
     std::lock_guard<std::mutex> lock(mutex_);
     services_.push_back(record);
@@ -145,7 +163,7 @@ std::shared_ptr<ServiceEndpoint> Graph::find_service(const std::string & name, s
   std::shared_ptr<ServiceEndpoint> found;
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto & service : services_) {
-    if (service->name == name && service->type == type) {
+    if (service->name == name && service->type == type && service->scope.alive()) {
       found = service->endpoint.lock();
       if (found) {
         break;
@@ -161,7 +179,9 @@ bool Graph::wait_for_service(
 {
   auto ready = [&] {
       for (const auto & service : services_) {
-        if (service->name == name && service->type == type && !service->endpoint.expired()) {
+        if (service->name == name && service->type == type && !service->endpoint.expired() &&
+          service->scope.alive())
+        {
           return true;
         }
       }

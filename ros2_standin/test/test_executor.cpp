@@ -165,3 +165,26 @@ TEST_F(ExecutorTest, WallRateKeepsItsPeriodAndReportsMissedOnes)
   EXPECT_FALSE(rate.sleep());  // too late: no sleep
   EXPECT_TRUE(rclcpp::Rate(1000.0).is_steady() == false);
 }
+
+TEST_F(ExecutorTest, ManuallyAddedGroupRunsOnlyInItsExecutor)
+{
+  auto node = std::make_shared<rclcpp::Node>("manual");
+  auto group = node->create_callback_group(rclcpp::CallbackGroupType::MutuallyExclusive, false);
+  rclcpp::SubscriptionOptions options;
+  options.callback_group = group;
+  std::atomic_int calls{0};
+  auto subscription = node->create_subscription<Point>("m", 10, [&](const Point &) {++calls;}, options);
+  auto publisher = node->create_publisher<Point>("m", 10);
+  publisher->publish(Point());
+
+  rclcpp::executors::SingleThreadedExecutor with_node;
+  with_node.add_node(node);
+  with_node.spin_some();
+  EXPECT_EQ(0, calls.load());
+
+  rclcpp::executors::SingleThreadedExecutor with_group;
+  with_group.add_callback_group(group, node->get_node_base_interface());
+  EXPECT_THROW(with_node.add_callback_group(group, node->get_node_base_interface()), std::runtime_error);
+  with_group.spin_some();
+  EXPECT_EQ(1, calls.load());
+}

@@ -141,3 +141,40 @@ TEST_F(ServiceTest, ResponseNeedsTheClientNodeSpunAndMissingServiceTimesOut)
   rclcpp::spin_some(caller);
   EXPECT_EQ(2, from_callback);
 }
+
+// Several scenarios in one process: what an earlier init cycle left alive
+// (the product never frees its nodes) must not answer or receive in a later one.
+TEST_F(ServiceTest, LeftoversOfAnEarlierInitCycleStayOutOfTheWay)
+{
+  auto old_node = std::make_shared<rclcpp::Node>("old");
+  auto old_service = old_node->create_service<AddTwoInts>(
+    "add", [](const std::shared_ptr<AddTwoInts::Request>, std::shared_ptr<AddTwoInts::Response> res) {
+      res->sum = -1;
+    });
+  std::atomic_int old_received{0};
+  auto old_subscription = old_node->create_subscription<Point>("p", 10, [&](const Point &) {++old_received;});
+  auto old_publisher = old_node->create_publisher<Point>("p", 10);
+  rclcpp::shutdown();
+  rclcpp::init(0, nullptr);
+
+  auto node = std::make_shared<rclcpp::Node>("new");
+  EXPECT_EQ(0u, node->count_subscribers("p"));
+  auto client = node->create_client<AddTwoInts>("add");
+  EXPECT_FALSE(client->service_is_ready());
+  auto service = node->create_service<AddTwoInts>(
+    "add", [](const std::shared_ptr<AddTwoInts::Request> req, std::shared_ptr<AddTwoInts::Response> res) {
+      res->sum = req->a + req->b;
+    });
+  auto publisher = node->create_publisher<Point>("p", 10);
+  publisher->publish(Point());
+  old_publisher->publish(Point());  // dropped, as rclcpp drops publishing on a shut-down context
+
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node);
+  executor.add_node(old_node);
+  auto future = client->async_send_request(request(20, 22));
+  EXPECT_EQ(rclcpp::FutureReturnCode::SUCCESS, executor.spin_until_future_complete(future, 5s));
+  EXPECT_EQ(42, future.get()->sum);
+  executor.spin_some();
+  EXPECT_EQ(0, old_received.load());
+}

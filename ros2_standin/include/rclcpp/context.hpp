@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,9 @@ public:
 
   virtual void init(int argc, char const * const * argv, const InitOptions & init_options = InitOptions());
   bool is_valid() const;
+  // Counts init() calls: entities made in one init/shutdown cycle are dead in later ones.
+  uint64_t get_init_count() const;
+  bool is_valid_in(uint64_t init_count) const;
   const InitOptions & get_init_options() const;
   std::string shutdown_reason() const;
   virtual bool shutdown(const std::string & reason);
@@ -88,6 +92,7 @@ private:
   mutable std::mutex mutex_;
   std::condition_variable sleep_cv_;
   bool valid_ = false;
+  uint64_t init_count_ = 0;
   std::string shutdown_reason_;
   InitOptions init_options_;
   std::vector<std::shared_ptr<OnShutdownCallback>> on_shutdown_callbacks_;

@@ -39,6 +39,13 @@ public:
   virtual void remove_node(node_interfaces::NodeBaseInterface::SharedPtr node_ptr, bool notify = true);
   virtual void remove_node(std::shared_ptr<rclcpp::Node> node_ptr, bool notify = true);
 
+  // A group created with automatically_add_to_executor_with_node = false runs
+  // only in the executor it is added to explicitly.
+  virtual void add_callback_group(
+    CallbackGroup::SharedPtr group_ptr, node_interfaces::NodeBaseInterface::SharedPtr node_ptr,
+    bool notify = true);
+  virtual void remove_callback_group(CallbackGroup::SharedPtr group_ptr, bool notify = true);
+
   // Runs what is ready now, without waiting (max_duration 0: no limit).
   virtual void spin_some(std::chrono::nanoseconds max_duration = std::chrono::nanoseconds(0));
   // Runs at most one callback, waiting up to timeout (negative: forever) for one.
@@ -110,6 +117,7 @@ protected:
 private:
   std::mutex mutex_;
   std::vector<node_interfaces::NodeBaseInterface::WeakPtr> nodes_;
+  std::vector<CallbackGroup::WeakPtr> manual_groups_;
   size_t next_start_ = 0;
 };
 

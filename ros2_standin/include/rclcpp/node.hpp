@@ -54,7 +54,7 @@ public:
   {
     (void)options;
     return std::make_shared<PublisherT>(
-      node_base_->resolve_topic_or_service_name(topic_name, false), qos);
+      node_base_->resolve_topic_or_service_name(topic_name, false), qos, scope());
   }
 
   template<typename MessageT, typename CallbackT, typename AllocatorT = std::allocator<void>,
@@ -66,7 +66,7 @@ public:
   {
     auto subscription = SubscriptionT::create(
       node_base_->resolve_topic_or_service_name(topic_name, false), qos,
-      std::forward<CallbackT>(callback));
+      std::forward<CallbackT>(callback), scope());
     group_or_default(options.callback_group)->add_executable(subscription);
     return subscription;
   }
@@ -79,7 +79,8 @@ public:
   {
     (void)qos_profile;
     auto service = rclcpp::Service<ServiceT>::create(
-      node_base_->resolve_topic_or_service_name(service_name, true), std::forward<CallbackT>(callback));
+      node_base_->resolve_topic_or_service_name(service_name, true), std::forward<CallbackT>(callback),
+      scope());
     group_or_default(group)->add_executable(service);
     return service;
   }
@@ -107,6 +108,7 @@ public:
   node_interfaces::NodeBaseInterface::SharedPtr get_node_base_interface() {return node_base_;}
 
 private:
+  detail::Scope scope() const {return detail::Scope::of(node_base_->get_context());}
   CallbackGroup::SharedPtr group_or_default(const CallbackGroup::SharedPtr & group);
 
   const NodeOptions options_;

@@ -16,8 +16,9 @@ namespace rclcpp
 class PublisherBase
 {
 public:
-  PublisherBase(const std::string & topic, std::type_index type, const QoS & qos)
-  : record_(detail::Graph::instance().add_publisher(topic, type, qos)) {}
+  PublisherBase(
+    const std::string & topic, std::type_index type, const QoS & qos, const detail::Scope & scope)
+  : record_(detail::Graph::instance().add_publisher(topic, type, qos, scope)) {}
   virtual ~PublisherBase() {detail::Graph::instance().remove_publisher(record_.get());}
   PublisherBase(const PublisherBase &) = delete;
   PublisherBase & operator=(const PublisherBase &) = delete;
@@ -48,8 +49,8 @@ public:
   RCLCPP_SMART_PTR_DEFINITIONS(Publisher<MessageT, AllocatorT>)
   using ROSMessageType = MessageT;
 
-  Publisher(const std::string & topic, const QoS & qos)
-  : PublisherBase(topic, std::type_index(typeid(MessageT)), qos) {}
+  Publisher(const std::string & topic, const QoS & qos, const detail::Scope & scope)
+  : PublisherBase(topic, std::type_index(typeid(MessageT)), qos, scope) {}
 
   void publish(const MessageT & msg)
   {

@@ -44,11 +44,11 @@ public:
   using ReplyFunction = std::function<void (const SharedResponse &)>;
 
   template<typename CallbackT>
-  static SharedPtr create(const std::string & name, CallbackT && callback)
+  static SharedPtr create(const std::string & name, CallbackT && callback, const detail::Scope & scope)
   {
     auto service = std::shared_ptr<Service>(new Service(name, adapt(std::forward<CallbackT>(callback))));
     service->record_ = detail::Graph::instance().add_service(
-      name, std::type_index(typeid(ServiceT)), service);
+      name, std::type_index(typeid(ServiceT)), scope, service);
     return service;
   }
 

@@ -42,12 +42,13 @@ public:
   using Callback = std::function<void (const ConstMessageSharedPtr &)>;
 
   template<typename CallbackT>
-  static SharedPtr create(const std::string & topic, const QoS & qos, CallbackT && callback)
+  static SharedPtr create(
+    const std::string & topic, const QoS & qos, CallbackT && callback, const detail::Scope & scope)
   {
     auto subscription = std::shared_ptr<Subscription>(
       new Subscription(topic, qos, adapt(std::forward<CallbackT>(callback))));
     subscription->record_ = detail::Graph::instance().add_subscription(
-      topic, std::type_index(typeid(MessageT)), qos, subscription);
+      topic, std::type_index(typeid(MessageT)), qos, scope, subscription);
     return subscription;
   }
 

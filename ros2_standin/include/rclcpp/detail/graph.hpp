@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,18 @@ class Context;
 namespace detail
 {
 
+// The context and init cycle an entity was made in. As with rcl, an entity
+// of a shut-down context neither sends nor receives, even after a new init:
+// leftovers of an earlier scenario in the same process stay out of the way.
+struct Scope
+{
+  std::shared_ptr<Context> context;
+  uint64_t init_count = 0;
+
+  static Scope of(const std::shared_ptr<Context> & context);
+  bool alive() const;
+};
+
 // The receiving end of a topic, fed by Graph::publish.
 class SubscriptionEndpoint
 {
@@ -33,6 +46,7 @@ struct PublisherRecord
   std::string topic;
   std::type_index type;
   QoS qos;
+  Scope scope;
   std::deque<std::shared_ptr<const void>> history;
 };
 
@@ -41,6 +55,7 @@ struct SubscriptionRecord
   std::string topic;
   std::type_index type;
   QoS qos;
+  Scope scope;
   std::weak_ptr<SubscriptionEndpoint> endpoint;
 };
 
@@ -55,6 +70,7 @@ struct ServiceRecord
 {
   std::string name;
   std::type_index type;
+  Scope scope;
   std::weak_ptr<ServiceEndpoint> endpoint;
 };
 
@@ -67,12 +83,12 @@ public:
   static Graph & instance();
 
   std::shared_ptr<PublisherRecord> add_publisher(
-    const std::string & topic, std::type_index type, const QoS & qos);
+    const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope);
   void remove_publisher(const PublisherRecord * record);
   // Registers the subscription and hands it the history of matching
   // transient-local publishers, atomically with respect to publish().
   std::shared_ptr<SubscriptionRecord> add_subscription(
-    const std::string & topic, std::type_index type, const QoS & qos,
+    const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope,
     const std::weak_ptr<SubscriptionEndpoint> & endpoint);
   void remove_subscription(const SubscriptionRecord * record);
   void publish(PublisherRecord & publisher, const std::shared_ptr<const void> & message);
@@ -81,7 +97,8 @@ public:
   size_t count_subscribers(const std::string & topic) const;
 
   std::shared_ptr<ServiceRecord> add_service(
-    const std::string & name, std::type_index type, const std::weak_ptr<ServiceEndpoint> & endpoint);
+    const std::string & name, std::type_index type, const Scope & scope,
+    const std::weak_ptr<ServiceEndpoint> & endpoint);
   void remove_service(const ServiceRecord * record);
   std::shared_ptr<ServiceEndpoint> find_service(const std::string & name, std::type_index type) const;
   // Waits (negative timeout: forever) until a server of that name and type
