@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <yaml-cpp/yaml.h>
 
 #include "velmora_model_zoo/model_config.hpp"
@@ -64,7 +65,7 @@ RecordedDetections::RecordedDetections(const std::string& index_path) : index_pa
         rec.mask_file = resolve_model_path(o["mask"].as<std::string>(), dir);
         const cv::Mat mask = cv::imread(rec.mask_file, cv::IMREAD_GRAYSCALE);
         if (mask.empty()) throw std::runtime_error("mask '" + rec.mask_file + "' cannot be read");
-        rec.object.mask = (mask != 0) / 255;
+        cv::threshold(mask, rec.object.mask, 0, 1, cv::THRESH_BINARY);
         frame.objects.push_back(std::move(rec));
       }
     } catch (const YAML::Exception& e) {

@@ -168,7 +168,9 @@ std::vector<SegPostprocessor::Candidate> SegPostprocessor::suppress(
 
 cv::Mat SegPostprocessor::make_mask(const cv::Mat& det, const cv::Mat& protos, int anchor,
                                     const cv::Rect2d& box, const Letterbox& lb) const {
-  cv::Mat mask = cv::Mat::zeros(lb.image, CV_8UC1);
+  // Plain constructors, not Mat::zeros: OpenCV initialises its MatExpr machinery lazily
+  // without synchronisation, and cameras detect in parallel.
+  cv::Mat mask(lb.image, CV_8UC1, cv::Scalar(0));
   // Pixels whose centre lies inside the box.
   const int x0 = std::max(0, static_cast<int>(std::ceil(box.x - 0.5)));
   const int y0 = std::max(0, static_cast<int>(std::ceil(box.y - 0.5)));
@@ -197,7 +199,7 @@ cv::Mat SegPostprocessor::make_mask(const cv::Mat& det, const cv::Mat& protos, i
 
   const int n = det.size[2];
   const float* coef = det.ptr<float>() + static_cast<size_t>(4 + params_.num_classes) * n + anchor;
-  cv::Mat logits = cv::Mat::zeros(wh, ww, CV_32F);
+  cv::Mat logits(wh, ww, CV_32F, cv::Scalar(0));
   const size_t plane = static_cast<size_t>(ph) * pw;
   for (int k = 0; k < nm; ++k) {
     const float c = coef[static_cast<size_t>(k) * n];

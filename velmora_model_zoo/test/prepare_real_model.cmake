@@ -8,6 +8,11 @@ if(NOT EXISTS ${src})
   message(STATUS "no ${src}: real-model tests will skip")
   return()
 endif()
+execute_process(COMMAND ${PYTHON} -c "import cv2" RESULT_VARIABLE no_cv2 OUTPUT_QUIET ERROR_QUIET)
+if(NOT no_cv2 EQUAL 0)
+  message(STATUS "python3-opencv missing, the preparation cannot be checked: real-model tests will skip")
+  return()
+endif()
 file(MAKE_DIRECTORY ${OUT})
 execute_process(
   COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/yolov8n_seg_320.onnx

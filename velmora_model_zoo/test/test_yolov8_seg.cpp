@@ -1,8 +1,11 @@
 // detect() end to end on synthetic models whose raw outputs are known (tools/make_test_model.py
 // and test/models/*.yaml).
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -304,4 +307,25 @@ TEST(YOLOv8Seg, TestDoublesDeriveFromIt) {
   m->detect(grey(8, 8), objects);
   ASSERT_EQ(objects.size(), 1U);
   EXPECT_EQ(objects[0].label, 5);
+}
+
+TEST(YOLOv8Seg, ServesSeveralThreads) {
+  // Cameras run in parallel, each with its own model; a shared model serialises its callers.
+  YOLOv8Seg shared(model("scene"));
+  YOLOv8Seg own(model("crowd"));
+  std::vector<size_t> counts(3, 0);
+  auto run = [&](YOLOv8Seg& m, size_t slot) {
+    std::vector<Object> objects;
+    for (int i = 0; i < 5; ++i) {
+      m.detect(grey(640, 480), objects);
+      counts[slot] = std::max(counts[slot], objects.size());
+    }
+  };
+  std::thread a(run, std::ref(shared), 0);
+  std::thread b(run, std::ref(shared), 1);
+  std::thread c(run, std::ref(own), 2);
+  a.join();
+  b.join();
+  c.join();
+  EXPECT_EQ(counts, (std::vector<size_t>{4, 4, 20}));
 }
