@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "rclcpp/detail/graph.hpp"
+#include "rclcpp/detail/work_notifier.hpp"
 #include "rclcpp/exceptions.hpp"
 
 namespace rclcpp
@@ -15,8 +16,13 @@ CallbackGroup::CallbackGroup(CallbackGroupType group_type, bool automatically_ad
 
 void CallbackGroup::add_executable(const std::weak_ptr<detail::Executable> & executable)
 {
-  std::lock_guard<std::mutex> lock(mutex_);
-  executables_.push_back(executable);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    executables_.push_back(executable);
+  }
+  // Like rclcpp's notify guard condition: a spinning executor must see the new
+  // entity, which may already hold work (a transient-local history).
+  detail::WorkNotifier::instance().notify();
 }
 
 std::vector<std::shared_ptr<detail::Executable>> CallbackGroup::executables()

@@ -77,9 +77,13 @@ std::optional<NodeHarness::DetectTrash::Response> NodeHarness::CallStreaming(
   return *future.get();
 }
 
-std::optional<NodeHarness::DetectTrash::Response> NodeHarness::Call(std::chrono::milliseconds timeout)
+std::optional<NodeHarness::DetectTrash::Response> NodeHarness::Call(
+  std::chrono::milliseconds timeout, std::int32_t cmd, std::uint8_t cam_choice)
 {
-  auto future = client_->async_send_request(std::make_shared<DetectTrash::Request>());
+  auto request = std::make_shared<DetectTrash::Request>();
+  request->cmd = cmd;
+  request->cam_choice = cam_choice;
+  auto future = client_->async_send_request(request);
   if (future.wait_for(timeout) != std::future_status::ready) {
     return std::nullopt;
   }

@@ -46,7 +46,8 @@ public:
   // Publishes one pair to `slot` now.
   void Publish(int slot, Image rgb, Image depth);
   std::optional<DetectTrash::Response> Call(
-    std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
+    std::chrono::milliseconds timeout = std::chrono::milliseconds(30000),
+    std::int32_t cmd = 0, std::uint8_t cam_choice = 0);
 
   // Shuts ROS 2 down and joins every thread; idempotent.
   void Stop();

@@ -41,7 +41,7 @@ std::vector<SceneObject> StandardSceneObjects()
 SyntheticScene WriteScene(const ConfigPrefix & prefix, const std::vector<SceneObject> & objects, int slot)
 {
   SyntheticScene scene;
-  scene.base2camera = SyntheticScene::LookingDown({0.05, 0.0, 0.30}, 0.0, 45.0);
+  scene.base2camera = SyntheticScene::LookingDown({0.05, 0.0, 0.45}, 0.0, 45.0);
   scene.floor_z = kFloorZ;
   for (const auto & object : objects) {
     scene.boxes.push_back(object.box);

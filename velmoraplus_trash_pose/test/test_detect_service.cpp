@@ -82,7 +82,7 @@ protected:
 
   DetectTrash::Response Call()
   {
-    const auto response = harness_->Call(10s);
+    const auto response = harness_->Call(10s, 7, 2);
     EXPECT_TRUE(response.has_value());
     return response.value_or(DetectTrash::Response());
   }
