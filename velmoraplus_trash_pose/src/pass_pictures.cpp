@@ -200,6 +200,7 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
   cv::putText(view, "camera", to_screen(camera.x() + 0.03, camera.y() + 0.02),
     cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(120, 0, 120), 1, cv::LINE_AA);
 
+  int legend_line = 0;
   for (const auto & object : report.objects) {
     const bool accepted = object.outcome == ObjectOutcome::kAccepted;
     const cv::Scalar colour = accepted ? kAccepted : kRefused;
@@ -213,16 +214,25 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
         }
       }
     }
-    std::string text = "#" + std::to_string(object.index) + " " + LabelName(geometry, object.detection.label) +
-      ": " + (accepted ? std::string("grab") : object.reason);
+    // The cloud carries its index; the legend says what became of it.
+    std::string text = "#" + std::to_string(object.index) + " " +
+      LabelName(geometry, object.detection.label) + ": " +
+      (accepted ? std::string("grab") : object.reason);
+    if (accepted) {
+      text += " at (" + Metres(object.grab_position.x()) + ", " + Metres(object.grab_position.y()) +
+        ", " + Metres(object.grab_position.z()) + ")";
+    }
+    cv::putText(view, text, cv::Point(8, 44 + 20 * legend_line++), cv::FONT_HERSHEY_SIMPLEX, 0.5,
+      colour, 1, cv::LINE_AA);
     if (!object.cloud.empty()) {
-      Eigen::Vector3d mean = Eigen::Vector3d::Zero();
+      Eigen::Vector3d lowest_x(1e9, 0.0, 0.0);
       for (const auto & p : object.cloud.points) {
-        mean += Eigen::Vector3d(p.x, p.y, p.z);
+        if (p.x < lowest_x.x()) {
+          lowest_x = Eigen::Vector3d(p.x, p.y, p.z);
+        }
       }
-      mean /= static_cast<double>(object.cloud.size());
-      cv::putText(view, text, to_screen(mean.x() - 0.04, mean.y() + 0.03), cv::FONT_HERSHEY_SIMPLEX, 0.45,
-        colour, 1, cv::LINE_AA);
+      cv::putText(view, "#" + std::to_string(object.index), to_screen(lowest_x.x() - 0.01, lowest_x.y()),
+        cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
     }
     if (!accepted) {
       continue;
@@ -247,10 +257,6 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
     cv::arrowedLine(view, centre, to_screen(x_tip.x(), x_tip.y()), kToolX, 2, cv::LINE_AA, 0, 0.2);
     cv::arrowedLine(view, centre, to_screen(z_tip.x(), z_tip.y()), kToolZ, 2, cv::LINE_AA, 0, 0.2);
     cv::circle(view, centre, 4, colour, cv::FILLED);
-    const std::string position = "(" + Metres(object.grab_position.x()) + ", " +
-      Metres(object.grab_position.y()) + ", " + Metres(object.grab_position.z()) + ")";
-    cv::putText(view, position, centre + cv::Point(8, 14), cv::FONT_HERSHEY_SIMPLEX, 0.4,
-      cv::Scalar(40, 40, 40), 1, cv::LINE_AA);
   }
   cv::putText(view, "cam " + std::to_string(report.cam_id) + " top view, base frame: -x up, +y right, grid 0.1 m",
     cv::Point(8, 20), cv::FONT_HERSHEY_SIMPLEX, 0.5, cv::Scalar(0, 0, 0), 1, cv::LINE_AA);
