@@ -16,6 +16,7 @@
 #include <pcl_conversions/pcl_conversions.h>
 
 #include "velmoraplus_trash_pose/debug_archive.hpp"
+#include "velmoraplus_trash_pose/detections_archive.hpp"
 #include "velmoraplus_trash_pose/logger.hpp"
 #include "velmoraplus_trash_pose/trash_cloud.hpp"
 #include "velmoraplus_trash_pose/yaml_reader.hpp"
@@ -369,7 +370,16 @@ void CameraDetectionNode::RunPass(
   report.model_ms = MillisecondsSince(t0);
   RCLCPP_INFO(
     node_->get_logger(), "camera_%d model->detect cost %2.4lf ms", cam_id_, report.model_ms);
-  report.detections = objects;
+  if (is_debug_ || pass_observer_) {
+    // The trash objects share their masks with `objects` and are scaled and
+    // eroded in place below: keep the model's own masks for the archive.
+    report.detections.reserve(objects.size());
+    for (const auto & object : objects) {
+      det::Object copy = object;
+      copy.mask = object.mask.clone();
+      report.detections.push_back(std::move(copy));
+    }
+  }
 
   auto publish_start = std::chrono::system_clock::now();
   cv::Mat drawn;
@@ -595,8 +605,9 @@ void CameraDetectionNode::SetPassObserver(std::function<void(const PassReport &)
 
 void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassReport & report) const
 {
-  // Beside the files an integrator already knows: the raw depth, lossless, and
-  // the pictures of the pass, so an archived pass can be replayed and read.
+  // Beside the files an integrator already knows: the raw depth and the
+  // model's detections, lossless, so the replay tool can run this pass again
+  // exactly; and the pictures of the pass.
   const std::string stem = pose_estimator_->file_prefix_;
   const cv::Mat depth_view(
     static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1,
@@ -607,10 +618,12 @@ void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassRepor
         v = static_cast<std::uint16_t>((v >> 8) | (v << 8));
       });
   }
-  SaveImage(stem + MakeTimestamp() + "[depth].png", depth_image);
+  const std::string stamp = MakeTimestamp();
+  SaveImage(stem + stamp + "[depth].png", depth_image);
+  SaveDetections(stem + stamp, report.detections);
   const PictureGeometry geometry = picture_geometry();
-  SaveImage(stem + MakeTimestamp() + "[pass].png", DrawPassImage(report, geometry));
-  SaveImage(stem + MakeTimestamp() + "[top].png", DrawTopView(report, geometry));
+  SaveImage(stem + stamp + "[pass].png", DrawPassImage(report, geometry));
+  SaveImage(stem + stamp + "[top].png", DrawTopView(report, geometry));
 }
 
 void CameraDetectionNode::PublishPassResults(

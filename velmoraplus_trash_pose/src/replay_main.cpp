@@ -56,7 +56,9 @@ const char * kUsage =
   "  --slot S         camera slot (1-3) that receives the following pairs (default 2)\n"
   "  --debug | --no-debug   the cameras' debug archive on or off (default: as configured)\n"
   "  --out DIR        output folder for pictures and the archive (default ./replay_out)\n"
-  "  --repeat N       replay the frames N times and print timing medians (default 1)\n";
+  "  --repeat N       replay the frames N times and print timing medians (default 1)\n"
+  "  --detections F   use the detections recorded in F (e.g. an archived \"[detections].yaml\")\n"
+  "                   instead of each camera's model\n";
 
 struct Pair
 {
@@ -72,6 +74,7 @@ struct Options
   std::optional<std::string> config_dir;
   std::optional<int> cam_num;
   std::optional<bool> debug;
+  std::optional<std::string> detections;
   std::string out_dir = "replay_out";
   int repeat = 1;
   std::vector<Pair> pairs;
@@ -124,6 +127,8 @@ Options ParseArguments(const std::vector<std::string> & args)
       options.debug = true;
     } else if (a == "--no-debug") {
       options.debug = false;
+    } else if (a == "--detections") {
+      options.detections = value();
     } else if (a == "--out") {
       options.out_dir = value();
     } else if (a == "--repeat") {
@@ -209,6 +214,18 @@ public:
       for (int slot = 1; slot <= 3; ++slot) {
         Edit("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
           "is_debug", *options.debug ? "true" : "false");
+      }
+    }
+    if (options.detections) {
+      const fs::path recording = fs::absolute(*options.detections);
+      if (!fs::is_regular_file(recording)) {
+        Fail("detections file " + recording.string() + " cannot be read");
+      }
+      std::ofstream(config_ / "replay_recorded_model.yaml")
+        << "source: recorded\nrecording: \"" << recording.string() << "\"\n";
+      for (int slot = 1; slot <= 3; ++slot) {
+        Edit("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
+          "model_cfg_file", "replay_recorded_model.yaml");
       }
     }
     const char * old = std::getenv("AMENT_PREFIX_PATH");
@@ -473,12 +490,12 @@ int Replay(const Options & options)
   }
   stop();
 
-  std::cout << "---\n" << yaml.str();
+  std::cout << "---\nframes:\n" << yaml.str();
   std::cout << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() << " passes\n";
   for (const char * key : {"model", "clouds", "estimator", "publishing", "pass"}) {
     std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed << Median(timings[key]) << "\n";
   }
-  std::ofstream(fs::path(options.out_dir) / "answers.yaml") << yaml.str();
+  std::ofstream(fs::path(options.out_dir) / "answers.yaml") << "frames:\n" << yaml.str();
   return 0;
 }
 
