@@ -1,0 +1,100 @@
+#!/usr/bin/python3
+"""Checks that the files around the node agree with the code.
+
+  check_docs.py config-reference REPO   every configuration key the code reads is in
+                                        docs/configuration.md
+  check_docs.py launch-rviz REPO        the launch file compiles and starts an executable
+                                        the package installs; the RViz file parses and
+                                        shows the topics of the shipped configuration
+"""
+import py_compile
+import re
+import sys
+import tempfile
+from pathlib import Path
+
+import yaml
+
+
+def read(path):
+    return Path(path).read_text(encoding="utf-8")
+
+
+def keys_read_by_code(repo):
+    keys = {}
+    node_sources = sorted((repo / "velmoraplus_trash_pose" / "src").glob("*.cpp"))
+    getter = re.compile(
+        r'(?:Get<[^>]+>|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel)\('
+        r'(?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
+    for source in node_sources:
+        for key in getter.findall(read(source)):
+            if key.split("/")[-1]:
+                keys.setdefault(key.split("/")[-1], source.name)
+    tables = read(repo / "velmoraplus_trash_pose" / "src" / "class_tables.cpp")
+    for key in re.findall(r'\{"([a-z_]+)", &ClassConf::', tables):
+        keys.setdefault(key, "class_tables.cpp")
+    zoo = repo / "velmora_model_zoo" / "src"
+    for key in re.findall(r'reader\.(?:text|integer|fraction|has|required)\("([a-z_]+)"',
+                          read(zoo / "model_config.cpp")):
+        keys.setdefault(key, "model_config.cpp")
+    for key in re.findall(r'\["([a-z_]+)"\]', read(zoo / "recording.cpp")):
+        keys.setdefault(key, "recording.cpp")
+    return keys
+
+
+def check_config_reference(repo):
+    doc = read(repo / "docs" / "configuration.md")
+    keys = keys_read_by_code(repo)
+    if len(keys) < 60:
+        return [f"only {len(keys)} keys found in the sources: the scan is broken"]
+    return [f"key '{key}' (read in {where}) is missing from docs/configuration.md"
+            for key, where in sorted(keys.items())
+            if f"`{key}`" not in doc and f"/{key}`" not in doc]
+
+
+def check_launch_rviz(repo):
+    package = repo / "velmoraplus_trash_pose"
+    problems = []
+    launch = package / "launch" / "trash_pose.launch.py"
+    with tempfile.TemporaryDirectory() as scratch:
+        try:
+            py_compile.compile(str(launch), doraise=True, cfile=f"{scratch}/launch.pyc")
+        except py_compile.PyCompileError as error:
+            problems.append(f"{launch} does not compile: {error}")
+    executable = re.search(r'EXECUTABLE = "([^"]+)"', read(launch)).group(1)
+    cmake = read(package / "CMakeLists.txt")
+    if "OUTPUT_NAME ${PROJECT_NAME}_node" not in cmake or executable != "velmoraplus_trash_pose_node":
+        problems.append(f"launch file starts '{executable}', which the package does not install")
+    if "install(DIRECTORY config launch rviz systemd" not in cmake:
+        problems.append("CMakeLists.txt does not install launch/ and rviz/")
+
+    rviz = yaml.safe_load(read(package / "rviz" / "trash_pose.rviz"))
+    manager = rviz["Visualization Manager"]
+    if manager["Global Options"]["Fixed Frame"] != "arm_base":
+        problems.append("RViz fixed frame is not the shipped robot frame arm_base")
+    shown = {d["Topic"]["Value"] for d in manager["Displays"] if "Topic" in d}
+    for n in (1, 2, 3):
+        camera = yaml.safe_load(read(package / "config" / f"cam{n}_detect_config.yaml"))
+        params = camera["camera_detection_params"]
+        cam_id = params["cam_id"]
+        wanted = [params["detected_image_topic"], params["trashes_cloud_topic"]] + [
+            f"/velmoraplus_trash_pose/cam{cam_id}{suffix}"
+            for suffix in ("_trashes_init_cloud", "_trash_obb_markers", "_trash_pose")]
+        problems += [f"RViz shows no display for {topic}" for topic in wanted if topic not in shown]
+    if not any(d["Class"] == "rviz_default_plugins/TF" for d in manager["Displays"]):
+        problems.append("RViz shows no TF display")
+    return problems
+
+
+def main():
+    check, repo = sys.argv[1], Path(sys.argv[2])
+    problems = {"config-reference": check_config_reference,
+                "launch-rviz": check_launch_rviz}[check](repo)
+    for problem in problems:
+        print(problem)
+    print(f"{check}: {'ok' if not problems else str(len(problems)) + ' problems'}")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
