@@ -15,6 +15,11 @@ case "$config" in
   release) build_type=RelWithDebInfo; flags="" ;;
   asan)    build_type=Debug; flags="-O1 -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" ;;
   tsan)    build_type=Debug; flags="-O1 -fsanitize=thread" ;;
+esac
+# Sanitizer builds exist for the tests: no benchmarks there.
+extra=()
+case "$config" in
+  asan|tsan) extra+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON) ;;
   *) echo "unknown configuration '$config' (release, asan or tsan)" >&2; exit 2 ;;
 esac
 
@@ -41,7 +46,7 @@ for pkg in "${packages[@]}"; do
     -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
     -DBUILD_TESTING=ON \
     -DPython3_EXECUTABLE=/usr/bin/python3 \
-    -DVELMORA_SANITIZER="$config" ${VELMORA_CMAKE_ARGS:-} >/dev/null
+    -DVELMORA_SANITIZER="$config" "${extra[@]}" ${VELMORA_CMAKE_ARGS:-} >/dev/null
   cmake --build "$bdir" -j "$jobs"
   cmake --install "$bdir" >/dev/null
 done
