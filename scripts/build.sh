@@ -15,13 +15,11 @@ case "$config" in
   release) build_type=RelWithDebInfo; flags="" ;;
   asan)    build_type=Debug; flags="-O1 -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" ;;
   tsan)    build_type=Debug; flags="-O1 -fsanitize=thread" ;;
+  *) echo "unknown configuration '$config' (release, asan or tsan)" >&2; exit 2 ;;
 esac
 # Sanitizer builds exist for the tests: no benchmarks there.
 extra=()
-case "$config" in
-  asan|tsan) extra+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON) ;;
-  *) echo "unknown configuration '$config' (release, asan or tsan)" >&2; exit 2 ;;
-esac
+[ "$config" = release ] || extra+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
 
 packages=("$@")
 if [ "${#packages[@]}" -eq 0 ]; then
