@@ -12,7 +12,7 @@ config=${1:-release}
 # Tests and the archive never write under /home: everything goes below the build tree.
 export VELMORAPLUS_DATA_DIR="$root/build/$config/test_data"
 case "$config" in
-  tsan) export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp ${TSAN_OPTIONS:-}" ;;
+  tsan) export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" ;;
   asan) export ASAN_OPTIONS="detect_leaks=1 ${ASAN_OPTIONS:-}"
         export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}" ;;
 esac

@@ -1,0 +1,15 @@
+// Compiled into every executable of a ThreadSanitizer build. Debian's
+// libraries are not instrumented, and some of them trip TSan by themselves:
+// - OpenNI2, loaded with PCL's io library, unlocks mutexes of its own static
+//   state at load time;
+// - GDAL, loaded by OpenCV's image codecs, takes its mutexes in varying order
+//   inside imread/imwrite;
+// - OpenCV DNN hands work to TBB threads whose synchronisation TSan cannot see.
+extern "C" const char * __tsan_default_suppressions();
+extern "C" const char * __tsan_default_suppressions()
+{
+  return "called_from_lib:libOpenNI2.so\n"
+         "deadlock:libgdal.so\n"
+         "race:libopencv_dnn.so\n"
+         "race:libtbb.so\n";
+}
