@@ -68,12 +68,15 @@ std::optional<NodeHarness::DetectTrash::Response> NodeHarness::CallStreaming(
 {
   auto future = client_->async_send_request(std::make_shared<DetectTrash::Request>());
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+  while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
     if (std::chrono::steady_clock::now() > deadline) {
       return std::nullopt;
     }
     Publish(slot, rgb, depth);
   }
+  // Pairs published while the pass ran are still queued at the camera; let it
+  // drop them (no request is pending now) so the next call sees only its own.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
   return *future.get();
 }
 
