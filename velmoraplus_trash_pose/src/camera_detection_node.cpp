@@ -90,24 +90,15 @@ velmora_plus_interfaces::msg::TrashGrabInfo MakeGrabInfo(const GrabPoseEstimator
   return info;
 }
 
-int Truncate(float value)
-{
-  // Saturate instead of overflowing on a box far outside any image.
-  if (!(value == value)) {
-    return 0;
-  }
-  return static_cast<int>(std::max(-1.0e9F, std::min(1.0e9F, value)));
-}
-
 }  // namespace
 
 BoxInfo MakeBoxInfo(const det::Object & object)
 {
   BoxInfo box;
-  box.x1 = Truncate(object.rect.x);
-  box.y1 = Truncate(object.rect.y);
-  box.x2 = Truncate(object.rect.x + object.rect.width);
-  box.y2 = Truncate(object.rect.y + object.rect.height);
+  box.x1 = TruncatePixel(object.rect.x);
+  box.y1 = TruncatePixel(object.rect.y);
+  box.x2 = TruncatePixel(object.rect.x + object.rect.width);
+  box.y2 = TruncatePixel(object.rect.y + object.rect.height);
   box.score = object.score;
   box.mask = object.mask;
   box.class_id = object.label + 1;
@@ -756,9 +747,9 @@ void CameraDetectionNode::Throttle() const
 
 bool CameraDetectionNode::IsAtEdge(const det::Object & object) const
 {
-  const int x = Truncate(object.rect.x);
-  const int y = Truncate(object.rect.y);
-  const int w = Truncate(object.rect.width);
+  const int x = TruncatePixel(object.rect.x);
+  const int y = TruncatePixel(object.rect.y);
+  const int w = TruncatePixel(object.rect.width);
   return std::min(x, y) < image_edge_threshold_ ||
          static_cast<long long>(x) + w > image_width_ - image_edge_threshold_;
 }

@@ -8,6 +8,14 @@
 namespace velmora
 {
 
+int TruncatePixel(float value)
+{
+  if (std::isnan(value)) {
+    return 0;
+  }
+  return static_cast<int>(std::max(-1.0e9F, std::min(1.0e9F, value)));
+}
+
 std::uint16_t DepthImageView::At(std::uint32_t u, std::uint32_t v) const
 {
   const std::uint8_t * p = data + static_cast<std::size_t>(v) * step + static_cast<std::size_t>(u) * 2U;
@@ -53,13 +61,10 @@ MaskCloudCounts BackProjectMask(
   }
   // Integer box as the detector's float box truncates; clamp the loops to
   // what both the mask and the depth image cover.
-  const auto trunc = [](float v) {
-      return static_cast<long long>(std::max(-1.0e9F, std::min(1.0e9F, v)));
-    };
-  const long long x0 = trunc(rect.x);
-  const long long y0 = trunc(rect.y);
-  const long long w = trunc(rect.width);
-  const long long h = trunc(rect.height);
+  const long long x0 = TruncatePixel(rect.x);
+  const long long y0 = TruncatePixel(rect.y);
+  const long long w = TruncatePixel(rect.width);
+  const long long h = TruncatePixel(rect.height);
   const long long cols = std::min<long long>(mask.cols, depth.width);
   const long long rows = std::min<long long>(mask.rows, depth.height);
   const long long u_begin = std::max<long long>(x0, 0);

@@ -35,6 +35,11 @@ std::string CheckDepthImage(
   const std::string & encoding, std::uint32_t width, std::uint32_t height,
   std::uint32_t step, std::size_t data_size);
 
+// A detector's float pixel coordinate truncated toward zero, as boxes are
+// turned into pixels; saturated (NaN gives 0) so a box far outside any image
+// cannot overflow.
+int TruncatePixel(float value);
+
 struct CameraIntrinsics
 {
   float fx = 0.0F;
