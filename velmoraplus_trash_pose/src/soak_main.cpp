@@ -380,7 +380,7 @@ int Soak(const Options & options, Report & report)
       peak = std::max(peak, ResidentKib());
     }
     if (done >= marks[next_sample]) {
-      take_sample(marks[next_sample]);
+      take_sample(done);
       ++next_sample;
       continue;
     }
