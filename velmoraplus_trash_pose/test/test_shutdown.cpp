@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,10 +139,16 @@ ForkResult RunForked(
 }
 
 // The child's process: the node as main() runs it, plus a peer that sends one
-// DetectTrash request (and, with a scene, streams the scene's pair to slot 2)
-// until the process is told to stop. Returns 0 once everything is joined.
-int ServeUntilSignalled(const ConfigPrefix & prefix, const velmora_test::SyntheticScene * scene)
+// DetectTrash request (and, with the scene, streams its pair to slot 2) until
+// the process is told to stop. Returns 0 once everything is joined. The scene
+// is rendered here, not in the test process: a parent with OpenCV's worker
+// threads running may not fork under ThreadSanitizer.
+int ServeUntilSignalled(const ConfigPrefix & prefix, bool with_scene)
 {
+  std::optional<velmora_test::SyntheticScene> scene;
+  if (with_scene) {
+    scene = velmora_test::WriteScene(prefix, velmora_test::StandardSceneObjects());
+  }
   NodeHarness harness(prefix);
   auto client = harness.test_node()->create_client<DetectTrash>(
     "/velmoraplus_trash_pose/detect_trash");
@@ -191,7 +198,7 @@ TEST_F(ShutdownTest, SignalWhileARequestWaitsOnASilentCameraExitsZeroWithinOneSe
     SCOPED_TRACE(signal_number == SIGINT ? "SIGINT" : "SIGTERM");
     // Waiting ~1 s first puts several of the service's 100 ms polls in the log.
     const ForkResult result = RunForked(
-      [this]() {return ServeUntilSignalled(prefix_, nullptr);},
+      [this]() {return ServeUntilSignalled(prefix_, false);},
       "waiting detect to complete", signal_number, 1s, 60s);
     ASSERT_TRUE(result.marker_seen) << result.err;
     ASSERT_FALSE(result.timed_out) << result.err;
@@ -216,11 +223,9 @@ TEST_F(ShutdownTest, SignalWhileARequestWaitsOnASilentCameraExitsZeroWithinOneSe
 
 TEST_F(ShutdownTest, SigintDuringAPassLetsItFinishOrDropCleanly)
 {
-  const velmora_test::SyntheticScene scene =
-    velmora_test::WriteScene(prefix_, velmora_test::StandardSceneObjects());
   // "Grab trash type" is logged inside the pass, before each object's estimate.
   const ForkResult result = RunForked(
-    [this, &scene]() {return ServeUntilSignalled(prefix_, &scene);},
+    [this]() {return ServeUntilSignalled(prefix_, true);},
     "Grab trash type:", SIGINT, 0s, 120s);
   ASSERT_TRUE(result.marker_seen) << result.err;
   ASSERT_FALSE(result.timed_out) << result.err;
