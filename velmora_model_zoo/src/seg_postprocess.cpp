@@ -237,11 +237,12 @@ void SegPostprocessor::run(const cv::Mat& det, const cv::Mat& protos, const Lett
     const cv::Point2d tl = lb.to_image(c.box.tl());
     const cv::Point2d br = lb.to_image(c.box.br());
     const cv::Rect2d clipped = cv::Rect2d(tl, br) & image_rect;
-    if (!(clipped.width > 0.0 && clipped.height > 0.0)) continue;
     Object obj;
     obj.rect = cv::Rect_<float>(static_cast<float>(clipped.x), static_cast<float>(clipped.y),
                                 static_cast<float>(clipped.width),
                                 static_cast<float>(clipped.height));
+    // Checked after the conversion: a sliver narrower than float resolution becomes 0 wide.
+    if (!(obj.rect.width > 0.0F && obj.rect.height > 0.0F)) continue;
     obj.label = c.label;
     obj.score = c.score;
     obj.mask = make_mask(det, protos, c.anchor, clipped, lb);

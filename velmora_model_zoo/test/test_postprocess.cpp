@@ -109,6 +109,13 @@ TEST(SegPostprocessor, SurvivesHostileValues) {
   all_nan.protos.setTo(nan);
   SegPostprocessor(params()).run(all_nan.det, all_nan.protos, kSquare, out);
   EXPECT_TRUE(out.empty());
+
+  // A sliver at the image's left edge narrower than float resolution: its
+  // clipped width rounds to 0 and no zero-width box comes out.
+  Tensors sliver;
+  sliver.set(0, 0.0F, 20, std::numeric_limits<float>::denorm_min(), 20, 0, 0.9F);
+  SegPostprocessor(params()).run(sliver.det, sliver.protos, kSquare, out);
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(SegPostprocessor, RejectsTensorsOfAnotherLayout) {

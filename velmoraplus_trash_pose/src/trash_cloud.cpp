@@ -102,7 +102,10 @@ void ErodeMask(cv::Mat & mask, int erosion_size)
   if (mask.empty()) {
     return;
   }
-  const int k = std::max(erosion_size, 0);
+  // Past the mask's larger side every window covers the whole mask, so the
+  // result no longer changes; capping there keeps 2k+1 from overflowing and
+  // the structuring element from outgrowing memory for a huge configured size.
+  const int k = std::clamp(erosion_size, 0, std::max(mask.rows, mask.cols));
   const cv::Mat element = cv::getStructuringElement(
     cv::MORPH_RECT, cv::Size(2 * k + 1, 2 * k + 1), cv::Point(k, k));
   cv::erode(

@@ -1,0 +1,44 @@
+// Arbitrary YAML as a camera's pose-estimate file, through the estimator's
+// constructor (which also creates its debug directories below a scratch data
+// root). Any rejection must be one ConfigError naming the file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <typeinfo>
+
+#include "fuzz_support.hpp"
+#include "velmoraplus_trash_pose/grab_pose_estimator.hpp"
+#include "velmoraplus_trash_pose/yaml_reader.hpp"
+
+namespace {
+
+struct Setup {
+  velmora_fuzz::ScratchDir scratch;
+  std::ostringstream sink;
+
+  Setup() {
+    ::setenv("VELMORAPLUS_DATA_DIR", (scratch.path() + "/data").c_str(), 1);
+    // The estimator echoes its configuration; millions of echoes help no one.
+    std::cout.rdbuf(sink.rdbuf());
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Setup setup;
+  const std::string path = setup.scratch.Write("cam1_pose_estimate_config.yaml", data, size);
+  try {
+    const velmora::GrabPoseEstimator estimator(path);
+  } catch (const velmora::ConfigError& e) {
+    velmora_fuzz::CheckNamesFile(e.what(), path);
+  } catch (const std::exception& e) {
+    velmora_fuzz::Fail(std::string("escaped ") + typeid(e).name() + ": " + e.what());
+  }
+  setup.sink.str(std::string());
+  return 0;
+}

@@ -1,0 +1,456 @@
+// Soak run of continuous mode: the sample scene streamed to the triggered
+// camera pass after pass (is_realtime_estimate on), DetectTrash called every
+// few passes, and the pass rate and resident memory reported after warm-up,
+// half-way and at the end. A robot runs for days: memory must stay flat and
+// every request must be answered.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <cv_bridge/cv_bridge.h>
+#include <fcntl.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <rclcpp/rclcpp.hpp>
+#include <sensor_msgs/msg/image.hpp>
+#include <velmora_plus_interfaces/srv/detect_trash.hpp>
+#include <yaml-cpp/yaml.h>
+
+#include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/trash_pose_detection.hpp"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using DetectTrash = velmora_plus_interfaces::srv::DetectTrash;
+using Image = sensor_msgs::msg::Image;
+
+namespace
+{
+
+constexpr const char * kPackage = "velmoraplus_trash_pose";
+constexpr auto kAnswerTimeout = 30s;
+// A pair is re-sent when no pass followed for this long (the synchroniser may
+// hold a lone pair until the next one arrives).
+constexpr auto kRepublishAfter = 100ms;
+
+const char * kUsage =
+  "usage: velmoraplus_trash_pose_soak [options]\n"
+  "  Streams the sample scene to the triggered camera in continuous mode and calls\n"
+  "  DetectTrash in between; prints passes per second and resident memory.\n"
+  "options:\n"
+  "  --passes N          camera passes in all, warm-up included (default 10000)\n"
+  "  --call-every K      call DetectTrash every K passes (default 10)\n"
+  "  --sample DIR        scene folder with color.png, depth.png and config/ (default: the\n"
+  "                      package's milk_cartoon_all_small_clorox)\n"
+  "  --max-growth-mib M  growth of the peak resident memory from the first to the second\n"
+  "                      half (after warm-up) still counted flat (default 8)\n"
+  "  --progress N        also print pass rate and memory every N passes\n"
+  "  --log FILE          where the node's own log lines go (default /dev/null)\n";
+
+struct Options
+{
+  long passes = 10000;
+  long call_every = 10;
+  double max_growth_mib = 8.0;
+  long progress = 0;
+  std::string sample_dir = VELMORA_SAMPLE_DIR;
+  std::string log_file = "/dev/null";
+};
+
+[[noreturn]] void Fail(const std::string & message)
+{
+  throw std::runtime_error(message);
+}
+
+long ParsePositive(const std::string & option, const std::string & value)
+{
+  try {
+    std::size_t used = 0;
+    const long v = std::stol(value, &used);
+    if (used == value.size() && v > 0) {
+      return v;
+    }
+  } catch (const std::exception &) {
+  }
+  Fail("option " + option + ": \"" + value + "\" is not a positive integer");
+}
+
+Options ParseArguments(const std::vector<std::string> & args)
+{
+  Options options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string & a = args[i];
+    const auto value = [&]() -> std::string {
+        if (i + 1 >= args.size()) {
+          Fail("option " + a + " needs a value");
+        }
+        return args[++i];
+      };
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (a == "--passes") {
+      options.passes = ParsePositive(a, value());
+    } else if (a == "--call-every") {
+      options.call_every = ParsePositive(a, value());
+    } else if (a == "--sample") {
+      options.sample_dir = value();
+    } else if (a == "--max-growth-mib") {
+      options.max_growth_mib = static_cast<double>(ParsePositive(a, value()));
+    } else if (a == "--progress") {
+      options.progress = ParsePositive(a, value());
+    } else if (a == "--log") {
+      options.log_file = value();
+    } else {
+      Fail("unknown argument " + a);
+    }
+  }
+  return options;
+}
+
+// Resident set size of this process in KiB, from /proc/self/status.
+long ResidentKib()
+{
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) {
+      return std::stol(line.substr(6));
+    }
+  }
+  return -1;
+}
+
+// The report goes to the terminal the program started on; the node's own
+// lines (one per pass and more) go to --log.
+class Report
+{
+public:
+  explicit Report(const std::string & log_file)
+  {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    terminal_ = ::dup(STDOUT_FILENO);
+    const int log = ::open(log_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (terminal_ < 0 || log < 0) {
+      Fail("cannot open the log file " + log_file);
+    }
+    ::dup2(log, STDOUT_FILENO);
+    ::dup2(log, STDERR_FILENO);
+    ::close(log);
+    out_ = ::fdopen(terminal_, "w");
+  }
+  ~Report()
+  {
+    std::fclose(out_);
+  }
+  Report(const Report &) = delete;
+  Report & operator=(const Report &) = delete;
+
+  template<typename ... Args>
+  void Line(const char * format, Args... args)
+  {
+    std::fprintf(out_, format, args ...);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+  }
+
+private:
+  int terminal_ = -1;
+  std::FILE * out_ = nullptr;
+};
+
+// A private install prefix with a copy of the scene's configuration, the
+// triggered cameras switched to continuous mode.
+class SoakPrefix
+{
+public:
+  explicit SoakPrefix(const fs::path & source)
+  {
+    if (!fs::exists(source / "trash_pose_detect_config.yaml")) {
+      Fail("configuration folder " + source.string() + " holds no trash_pose_detect_config.yaml");
+    }
+    root_ = fs::temp_directory_path() / ("velmora_soak_" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    const fs::path index = root_ / "share/ament_index/resource_index/packages";
+    fs::create_directories(index);
+    std::ofstream(index / kPackage).close();
+    config_ = root_ / "share" / kPackage / "config";
+    fs::create_directories(config_);
+    fs::copy(source, config_, fs::copy_options::recursive);
+    const char * old = std::getenv("AMENT_PREFIX_PATH");
+    const std::string value = root_.string() + (old ? std::string(":") + old : std::string());
+    ::setenv("AMENT_PREFIX_PATH", value.c_str(), 1);
+    ::setenv("VELMORAPLUS_DATA_DIR", (root_ / "data").c_str(), 1);
+  }
+  ~SoakPrefix()
+  {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  SoakPrefix(const SoakPrefix &) = delete;
+  SoakPrefix & operator=(const SoakPrefix &) = delete;
+
+  fs::path file(const std::string & name) const {return config_ / name;}
+
+  void SetContinuous(int slot) const
+  {
+    const std::string path = file("cam" + std::to_string(slot) + "_detect_config.yaml").string();
+    YAML::Node root = YAML::LoadFile(path);
+    root["camera_detection_params"]["is_realtime_estimate"] = true;
+    YAML::Emitter out;
+    out << root;
+    std::ofstream(path) << out.c_str() << "\n";
+  }
+
+private:
+  fs::path root_;
+  fs::path config_;
+};
+
+std::vector<int> TriggeredSlots(int cam_num)
+{
+  switch (cam_num) {
+    case 1: return {2};
+    case 2: return {1, 2};
+    case 3: return {1, 2, 3};
+    default: return {};
+  }
+}
+
+Image::SharedPtr ToMessage(
+  const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp)
+{
+  std_msgs::msg::Header header;
+  header.stamp = stamp;
+  header.frame_id = "camera_base";
+  return cv_bridge::CvImage(header, encoding, image).toImageMsg();
+}
+
+struct Sample
+{
+  long passes = 0;
+  long rss_kib = 0;
+  std::chrono::steady_clock::time_point time;
+};
+
+int Soak(const Options & options, Report & report)
+{
+  const fs::path sample(options.sample_dir);
+  const cv::Mat colour = cv::imread((sample / "color.png").string(), cv::IMREAD_COLOR);
+  const cv::Mat depth = cv::imread((sample / "depth.png").string(), cv::IMREAD_UNCHANGED);
+  if (colour.empty() || depth.type() != CV_16UC1 || depth.size() != colour.size()) {
+    Fail("sample folder " + sample.string() +
+      " needs color.png and a 16-bit depth.png of the same size");
+  }
+  cv::Mat rgb;
+  cv::cvtColor(colour, rgb, cv::COLOR_BGR2RGB);
+
+  const SoakPrefix prefix(sample / "config");
+  const std::string config_path = prefix.file("trash_pose_detect_config.yaml").string();
+  const YAML::Node top = YAML::LoadFile(config_path)["velmoraplus_trash_pose"];
+  const std::vector<int> slots = TriggeredSlots(top["cam_num"].as<int>());
+  if (slots.empty()) {
+    Fail(config_path + ": cam_num triggers no camera");
+  }
+  for (int slot : slots) {
+    prefix.SetContinuous(slot);
+  }
+
+  rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
+  auto detection = std::make_unique<velmora::DetectionNode>(config_path);
+  // Passes are counted on the first triggered camera; the others run alongside.
+  std::atomic<long> passes{0};
+  std::atomic<long> dropped{0};
+  detection->camera(slots.front())->SetPassObserver([&](const velmora::PassReport & r) {
+      if (!r.dropped.empty()) {
+        ++dropped;
+      }
+      ++passes;
+    });
+
+  auto player = std::make_shared<rclcpp::Node>("velmoraplus_trash_pose_soak");
+  std::vector<std::pair<rclcpp::Publisher<Image>::SharedPtr, rclcpp::Publisher<Image>::SharedPtr>> pubs;
+  for (int slot : slots) {
+    pubs.emplace_back(
+      player->create_publisher<Image>(detection->camera(slot)->rgb_topic(), 10),
+      player->create_publisher<Image>(detection->camera(slot)->depth_topic(), 10));
+  }
+  const auto service_name = top["detect_service"].as<std::string>();
+  auto client = player->create_client<DetectTrash>(service_name);
+  rclcpp::executors::MultiThreadedExecutor player_executor;
+  player_executor.add_node(player);
+
+  std::thread node_thread([&detection]() {detection->run();});
+  std::thread player_thread([&player_executor]() {player_executor.spin();});
+  std::atomic<bool> streaming{true};
+  // At most two pairs ahead of the camera: the queues stay short, so memory
+  // measures the node, not a backlog.
+  std::thread streamer([&]() {
+      long published = 0;
+      long passes_at_publish = -1;
+      auto last = std::chrono::steady_clock::now();
+      while (streaming && rclcpp::ok()) {
+        const long done = passes.load();
+        const auto now = std::chrono::steady_clock::now();
+        if (published - done < 2 || (done == passes_at_publish && now - last > kRepublishAfter)) {
+          const auto stamp = player->now();
+          const auto rgb_msg = ToMessage(rgb, "rgb8", stamp);
+          const auto depth_msg = ToMessage(depth, "16UC1", stamp);
+          for (const auto & [rgb_pub, depth_pub] : pubs) {
+            rgb_pub->publish(*rgb_msg);
+            depth_pub->publish(*depth_msg);
+          }
+          ++published;
+          passes_at_publish = done;
+          last = now;
+        } else {
+          std::this_thread::sleep_for(1ms);
+        }
+      }
+    });
+  const auto stop = [&]() {
+      streaming = false;
+      rclcpp::shutdown();
+      for (auto * t : {&streamer, &node_thread, &player_thread}) {
+        if (t->joinable()) {
+          t->join();
+        }
+      }
+    };
+  // Whatever ends the soak, the threads are joined before they are destroyed.
+  const std::shared_ptr<void> joiner(nullptr, [&stop](void *) {stop();});
+  if (!client->wait_for_service(10s)) {
+    stop();
+    Fail("service " + service_name + " did not come up");
+  }
+
+  // The allocator's per-thread arenas fill during the first few dozen passes.
+  const long warm_up = std::clamp(options.passes / 20, 50L, 500L);
+  const long total = std::max(options.passes, warm_up + 2);
+  const long middle = warm_up + (total - warm_up) / 2;
+  std::vector<Sample> samples;
+  const auto take_sample = [&](long at) {
+      samples.push_back({at, ResidentKib(), std::chrono::steady_clock::now()});
+      const Sample & s = samples.back();
+      const char * names[] = {"start", "middle", "end"};
+      double rate = 0.0;
+      if (samples.size() > 1) {
+        const Sample & prev = samples[samples.size() - 2];
+        rate = static_cast<double>(s.passes - prev.passes) /
+          std::chrono::duration<double>(s.time - prev.time).count();
+      }
+      report.Line(
+        "%-6s pass %6ld  VmRSS %8.1f MiB  %s%.2f passes/s", names[samples.size() - 1], s.passes,
+        static_cast<double>(s.rss_kib) / 1024.0, samples.size() > 1 ? "" : "(after warm-up) ",
+        rate);
+    };
+  report.Line(
+    "soak: %ld passes on camera slot %d (%ld warm-up), DetectTrash every %ld passes",
+    total, slots.front(), warm_up, options.call_every);
+
+  long calls = 0;
+  long answered = 0;
+  long with_trash = 0;
+  long next_call = options.call_every;
+  long next_progress = options.progress > 0 ? warm_up + options.progress : total + 1;
+  std::size_t next_sample = 0;
+  const long marks[] = {warm_up, middle, total};
+  // Peaks per half: a leak raises the second half's peak, allocator noise does not.
+  long peak_kib[2] = {0, 0};
+  long last_seen = -1;
+  while (next_sample < 3) {
+    const long done = passes.load();
+    if (done != last_seen && done >= warm_up) {
+      last_seen = done;
+      long & peak = peak_kib[done < middle ? 0 : 1];
+      peak = std::max(peak, ResidentKib());
+    }
+    if (done >= marks[next_sample]) {
+      take_sample(done);
+      ++next_sample;
+      continue;
+    }
+    if (done >= next_progress) {
+      report.Line(
+        "       pass %6ld  VmRSS %8.1f MiB", done, static_cast<double>(ResidentKib()) / 1024.0);
+      next_progress += options.progress;
+    }
+    if (done >= next_call) {
+      next_call = done + options.call_every;
+      ++calls;
+      auto future = client->async_send_request(std::make_shared<DetectTrash::Request>());
+      if (future.wait_for(kAnswerTimeout) == std::future_status::ready) {
+        ++answered;
+        with_trash += future.get()->trash_infos.empty() ? 0 : 1;
+      } else {
+        report.Line("DetectTrash call %ld got no answer within %ld s", calls,
+          static_cast<long>(std::chrono::seconds(kAnswerTimeout).count()));
+        break;
+      }
+      continue;
+    }
+    if (!rclcpp::ok()) {
+      break;
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  stop();
+
+  const bool finished = samples.size() == 3;
+  const double growth_mib = static_cast<double>(peak_kib[1] - peak_kib[0]) / 1024.0;
+  const double seconds = finished ?
+    std::chrono::duration<double>(samples[2].time - samples[0].time).count() : 0.0;
+  report.Line(
+    "DetectTrash: %ld calls, %ld answered, %ld with grab results; %ld passes dropped",
+    calls, answered, with_trash, dropped.load());
+  const bool flat = finished && growth_mib <= options.max_growth_mib;
+  const bool pass = finished && flat && answered == calls && dropped.load() == 0;
+  report.Line(
+    "peak VmRSS: %.1f MiB in the first half, %.1f MiB in the second",
+    static_cast<double>(peak_kib[0]) / 1024.0, static_cast<double>(peak_kib[1]) / 1024.0);
+  report.Line(
+    "verdict: %s (peak memory %+.1f MiB from first to second half, limit %.1f; "
+    "%.2f passes/s over %ld passes)",
+    pass ? "PASS" : "FAIL", growth_mib, options.max_growth_mib,
+    seconds > 0.0 ? static_cast<double>(total - warm_up) / seconds : 0.0, total - warm_up);
+  return pass ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char ** argv)
+{
+  try {
+    const Options options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    // The program log and the estimator's echo would bury the report.
+    ::setenv("SPDLOG_STDOUT", "false", 1);
+    ::setenv("SPDLOG_SYSTEMD", "false", 1);
+    Report report(options.log_file);
+    try {
+      return Soak(options, report);
+    } catch (const std::exception & e) {
+      report.Line("velmoraplus_trash_pose_soak: %s", e.what());
+      if (rclcpp::ok()) {
+        rclcpp::shutdown();
+      }
+      return 1;
+    }
+  } catch (const std::exception & e) {
+    std::fprintf(stderr, "velmoraplus_trash_pose_soak: %s\n", e.what());
+    return 1;
+  }
+}
