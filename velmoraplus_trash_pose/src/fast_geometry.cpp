@@ -273,6 +273,14 @@ void OutlierRemover::BuildGrid(const Cloud& in, int searcher_k) {
   }
   for (std::size_t c = cells; c > 0; --c) cell_start_[c] = cell_start_[c - 1];
   cell_start_[0] = 0;
+  xs_.resize(finite);
+  ys_.resize(finite);
+  zs_.resize(finite);
+  for (std::size_t i = 0; i < finite; ++i) {
+    xs_[i] = sorted_[i].x;
+    ys_[i] = sorted_[i].y;
+    zs_[i] = sorted_[i].z;
+  }
 }
 
 void OutlierRemover::MeanDistances(std::size_t begin, std::size_t end, int mean_k,
@@ -318,29 +326,32 @@ void OutlierRemover::MeanDistances(std::size_t begin, std::size_t end, int mean_
           gaps[static_cast<std::size_t>(i - first[axis])] = g > 0.0 ? g * g : 0.0;
         }
       }
-      work.x.clear();
-      work.y.clear();
-      work.z.clear();
+      // Cells of one row are stored one after the other, and the cells of a row
+      // within reach form one run: the points to scan are a few index ranges.
+      work.ranges.clear();
+      std::size_t total = 0;
+      const auto& gx = work.gap2[0];
       for (int z = first[2]; z <= last[2]; ++z) {
         const double gz = work.gap2[2][static_cast<std::size_t>(z - first[2])];
         if (gz > prune2) continue;
         for (int y = first[1]; y <= last[1]; ++y) {
           const double gyz = gz + work.gap2[1][static_cast<std::size_t>(y - first[1])];
           if (gyz > prune2) continue;
-          const std::size_t row = d0 * static_cast<std::size_t>(y) + d01 * static_cast<std::size_t>(z);
-          for (int x = first[0]; x <= last[0]; ++x) {
-            if (gyz + work.gap2[0][static_cast<std::size_t>(x - first[0])] > prune2) continue;
-            const std::size_t neighbour = row + static_cast<std::size_t>(x);
-            for (std::uint32_t j = cell_start_[neighbour]; j < cell_start_[neighbour + 1]; ++j) {
-              work.x.push_back(sorted_[j].x);
-              work.y.push_back(sorted_[j].y);
-              work.z.push_back(sorted_[j].z);
-            }
-          }
+          std::size_t x0 = 0, x1 = gx.size();
+          while (x0 < x1 && gyz + gx[x0] > prune2) ++x0;
+          while (x1 > x0 && gyz + gx[x1 - 1] > prune2) --x1;
+          if (x0 == x1) continue;
+          const std::size_t row = d0 * static_cast<std::size_t>(y) + d01 * static_cast<std::size_t>(z) +
+                                  static_cast<std::size_t>(first[0]);
+          const std::uint32_t from = cell_start_[row + x0];
+          const std::uint32_t to = cell_start_[row + x1];
+          if (from == to) continue;
+          work.ranges.emplace_back(from, to);
+          total += to - from;
         }
       }
-      work.candidates.resize(work.x.size() + 1);
-      work.distances.resize(work.x.size() + 1);
+      work.candidates.resize(total + 1);
+      work.distances.resize(total + 1);
     };
     gather();
 
@@ -349,22 +360,26 @@ void OutlierRemover::MeanDistances(std::size_t begin, std::size_t end, int mean_
       const GridPoint q = sorted_[s];
       std::size_t found = 0;
       for (;;) {
-        const std::size_t n = work.x.size();
-        const float* const px = work.x.data();
-        const float* const py = work.y.data();
-        const float* const pz = work.z.data();
-        float* const all = work.distances.data();
-        for (std::size_t j = 0; j < n; ++j) {
-          // FLANN's L2_Simple: ((0 + dx^2) + dy^2) + dz^2 in float (vectorised,
-          // each lane rounding as the scalar code).
-          const float ex = q.x - px[j];
-          const float ey = q.y - py[j];
-          const float ez = q.z - pz[j];
-          float dist = ex * ex;
-          dist += ey * ey;
-          dist += ez * ez;
-          all[j] = dist;
+        const float* const px = xs_.data();
+        const float* const py = ys_.data();
+        const float* const pz = zs_.data();
+        float* all = work.distances.data();
+        for (const auto& [from, to] : work.ranges) {
+          for (std::uint32_t j = from; j < to; ++j) {
+            // FLANN's L2_Simple: ((0 + dx^2) + dy^2) + dz^2 in float (vectorised,
+            // each lane rounding as the scalar code).
+            const float ex = q.x - px[j];
+            const float ey = q.y - py[j];
+            const float ez = q.z - pz[j];
+            float dist = ex * ex;
+            dist += ey * ey;
+            dist += ez * ez;
+            all[j - from] = dist;
+          }
+          all += to - from;
         }
+        const std::size_t n = static_cast<std::size_t>(all - work.distances.data());
+        all = work.distances.data();
         float* const out = work.candidates.data();
         found = 0;
         for (std::size_t j = 0; j < n; ++j) {

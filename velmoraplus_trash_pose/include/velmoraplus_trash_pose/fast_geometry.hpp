@@ -66,7 +66,7 @@ class OutlierRemover {
  private:
   // Buffers of one thread of neighbour queries.
   struct Workspace {
-    std::vector<float> x, y, z;       // points near the current cell
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;  // of sorted_ near the cell
     std::vector<float> distances;     // squared distances to all of them
     std::vector<float> candidates;    // those within the radius
     std::vector<float> ordered;       // the same, ascending
@@ -80,6 +80,7 @@ class OutlierRemover {
   int threads_;
   std::vector<float> distances_;
   std::vector<GridPoint> sorted_;       // finite points grouped by cell
+  std::vector<float> xs_, ys_, zs_;     // their coordinates, for vectorised scans
   std::vector<std::uint32_t> cell_start_;  // cells + 1 offsets into sorted_
   std::vector<std::uint32_t> cell_of_;  // cell of each input point (finite ones)
   std::vector<std::uint32_t> kept_;
