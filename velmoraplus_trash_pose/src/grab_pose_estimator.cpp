@@ -274,8 +274,11 @@ pcl::PointXYZ GrabPoseEstimator::NearestPointToCamera(const Cloud& cloud) const 
   return nearest;
 }
 
-void GrabPoseEstimator::VoxelThin(const CloudPtr& cloud) const {
-  if (cloud->empty()) return;
+void GrabPoseEstimator::VoxelThin(const CloudPtr& cloud) {
+  if (cloud->empty()) {
+    backup_ = *cloud;
+    return;
+  }
   // PCL indexes voxels with 32-bit integers; for an extent it cannot index it would
   // warn (or, for huge coordinates, overflow), so such clouds skip thinning here.
   pcl::PointXYZ min_point, max_point;
@@ -289,15 +292,23 @@ void GrabPoseEstimator::VoxelThin(const CloudPtr& cloud) const {
   if (!(cells <= static_cast<double>(std::numeric_limits<std::int32_t>::max()))) {
     Say(kColorYellow, "voxel grid skipped: leaf size ", sor_leaf_size_,
         " is too small for the cloud extent");
+    backup_ = *cloud;
     return;
   }
+  if (!use_plain_pcl_) {
+    // The thinned cloud is built beside the original, which then serves as backup.
+    voxel_thinner_.Filter(*cloud, sor_leaf_size_, backup_);
+    cloud->swap(backup_);
+    return;
+  }
+  backup_ = *cloud;
   pcl::VoxelGrid<pcl::PointXYZ> grid;
   grid.setLeafSize(sor_leaf_size_, sor_leaf_size_, sor_leaf_size_);
   grid.setInputCloud(cloud);
   grid.filter(*cloud);
 }
 
-void GrabPoseEstimator::RemoveOutliers(const CloudPtr& cloud) const {
+void GrabPoseEstimator::RemoveOutliers(const CloudPtr& cloud) {
   // PCL reads past its neighbour list when the cloud has no more than mean K points,
   // so small clouds use every other point as neighbour instead.
   const int neighbours =
@@ -305,6 +316,13 @@ void GrabPoseEstimator::RemoveOutliers(const CloudPtr& cloud) const {
                                       cloud->size(), std::numeric_limits<int>::max())) -
                                       1);
   if (neighbours < 1) return;
+  if (!use_plain_pcl_) {
+    outlier_remover_.set_threads(neighbour_threads_);
+    if (outlier_remover_.Filter(*cloud, neighbours, 1.0, scratch_)) {
+      cloud->swap(scratch_);
+      return;
+    }
+  }
   pcl::StatisticalOutlierRemoval<pcl::PointXYZ> sor;
   sor.setInputCloud(cloud);
   sor.setMeanK(neighbours);
@@ -342,8 +360,6 @@ void GrabPoseEstimator::PclProcessFunc(const CloudPtr& in, const CloudPtr& out) 
   if (out != in) *out = *in;
   const CloudPtr& cloud = out;
   DropNonFinitePoints(*cloud);
-  const Cloud backup = *cloud;
-
   VoxelThin(cloud);
 
   MeasureZ(*cloud, trash_lowest_z_, trash_highest_z_, trash_height_);
@@ -382,7 +398,7 @@ void GrabPoseEstimator::PclProcessFunc(const CloudPtr& in, const CloudPtr& out) 
   }
   if (cloud->size() < min_trash_cloud_size_) {
     Say(kColorYellow, "去除z坐标 ", lower_bound, " 以下点云后数量太少-------------");
-    *cloud = backup;
+    cloud->swap(backup_);  // the cloud as it was before the voxel grid
   }
 
   RemoveOutliers(cloud);
@@ -399,18 +415,32 @@ void GrabPoseEstimator::PclProcessFunc(const CloudPtr& in, const CloudPtr& out) 
 void GrabPoseEstimator::PcaFunc(const CloudPtr& cloud) {
   Say(kColorBlue, "------------------------------PCA-----------------------------------");
   const Stopwatch stopwatch;
-  pcl::PCA<pcl::PointXYZ> pca;
+  // Only the axes are needed: the per-point coefficients stay uncomputed.
+  pcl::PCA<pcl::PointXYZ> pca(!use_plain_pcl_);
   pca.setInputCloud(cloud);
   pca_eigen_vectors_ = pca.getEigenVectors();
   pca_centroid_ = pca.getMean();
   Say(kColorCyan, "点云中心点坐标：");
   std::cout << kColorCyan << pca_centroid_ << kColorReset << '\n';
 
-  Cloud projected;
-  pca.project(*cloud, projected);
-  pcl::PointXYZ min_point, max_point;
-  pcl::getMinMax3D(projected, min_point, max_point);
-  pca_extents_ = max_point.getVector3fMap() - min_point.getVector3fMap();
+  if (use_plain_pcl_) {
+    Cloud projected;
+    pca.project(*cloud, projected);
+    pcl::PointXYZ min_point, max_point;
+    pcl::getMinMax3D(projected, min_point, max_point);
+    pca_extents_ = max_point.getVector3fMap() - min_point.getVector3fMap();
+  } else {
+    // The same projection per point, without a projected copy of the cloud.
+    Eigen::Vector3f lowest = Eigen::Vector3f::Constant(std::numeric_limits<float>::max());
+    Eigen::Vector3f highest = Eigen::Vector3f::Constant(std::numeric_limits<float>::lowest());
+    pcl::PointXYZ projected;
+    for (const auto& p : cloud->points) {
+      pca.project(p, projected);
+      lowest = lowest.cwiseMin(projected.getVector3fMap());
+      highest = highest.cwiseMax(projected.getVector3fMap());
+    }
+    pca_extents_ = highest - lowest;
+  }
   Say(kColorCyan, "点云在各个特征向量方向上的长度为：", pca_extents_(0), " ", pca_extents_(1), " ",
       pca_extents_(2), " ");
   Say(kColorRed, "PcaFunc cost ", stopwatch.ElapsedMs(), " ms");
@@ -418,12 +448,23 @@ void GrabPoseEstimator::PcaFunc(const CloudPtr& cloud) {
 
 void GrabPoseEstimator::ComputeBoundingBoxes(const CloudPtr& cloud) {
   Say(kColorBlue, "------------------------------OBB-----------------------------------");
-  pcl::MomentOfInertiaEstimation<pcl::PointXYZ> estimation;
-  estimation.setInputCloud(cloud);
-  estimation.compute();
-  pcl::PointXYZ position;
-  estimation.getOBB(obb_min_point_, obb_max_point_, position, obb_rotation_);
-  obb_position_ = position.getVector3fMap();
+  // The faster boxes skip the moment-of-inertia and eccentricity sweeps nothing reads.
+  fast::MomentBoxes boxes;
+  if (use_plain_pcl_) {
+    pcl::MomentOfInertiaEstimation<pcl::PointXYZ> estimation;
+    estimation.setInputCloud(cloud);
+    estimation.compute();
+    pcl::PointXYZ position;
+    estimation.getOBB(boxes.obb_min_point, boxes.obb_max_point, position, boxes.obb_rotation);
+    boxes.obb_position = position.getVector3fMap();
+    estimation.getAABB(boxes.aabb_min_point, boxes.aabb_max_point);
+  } else {
+    boxes = fast::ComputeMomentBoxes(*cloud);
+  }
+  obb_min_point_ = boxes.obb_min_point;
+  obb_max_point_ = boxes.obb_max_point;
+  obb_rotation_ = boxes.obb_rotation;
+  obb_position_ = boxes.obb_position;
   obb_quaternion_ = Eigen::Quaternionf(obb_rotation_);
   const Eigen::Vector3f obb_size =
       obb_max_point_.getVector3fMap() - obb_min_point_.getVector3fMap();
@@ -432,7 +473,8 @@ void GrabPoseEstimator::ComputeBoundingBoxes(const CloudPtr& cloud) {
       obb_position_(2));
 
   Say(kColorBlue, "------------------------------AABB----------------------------------");
-  estimation.getAABB(aabb_min_point_, aabb_max_point_);
+  aabb_min_point_ = boxes.aabb_min_point;
+  aabb_max_point_ = boxes.aabb_max_point;
   const Eigen::Vector3f aabb_size =
       aabb_max_point_.getVector3fMap() - aabb_min_point_.getVector3fMap();
   aabb_center_ = aabb_min_point_.getVector3fMap() + aabb_size * 0.5f;

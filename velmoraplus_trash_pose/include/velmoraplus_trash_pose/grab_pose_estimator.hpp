@@ -14,6 +14,8 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include "velmoraplus_trash_pose/fast_geometry.hpp"
+
 namespace velmora {
 
 struct GrabPose {
@@ -119,6 +121,12 @@ class GrabPoseEstimator {
   std::string file_prefix_;
   std::string missing_prefix_ = "/home/jetson/test_data/";
 
+  // Plain PCL filters and shape analysis instead of the equivalent faster code:
+  // the reference the faster code is tested and benchmarked against.
+  bool use_plain_pcl_ = false;
+  // Threads for the neighbour queries of the outlier removal (1: the calling thread).
+  int neighbour_threads_ = 1;
+
   // Reference point of grab_distance_ (fixed, not configurable).
   float workspace_origin_z_ = 0.1555f;
   float workspace_origin_r_ = 0.01125f;
@@ -157,8 +165,9 @@ class GrabPoseEstimator {
   void LoadConfig(const std::string& config_path);
   void PrepareDataDirectories(const std::string& config_path);
   void CutSlantedBottom(Cloud& cloud) const;
-  void VoxelThin(const CloudPtr& cloud) const;
-  void RemoveOutliers(const CloudPtr& cloud) const;
+  // Thins the cloud in place; backup_ receives the cloud as it was.
+  void VoxelThin(const CloudPtr& cloud);
+  void RemoveOutliers(const CloudPtr& cloud);
   pcl::PointXYZ NearestPointToCamera(const Cloud& cloud) const;
   // Steps shared by both grab routines; returns 0 when the grasp may go on.
   int PrepareGrab(const CloudPtr& cloud);
@@ -167,6 +176,12 @@ class GrabPoseEstimator {
   void ExtendGrabTcp();
   Eigen::Quaterniond ParallelOrientation() const;
   void SetGrabPose(const Eigen::Quaterniond& orientation);
+
+  // Buffers kept from call to call so a pass allocates little.
+  fast::VoxelGridThinner voxel_thinner_;
+  fast::OutlierRemover outlier_remover_;
+  Cloud backup_;
+  Cloud scratch_;
 };
 
 }  // namespace velmora
