@@ -33,6 +33,7 @@
 #include "velmoraplus_trash_pose/floor_check.hpp"
 #include "velmoraplus_trash_pose/logger.hpp"
 #include "velmoraplus_trash_pose/pass_pictures.hpp"
+#include "velmoraplus_trash_pose/replay_support.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
 
 namespace fs = std::filesystem;
@@ -178,109 +179,6 @@ void LoadPair(Pair & pair)
   }
 }
 
-// A private install prefix with a copy of the configuration folder, found
-// through the ament index first, as colcon's setup would make it.
-class ReplayPrefix
-{
-public:
-  explicit ReplayPrefix(const Options & options)
-  {
-    const fs::path source = options.config_dir ? fs::path(*options.config_dir) :
-      fs::path(ament_index_cpp::get_package_share_directory(kPackage)) / "config";
-    if (!fs::is_directory(source) || !fs::exists(source / "trash_pose_detect_config.yaml")) {
-      Fail("configuration folder " + source.string() +
-        " is not readable or holds no trash_pose_detect_config.yaml");
-    }
-    root_ = fs::temp_directory_path() / ("velmora_replay_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
-    const fs::path index = root_ / "share/ament_index/resource_index/packages";
-    fs::create_directories(index);
-    std::ofstream(index / kPackage).close();
-    config_ = root_ / "share" / kPackage / "config";
-    fs::create_directories(config_);
-    for (const auto & entry : fs::recursive_directory_iterator(source)) {
-      const fs::path target = config_ / fs::relative(entry.path(), source);
-      if (entry.is_directory()) {
-        fs::create_directories(target);
-      } else {
-        fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing);
-      }
-    }
-    if (options.cam_num) {
-      Edit("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
-        std::to_string(*options.cam_num));
-    }
-    if (options.debug) {
-      for (int slot = 1; slot <= 3; ++slot) {
-        Edit("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
-          "is_debug", *options.debug ? "true" : "false");
-      }
-    }
-    if (options.detections) {
-      const fs::path recording = fs::absolute(*options.detections);
-      if (!fs::is_regular_file(recording)) {
-        Fail("detections file " + recording.string() + " cannot be read");
-      }
-      std::ofstream(config_ / "replay_recorded_model.yaml")
-        << "source: recorded\nrecording: \"" << recording.string() << "\"\n";
-      for (int slot = 1; slot <= 3; ++slot) {
-        Edit("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
-          "model_cfg_file", "replay_recorded_model.yaml");
-      }
-    }
-    const char * old = std::getenv("AMENT_PREFIX_PATH");
-    const std::string value = root_.string() + (old ? std::string(":") + old : std::string());
-    ::setenv("AMENT_PREFIX_PATH", value.c_str(), 1);
-  }
-
-  ~ReplayPrefix()
-  {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
-  fs::path config_file(const std::string & name) const {return config_ / name;}
-
-private:
-  void Edit(const std::string & file, const std::string & section, const std::string & key,
-    const std::string & value)
-  {
-    const std::string path = (config_ / file).string();
-    YAML::Node root;
-    try {
-      root = YAML::LoadFile(path);
-    } catch (const std::exception & e) {
-      Fail("cannot read " + path + ": " + e.what());
-    }
-    root[section][key] = YAML::Load(value);
-    YAML::Emitter out;
-    out << root;
-    std::ofstream(path) << out.c_str() << "\n";
-  }
-
-  fs::path root_;
-  fs::path config_;
-};
-
-sensor_msgs::msg::Image::SharedPtr ToMessage(
-  const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp)
-{
-  std_msgs::msg::Header header;
-  header.stamp = stamp;
-  header.frame_id = "camera_base";
-  return cv_bridge::CvImage(header, encoding, image).toImageMsg();
-}
-
-std::vector<int> TriggeredSlots(int cam_num)
-{
-  switch (cam_num) {
-    case 1: return {2};
-    case 2: return {1, 2};
-    case 3: return {1, 2, 3};
-    default: return {};
-  }
-}
-
 void PrintPose(std::ostream & out, const std::string & indent, const std::string & name,
   const geometry_msgs::msg::Pose & pose)
 {
@@ -303,7 +201,30 @@ double Median(std::vector<double> values)
 
 int Replay(const Options & options)
 {
-  const ReplayPrefix prefix(options);
+  const fs::path source = options.config_dir ? fs::path(*options.config_dir) :
+    fs::path(ament_index_cpp::get_package_share_directory(kPackage)) / "config";
+  const velmora::PrivateConfigPrefix prefix(source, "replay");
+  if (options.cam_num) {
+    prefix.Edit("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
+      std::to_string(*options.cam_num));
+  }
+  for (int slot = 1; slot <= 3; ++slot) {
+    const std::string camera = "cam" + std::to_string(slot) + "_detect_config.yaml";
+    if (options.debug) {
+      prefix.Edit(camera, "camera_detection_params", "is_debug", *options.debug ? "true" : "false");
+    }
+    if (options.detections) {
+      prefix.Edit(camera, "camera_detection_params", "model_cfg_file", "replay_recorded_model.yaml");
+    }
+  }
+  if (options.detections) {
+    const fs::path recording = fs::absolute(*options.detections);
+    if (!fs::is_regular_file(recording)) {
+      Fail("detections file " + recording.string() + " cannot be read");
+    }
+    std::ofstream(prefix.file("replay_recorded_model.yaml"))
+      << "source: recorded\nrecording: \"" << recording.string() << "\"\n";
+  }
   fs::create_directories(options.out_dir);
   if (!std::getenv("VELMORAPLUS_DATA_DIR")) {
     const std::string archive = (fs::path(options.out_dir) / "archive").string();
@@ -311,13 +232,13 @@ int Replay(const Options & options)
   }
 
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
-  const std::string config_path = prefix.config_file("trash_pose_detect_config.yaml").string();
+  const std::string config_path = prefix.file("trash_pose_detect_config.yaml").string();
   LOG_INFO("trash_pose_detect_config_path = {}", config_path);
   auto detection = std::make_unique<velmora::DetectionNode>(config_path);
 
   // Frames a triggered camera needs must exist: a camera without a frame
   // would keep the request waiting.
-  const std::vector<int> triggered = TriggeredSlots(detection->camera_num());
+  const std::vector<int> triggered = velmora::TriggeredSlots(detection->camera_num());
   std::map<std::size_t, std::map<int, const Pair *>> frames;  // frame -> slot -> pair
   {
     std::size_t frame = 0;
@@ -401,8 +322,8 @@ int Replay(const Options & options)
         }
         const auto stamp = player->now();
         for (const auto & [slot, pair] : slots) {
-          rgb_pubs[slot]->publish(*ToMessage(pair->colour_rgb, "rgb8", stamp));
-          depth_pubs[slot]->publish(*ToMessage(pair->depth_mm, "16UC1", stamp));
+          rgb_pubs[slot]->publish(*velmora::ImageMessage(pair->colour_rgb, "rgb8", stamp));
+          depth_pubs[slot]->publish(*velmora::ImageMessage(pair->depth_mm, "16UC1", stamp));
         }
       }
       const auto response = future.get();

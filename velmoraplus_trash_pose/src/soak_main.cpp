@@ -30,6 +30,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/replay_support.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
 
 namespace fs = std::filesystem;
@@ -173,73 +174,6 @@ private:
   std::FILE * out_ = nullptr;
 };
 
-// A private install prefix with a copy of the scene's configuration, the
-// triggered cameras switched to continuous mode.
-class SoakPrefix
-{
-public:
-  explicit SoakPrefix(const fs::path & source)
-  {
-    if (!fs::exists(source / "trash_pose_detect_config.yaml")) {
-      Fail("configuration folder " + source.string() + " holds no trash_pose_detect_config.yaml");
-    }
-    root_ = fs::temp_directory_path() / ("velmora_soak_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
-    const fs::path index = root_ / "share/ament_index/resource_index/packages";
-    fs::create_directories(index);
-    std::ofstream(index / kPackage).close();
-    config_ = root_ / "share" / kPackage / "config";
-    fs::create_directories(config_);
-    fs::copy(source, config_, fs::copy_options::recursive);
-    const char * old = std::getenv("AMENT_PREFIX_PATH");
-    const std::string value = root_.string() + (old ? std::string(":") + old : std::string());
-    ::setenv("AMENT_PREFIX_PATH", value.c_str(), 1);
-    ::setenv("VELMORAPLUS_DATA_DIR", (root_ / "data").c_str(), 1);
-  }
-  ~SoakPrefix()
-  {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  SoakPrefix(const SoakPrefix &) = delete;
-  SoakPrefix & operator=(const SoakPrefix &) = delete;
-
-  fs::path file(const std::string & name) const {return config_ / name;}
-
-  void SetContinuous(int slot) const
-  {
-    const std::string path = file("cam" + std::to_string(slot) + "_detect_config.yaml").string();
-    YAML::Node root = YAML::LoadFile(path);
-    root["camera_detection_params"]["is_realtime_estimate"] = true;
-    YAML::Emitter out;
-    out << root;
-    std::ofstream(path) << out.c_str() << "\n";
-  }
-
-private:
-  fs::path root_;
-  fs::path config_;
-};
-
-std::vector<int> TriggeredSlots(int cam_num)
-{
-  switch (cam_num) {
-    case 1: return {2};
-    case 2: return {1, 2};
-    case 3: return {1, 2, 3};
-    default: return {};
-  }
-}
-
-Image::SharedPtr ToMessage(
-  const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp)
-{
-  std_msgs::msg::Header header;
-  header.stamp = stamp;
-  header.frame_id = "camera_base";
-  return cv_bridge::CvImage(header, encoding, image).toImageMsg();
-}
-
 struct Sample
 {
   long passes = 0;
@@ -259,15 +193,17 @@ int Soak(const Options & options, Report & report)
   cv::Mat rgb;
   cv::cvtColor(colour, rgb, cv::COLOR_BGR2RGB);
 
-  const SoakPrefix prefix(sample / "config");
+  const velmora::PrivateConfigPrefix prefix(sample / "config", "soak");
+  ::setenv("VELMORAPLUS_DATA_DIR", (prefix.root() / "data").c_str(), 1);
   const std::string config_path = prefix.file("trash_pose_detect_config.yaml").string();
   const YAML::Node top = YAML::LoadFile(config_path)["velmoraplus_trash_pose"];
-  const std::vector<int> slots = TriggeredSlots(top["cam_num"].as<int>());
+  const std::vector<int> slots = velmora::TriggeredSlots(top["cam_num"].as<int>());
   if (slots.empty()) {
     Fail(config_path + ": cam_num triggers no camera");
   }
   for (int slot : slots) {
-    prefix.SetContinuous(slot);
+    prefix.Edit("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
+      "is_realtime_estimate", "true");
   }
 
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
@@ -308,8 +244,8 @@ int Soak(const Options & options, Report & report)
         const auto now = std::chrono::steady_clock::now();
         if (published - done < 2 || (done == passes_at_publish && now - last > kRepublishAfter)) {
           const auto stamp = player->now();
-          const auto rgb_msg = ToMessage(rgb, "rgb8", stamp);
-          const auto depth_msg = ToMessage(depth, "16UC1", stamp);
+          const auto rgb_msg = velmora::ImageMessage(rgb, "rgb8", stamp);
+          const auto depth_msg = velmora::ImageMessage(depth, "16UC1", stamp);
           for (const auto & [rgb_pub, depth_pub] : pubs) {
             rgb_pub->publish(*rgb_msg);
             depth_pub->publish(*depth_msg);

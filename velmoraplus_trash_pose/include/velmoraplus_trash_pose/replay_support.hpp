@@ -1,0 +1,48 @@
+#ifndef VELMORAPLUS_TRASH_POSE__REPLAY_SUPPORT_HPP_
+#define VELMORAPLUS_TRASH_POSE__REPLAY_SUPPORT_HPP_
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <builtin_interfaces/msg/time.hpp>
+#include <opencv2/core/mat.hpp>
+#include <sensor_msgs/msg/image.hpp>
+
+namespace velmora
+{
+
+// A private install prefix holding a copy of a configuration folder as the
+// package's config/, registered in the ament index and put first on
+// AMENT_PREFIX_PATH, as colcon's setup would: the replay and soak tools run
+// the unchanged node on it and may edit the copies. Removed on destruction.
+class PrivateConfigPrefix
+{
+public:
+  // Throws std::runtime_error when `source` holds no trash_pose_detect_config.yaml.
+  PrivateConfigPrefix(const std::filesystem::path & source, const std::string & tag);
+  ~PrivateConfigPrefix();
+  PrivateConfigPrefix(const PrivateConfigPrefix &) = delete;
+  PrivateConfigPrefix & operator=(const PrivateConfigPrefix &) = delete;
+
+  const std::filesystem::path & root() const {return root_;}
+  std::filesystem::path file(const std::string & name) const {return config_ / name;}
+  // Sets `section/key` of a copied YAML file to `value` (parsed as YAML).
+  void Edit(const std::string & name, const std::string & section, const std::string & key,
+    const std::string & value) const;
+
+private:
+  std::filesystem::path root_;
+  std::filesystem::path config_;
+};
+
+// Camera slots a DetectTrash request triggers for `cam_num` (empty: none).
+std::vector<int> TriggeredSlots(int cam_num);
+
+// An image message as a camera driver sends it.
+sensor_msgs::msg::Image::SharedPtr ImageMessage(
+  const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp);
+
+}  // namespace velmora
+
+#endif  // VELMORAPLUS_TRASH_POSE__REPLAY_SUPPORT_HPP_

@@ -1,0 +1,84 @@
+#include "velmoraplus_trash_pose/replay_support.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <cv_bridge/cv_bridge.h>
+#include <yaml-cpp/yaml.h>
+
+namespace fs = std::filesystem;
+
+namespace velmora
+{
+
+namespace
+{
+constexpr const char * kPackage = "velmoraplus_trash_pose";
+}
+
+PrivateConfigPrefix::PrivateConfigPrefix(const fs::path & source, const std::string & tag)
+{
+  if (!fs::is_directory(source) || !fs::exists(source / "trash_pose_detect_config.yaml")) {
+    throw std::runtime_error("configuration folder " + source.string() +
+      " is not readable or holds no trash_pose_detect_config.yaml");
+  }
+  root_ = fs::temp_directory_path() / ("velmora_" + tag + "_" + std::to_string(::getpid()));
+  fs::remove_all(root_);
+  const fs::path index = root_ / "share/ament_index/resource_index/packages";
+  fs::create_directories(index);
+  std::ofstream(index / kPackage).close();
+  config_ = root_ / "share" / kPackage / "config";
+  fs::create_directories(config_);
+  fs::copy(source, config_, fs::copy_options::recursive);
+  const char * old = std::getenv("AMENT_PREFIX_PATH");
+  const std::string value = root_.string() + (old ? std::string(":") + old : std::string());
+  ::setenv("AMENT_PREFIX_PATH", value.c_str(), 1);
+}
+
+PrivateConfigPrefix::~PrivateConfigPrefix()
+{
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+void PrivateConfigPrefix::Edit(
+  const std::string & name, const std::string & section, const std::string & key,
+  const std::string & value) const
+{
+  const std::string path = file(name).string();
+  YAML::Node root;
+  try {
+    root = YAML::LoadFile(path);
+  } catch (const std::exception & e) {
+    throw std::runtime_error("cannot read " + path + ": " + e.what());
+  }
+  root[section][key] = YAML::Load(value);
+  YAML::Emitter out;
+  out << root;
+  std::ofstream(path) << out.c_str() << "\n";
+}
+
+std::vector<int> TriggeredSlots(int cam_num)
+{
+  switch (cam_num) {
+    case 1: return {2};
+    case 2: return {1, 2};
+    case 3: return {1, 2, 3};
+    default: return {};
+  }
+}
+
+sensor_msgs::msg::Image::SharedPtr ImageMessage(
+  const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp)
+{
+  std_msgs::msg::Header header;
+  header.stamp = stamp;
+  header.frame_id = "camera_base";
+  return cv_bridge::CvImage(header, encoding, image).toImageMsg();
+}
+
+}  // namespace velmora
