@@ -30,7 +30,7 @@ constexpr int kMaxSortedNeighbours = 250;
 // and finer cells where the points crowd together (surfaces fill few cells).
 constexpr double kCellsPerPoint = 1.0;
 constexpr double kMaxCellsPerPoint = 8.0;
-constexpr double kCrowdedCell = 4.0;
+constexpr double kCrowdedCell = 8.0;
 
 // A cell or shell is skipped only when its nearest possible point is farther than
 // the current k-th distance by more than float rounding of a squared distance.
@@ -57,38 +57,76 @@ double CellSizeFor(const double extent[3], double limit) {
   return fits;
 }
 
-// Puts the k smallest of `count` squared distances (all in [0, limit]) into
-// `selected`, in no particular order, and returns the largest of them. Points
-// around a query spread roughly evenly over squared distance, so a histogram
-// finds the bucket holding the k-th value and only that bucket needs ordering.
-float SelectSmallest(const float* values, std::size_t count, std::size_t k, double limit,
-                     std::vector<std::uint32_t>& histogram, std::vector<float>& selected) {
-  const std::size_t buckets = 2 * count;
-  histogram.assign(buckets, 0);
-  const double scale = limit > 0.0 ? static_cast<double>(buckets) / limit : 0.0;
-  const auto key = [&](float value) {
-    return std::min(buckets - 1, static_cast<std::size_t>(static_cast<double>(value) * scale));
-  };
-  for (std::size_t i = 0; i < count; ++i) ++histogram[key(values[i])];
-  std::size_t border = 0, below = 0;
-  while (below + histogram[border] < k) below += histogram[border++];
-  selected.clear();
-  const std::size_t keep_at_border = k - below;
-  const std::size_t border_start = k - keep_at_border;
-  selected.resize(below);
-  std::size_t fill = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t b = key(values[i]);
-    if (b < border) {
-      selected[fill++] = values[i];
-    } else if (b == border) {
-      selected.push_back(values[i]);
+// Number of values not above `bound` (a loop compilers vectorise).
+std::size_t CountAtMost(const float* values, std::size_t count, float bound) {
+  std::uint32_t at_most = 0;
+  for (std::size_t i = 0; i < count; ++i) at_most += values[i] <= bound ? 1u : 0u;
+  return at_most;
+}
+
+void InsertionSort(float* values, std::size_t count) {
+  for (std::size_t i = 1; i < count; ++i) {
+    const float value = values[i];
+    std::size_t j = i;
+    for (; j > 0 && values[j - 1] > value; --j) values[j] = values[j - 1];
+    values[j] = value;
+  }
+}
+
+// Once this few values lie between the bounds of the k-th one, they are ordered.
+constexpr std::size_t kBorderValues = 6;
+
+// Writes the k smallest of `count` squared distances (all in [0, limit]) to
+// `selected`, in no particular order, and returns the largest of them. `selected`
+// and `border` hold `count` values each.
+//
+// Counting passes narrow a value interval (lo, hi] that holds the k-th value until
+// few values lie in it; the values up to lo are all taken and only those inside
+// are ordered. The guesses assume that the squared distances around a query spread
+// about evenly, as they do for points on a surface; any spread gives the same
+// result, only with a larger interval to order.
+float SelectSmallest(const float* values, std::size_t count, std::size_t k, float limit,
+                     float* selected, float* border) {
+  float lo = -1.0f;  // below: values <= lo, fewer than k
+  std::size_t below = 0;
+  float hi = limit;  // upto: values <= hi, at least k
+  std::size_t upto = count;
+  for (int round = 0; round < 4 && upto - below > kBorderValues; ++round) {
+    // Two guesses about one standard deviation of the count either side of the
+    // k-th value's expected place.
+    const float span = static_cast<float>(upto - below);
+    const float wanted = static_cast<float>(k - below) - 0.5f;
+    const float deviation = std::sqrt(wanted * (1.0f - wanted / span)) + 1.0f;
+    const float base = std::max(0.0f, lo);
+    const float step = (hi - base) / span;
+    for (const float target : {wanted - deviation, wanted + deviation}) {
+      const float guess = base + step * target;
+      if (!(guess > lo && guess < hi)) continue;
+      const std::size_t at_most = CountAtMost(values, count, guess);
+      if (at_most < k) {
+        lo = guess;
+        below = at_most;
+      } else {
+        hi = guess;
+        upto = at_most;
+      }
     }
   }
-  // Values of the border bucket follow the ones below it; keep its smallest.
-  std::sort(selected.begin() + static_cast<std::ptrdiff_t>(border_start), selected.end());
-  selected.resize(k);
-  return selected.back();
+  std::size_t taken = 0, inside = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const float value = values[i];
+    selected[taken] = value;
+    taken += value <= lo ? 1 : 0;
+    border[inside] = value;
+    inside += (value > lo) & (value <= hi) ? 1 : 0;
+  }
+  if (inside <= 4 * kBorderValues) {
+    InsertionSort(border, inside);
+  } else {
+    std::sort(border, border + inside);
+  }
+  std::copy(border, border + (k - taken), selected + taken);
+  return selected[k - 1];
 }
 
 // PCL's mean neighbour distance: the square roots of the k smallest squared
@@ -97,8 +135,7 @@ float SelectSmallest(const float* values, std::size_t count, std::size_t k, doub
 // four accumulators; every order lies within the same error bound of the exact
 // sum, so where the whole bound rounds to one float that float is PCL's. Only
 // otherwise (rarely) are the values sorted and summed in PCL's order.
-float MeanOfRoots(std::vector<float>& selected, int mean_k) {
-  const std::size_t count = selected.size();
+float MeanOfRoots(float* selected, std::size_t count, int mean_k) {
   double partial[4] = {0.0, 0.0, 0.0, 0.0};
   std::size_t j = 0;
   for (; j + 4 <= count; j += 4) {
@@ -114,7 +151,7 @@ float MeanOfRoots(std::vector<float>& selected, int mean_k) {
   const float low = static_cast<float>((sum - spread) / mean_k);
   const float high = static_cast<float>((sum + spread) / mean_k);
   if (low == high) return low;
-  std::sort(selected.begin(), selected.end());
+  std::sort(selected, selected + count);
   double dist_sum = 0.0;
   for (std::size_t i = 1; i < count; ++i) dist_sum += std::sqrt(static_cast<double>(selected[i]));
   return static_cast<float>(dist_sum / mean_k);
@@ -350,49 +387,29 @@ void OutlierRemover::MeanDistances(std::size_t begin, std::size_t end, int mean_
           total += to - from;
         }
       }
-      work.candidates.resize(total + 1);
+      work.candidates.resize(total + kNearDistancesSlack);
       work.distances.resize(total + 1);
+      work.selected.resize(total + 1);
+      work.border.resize(total + 1);
     };
     gather();
 
+    const PointColumns columns{xs_.data(), ys_.data(), zs_.data()};
     double largest_kth = 0.0;
     for (; s < batch_end; ++s) {
       const GridPoint q = sorted_[s];
       std::size_t found = 0;
+      const float query[3] = {q.x, q.y, q.z};
       for (;;) {
-        const float* const px = xs_.data();
-        const float* const py = ys_.data();
-        const float* const pz = zs_.data();
-        float* all = work.distances.data();
-        for (const auto& [from, to] : work.ranges) {
-          for (std::uint32_t j = from; j < to; ++j) {
-            // FLANN's L2_Simple: ((0 + dx^2) + dy^2) + dz^2 in float (vectorised,
-            // each lane rounding as the scalar code).
-            const float ex = q.x - px[j];
-            const float ey = q.y - py[j];
-            const float ez = q.z - pz[j];
-            float dist = ex * ex;
-            dist += ey * ey;
-            dist += ez * ez;
-            all[j - from] = dist;
-          }
-          all += to - from;
-        }
-        const std::size_t n = static_cast<std::size_t>(all - work.distances.data());
-        all = work.distances.data();
-        float* const out = work.candidates.data();
-        found = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-          out[found] = all[j];
-          found += all[j] <= radius2_float ? 1 : 0;
-        }
+        found = near_distances_(columns, work.ranges, query, radius2_float, work.distances.data(),
+                                work.candidates.data());
         if (found >= k) break;
         radius2 = radius2 > 0.0 ? radius2 * 2.0 : h * h;
         gather();
       }
-      const float kth = SelectSmallest(work.candidates.data(), found, k, radius2, work.bucket,
-                                       work.ordered);
-      distances_[q.index] = MeanOfRoots(work.ordered, mean_k);
+      const float kth = SelectSmallest(work.candidates.data(), found, k, radius2_float,
+                                       work.selected.data(), work.border.data());
+      distances_[q.index] = MeanOfRoots(work.selected.data(), k, mean_k);
       largest_kth = std::max(largest_kth, static_cast<double>(kth));
     }
     radius2 = largest_kth * 1.1;

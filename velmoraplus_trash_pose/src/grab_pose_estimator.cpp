@@ -318,6 +318,8 @@ void GrabPoseEstimator::RemoveOutliers(const CloudPtr& cloud) {
   if (neighbours < 1) return;
   if (!use_plain_pcl_) {
     outlier_remover_.set_threads(neighbour_threads_);
+    outlier_remover_.set_near_distances(portable_distance_loop_ ? &fast::NearDistancesPortable
+                                                                : fast::NearDistancesBest());
     if (outlier_remover_.Filter(*cloud, neighbours, 1.0, scratch_)) {
       cloud->swap(scratch_);
       return;

@@ -2,6 +2,7 @@
 // (bit for bit, in the same order), same boxes, and the whole grab routine with the
 // same status, results and console lines. Clouds: lattices (many equal distances),
 // random and noisy ones, far outliers, duplicates, and real depth frames.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -15,6 +16,7 @@
 #include <pcl/features/moment_of_inertia_estimation.h>
 #include <pcl/filters/statistical_outlier_removal.h>
 #include <pcl/filters/voxel_grid.h>
+#include <pcl/search/kdtree.h>
 
 #include "estimator_fixture.hpp"
 #include "velmoraplus_trash_pose/fast_geometry.hpp"
@@ -160,6 +162,27 @@ Cloud PclOutliers(const Cloud& in, int mean_k) {
   return out;
 }
 
+// Every point's mean neighbour distance as StatisticalOutlierRemoval computes it:
+// the k + 1 nearest from its kd-tree, the first skipped, square roots summed in
+// double in the order found. Non-finite points keep 0.
+std::vector<float> PclMeanDistances(const Cloud& in, int mean_k) {
+  pcl::search::KdTree<pcl::PointXYZ> tree(false);
+  tree.setInputCloud(in.makeShared());
+  std::vector<float> distances(in.size(), 0.0f);
+  pcl::Indices indices;
+  std::vector<float> squared;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (!pcl::isFinite(in[i])) continue;
+    tree.nearestKSearch(in[i], mean_k + 1, indices, squared);
+    double sum = 0.0;
+    for (int j = 1; j < mean_k + 1; ++j) {
+      sum += std::sqrt(static_cast<double>(squared[static_cast<std::size_t>(j)]));  // as PCL's build
+    }
+    distances[i] = static_cast<float>(sum / mean_k);
+  }
+  return distances;
+}
+
 TEST(FastGeometry, VoxelGridKeepsPclsCentroidsAndOrder) {
   fast::VoxelGridThinner thinner;
   bool real_frames = false;
@@ -196,14 +219,27 @@ TEST(FastGeometry, OutlierRemovalKeepsExactlyPclsPoints) {
       for (const int mean_k : {3, 50}) {
         if (static_cast<int>(cloud->size()) <= mean_k) continue;
         const Cloud reference = PclOutliers(*cloud, mean_k);
-        for (const int threads : {1, 3}) {
+        const std::vector<float> reference_distances = PclMeanDistances(*cloud, mean_k);
+        // This CPU's distance loop on one and three threads, the portable one on one.
+        for (const int run : {1, 3, 0}) {
+          const int threads = std::max(run, 1);
           SCOPED_TRACE(name + (cloud == &raw ? " raw" : " thinned") + ", k " +
-                       std::to_string(mean_k) + ", threads " + std::to_string(threads));
+                       std::to_string(mean_k) + ", threads " + std::to_string(threads) +
+                       (run == 0 ? ", portable distance loop" : ""));
           remover.set_threads(threads);
+          remover.set_near_distances(run == 0 ? &fast::NearDistancesPortable : fast::NearDistancesBest());
           Cloud fast;
           ASSERT_TRUE(remover.Filter(*cloud, mean_k, 1.0, fast));
           std::string why;
           EXPECT_TRUE(SameXyz(reference, fast, why)) << why;
+          // Every mean distance, not only the decisions they lead to.
+          const std::vector<float>& distances = remover.mean_distances();
+          ASSERT_EQ(distances.size(), reference_distances.size());
+          std::size_t differing = 0;
+          for (std::size_t i = 0; i < distances.size(); ++i) {
+            differing += std::memcmp(&distances[i], &reference_distances[i], sizeof(float)) != 0;
+          }
+          EXPECT_EQ(differing, 0u);
         }
       }
     }

@@ -13,6 +13,8 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include "velmoraplus_trash_pose/near_distances.hpp"
+
 namespace velmora::fast {
 
 using Cloud = pcl::PointCloud<pcl::PointXYZ>;
@@ -50,6 +52,9 @@ class OutlierRemover {
   void set_threads(int threads) { threads_ = threads < 1 ? 1 : threads; }
   int threads() const { return threads_; }
 
+  // The distance loop; the fastest for this CPU unless set (tests compare them).
+  void set_near_distances(NearDistancesFn near_distances) { near_distances_ = near_distances; }
+
   // False, with `out` untouched, where this search cannot promise PCL's answer:
   // mean_k < 1, more neighbours than FLANN keeps in its sorted list (mean_k + 1 >
   // 250), or fewer finite points than mean_k + 1. `out` must not be `in`.
@@ -66,11 +71,11 @@ class OutlierRemover {
  private:
   // Buffers of one thread of neighbour queries.
   struct Workspace {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;  // of sorted_ near the cell
-    std::vector<float> distances;     // squared distances to all of them
-    std::vector<float> candidates;    // those within the radius
-    std::vector<float> ordered;       // the same, ascending
-    std::vector<std::uint32_t> bucket;
+    std::vector<IndexRange> ranges;   // of sorted_ near the cell
+    std::vector<float> distances;     // scratch for the distance loop
+    std::vector<float> candidates;    // squared distances within the radius
+    std::vector<float> selected;      // the nearest of them
+    std::vector<float> border;        // those near the k-th distance
     std::vector<double> gap2[3];
   };
 
@@ -78,6 +83,7 @@ class OutlierRemover {
   void MeanDistances(std::size_t begin, std::size_t end, int mean_k, Workspace& work);
 
   int threads_;
+  NearDistancesFn near_distances_ = NearDistancesBest();
   std::vector<float> distances_;
   std::vector<GridPoint> sorted_;       // finite points grouped by cell
   std::vector<float> xs_, ys_, zs_;     // their coordinates, for vectorised scans

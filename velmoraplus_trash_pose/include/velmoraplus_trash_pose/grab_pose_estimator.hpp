@@ -126,6 +126,9 @@ class GrabPoseEstimator {
   bool use_plain_pcl_ = false;
   // Threads for the neighbour queries of the outlier removal (1: the calling thread).
   int neighbour_threads_ = 1;
+  // The portable distance loop of the neighbour queries even where this CPU has a
+  // vector one (same answers; for comparing the two).
+  bool portable_distance_loop_ = false;
 
   // Reference point of grab_distance_ (fixed, not configurable).
   float workspace_origin_z_ = 0.1555f;
