@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the workspace builds and tests with, only when
 # one of them is missing (a second run costs a dpkg query, not an apt-get update).
+# With arguments: those packages instead.
 set -euo pipefail
 
 PACKAGES=(
@@ -12,6 +13,8 @@ PACKAGES=(
   python3 python3-numpy python3-onnx python3-yaml python3-opencv
   clang libclang-rt-14-dev
 )
+
+[ "$#" -eq 0 ] || PACKAGES=("$@")
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -52,6 +52,18 @@ inline float SquaredDistance(float x, float y, float z, const float* xs, const f
   return dist;
 }
 
+// The points [j, last) one by one: what is left of a range after whole vectors.
+inline std::size_t KeepWithinOneByOne(float x, float y, float z, const float* xs, const float* ys,
+                                      const float* zs, std::uint32_t j, std::uint32_t last,
+                                      float bound, float* out, std::size_t kept) {
+  for (; j < last; ++j) {
+    const float dist = SquaredDistance(x, y, z, xs, ys, zs, j);
+    out[kept] = dist;
+    kept += dist <= bound ? 1 : 0;
+  }
+  return kept;
+}
+
 #if defined(VELMORA_SHUFFLE_X86)
 __attribute__((target("ssse3"))) std::size_t NearDistancesSsse3(
     const PointColumns& points, const std::vector<IndexRange>& ranges, const float query[3],
@@ -81,11 +93,7 @@ __attribute__((target("ssse3"))) std::size_t NearDistancesSsse3(
                        _mm_shuffle_epi8(_mm_castps_si128(dist), order));
       kept += kCompress.kept[mask];
     }
-    for (; j < last; ++j) {
-      const float dist = SquaredDistance(x, y, z, xs, ys, zs, j);
-      out[kept] = dist;
-      kept += dist <= bound ? 1 : 0;
-    }
+    kept = KeepWithinOneByOne(x, y, z, xs, ys, zs, j, last, bound, out, kept);
   }
   return kept;
 }
@@ -118,11 +126,7 @@ std::size_t NearDistancesNeon(const PointColumns& points, const std::vector<Inde
       vst1q_u8(reinterpret_cast<std::uint8_t*>(out + kept), moved);
       kept += kCompress.kept[mask];
     }
-    for (; j < last; ++j) {
-      const float dist = SquaredDistance(x, y, z, xs, ys, zs, j);
-      out[kept] = dist;
-      kept += dist <= bound ? 1 : 0;
-    }
+    kept = KeepWithinOneByOne(x, y, z, xs, ys, zs, j, last, bound, out, kept);
   }
   return kept;
 }
