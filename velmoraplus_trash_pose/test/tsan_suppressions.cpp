@@ -5,6 +5,15 @@
 // - GDAL, loaded by OpenCV's image codecs, takes its mutexes in varying order
 //   inside imread/imwrite;
 // - OpenCV DNN hands work to TBB threads whose synchronisation TSan cannot see.
+// OpenCV's parallel loops also run on the calling thread here: the suppressed reports
+// from its TBB workers pile up and TSan checks each new one against all before, which
+// can slow a test from seconds to many minutes. Our own threads are still checked.
+#include <opencv2/core/utility.hpp>
+
+namespace {
+[[maybe_unused]] const bool kOpenCvSerial = (cv::setNumThreads(0), true);
+}  // namespace
+
 extern "C" const char * __tsan_default_suppressions();
 extern "C" const char * __tsan_default_suppressions()
 {
