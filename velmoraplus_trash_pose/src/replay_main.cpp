@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <limits>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -88,15 +89,8 @@ struct Options
 
 int ParseInt(const std::string & option, const std::string & value)
 {
-  try {
-    std::size_t used = 0;
-    const int v = std::stoi(value, &used);
-    if (used == value.size()) {
-      return v;
-    }
-  } catch (const std::exception &) {
-  }
-  Fail("option " + option + ": \"" + value + "\" is not an integer");
+  return static_cast<int>(
+    velmora::ParseIntegerOption(option, value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 Options ParseArguments(const std::vector<std::string> & args)

@@ -1,5 +1,9 @@
 #include "velmoraplus_trash_pose/replay_support.hpp"
 
+#include <limits>
+#include <stdexcept>
+#include <string>
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -79,6 +83,28 @@ sensor_msgs::msg::Image::SharedPtr ImageMessage(
   header.stamp = stamp;
   header.frame_id = "camera_base";
   return cv_bridge::CvImage(header, encoding, image).toImageMsg();
+}
+
+long ParseIntegerOption(
+  const std::string & option, const std::string & value, long minimum, long maximum)
+{
+  try {
+    std::size_t used = 0;
+    const long v = std::stol(value, &used);
+    if (used == value.size() && v >= minimum && v <= maximum) {
+      return v;
+    }
+  } catch (const std::exception &) {
+  }
+  // Bounds are named only where they are the caller's, not the type's.
+  std::string range;
+  if (minimum > std::numeric_limits<int>::min()) {
+    range += " of at least " + std::to_string(minimum);
+  }
+  if (maximum < std::numeric_limits<int>::max()) {
+    range += (range.empty() ? " of at most " : " and at most ") + std::to_string(maximum);
+  }
+  throw std::runtime_error("option " + option + ": \"" + value + "\" is not an integer" + range);
 }
 
 }  // namespace velmora

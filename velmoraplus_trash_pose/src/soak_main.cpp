@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -78,15 +79,7 @@ struct Options
 
 long ParsePositive(const std::string & option, const std::string & value)
 {
-  try {
-    std::size_t used = 0;
-    const long v = std::stol(value, &used);
-    if (used == value.size() && v > 0) {
-      return v;
-    }
-  } catch (const std::exception &) {
-  }
-  Fail("option " + option + ": \"" + value + "\" is not a positive integer");
+  return velmora::ParseIntegerOption(option, value, 1, std::numeric_limits<long>::max());
 }
 
 Options ParseArguments(const std::vector<std::string> & args)

@@ -39,6 +39,11 @@ private:
 // Camera slots a DetectTrash request triggers for `cam_num` (empty: none).
 std::vector<int> TriggeredSlots(int cam_num);
 
+// The whole of `value` as an integer in [minimum, maximum]; throws
+// std::runtime_error naming the command-line option otherwise.
+long ParseIntegerOption(
+  const std::string & option, const std::string & value, long minimum, long maximum);
+
 // An image message as a camera driver sends it.
 sensor_msgs::msg::Image::SharedPtr ImageMessage(
   const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp);
