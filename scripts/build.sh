@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
-# Builds the workspace's packages in dependency order, each into the shared
-# install prefix install/<config>, as `colcon build --merge-install` would.
-# Where ROS 2 humble is sourced (ROS_DISTRO set), the stand-in is skipped and
-# the packages build against the real client libraries.
+# Builds the workspace with colcon, as on a robot: every package into
+# build/<config>/<package>, one merged install prefix install/<config>.
+# Without a sourced ROS 2 (here), the stand-in's packages under ros2_standin/
+# (rclcpp, message_filters, ..., the message packages) are built first from
+# their own base paths: the ros2_standin/COLCON_IGNORE marker keeps a robot's
+# plain `colcon build` away from them.
 #
-# usage: scripts/build.sh [release|asan|tsan] [package...]
+# usage: scripts/build.sh [release|asan|tsan] [package...] [colcon build options...]
+#   packages named first are built with what they depend on (--packages-up-to).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 config=${1:-release}
 shift || true
+selection=()
+while [ "$#" -gt 0 ] && [[ "$1" != -* ]]; do
+  selection+=("$1")
+  shift
+done
+[ "${#selection[@]}" -eq 0 ] || set -- --packages-up-to "${selection[@]}" "$@"
 
 case "$config" in
   release) build_type=RelWithDebInfo; flags="" ;;
@@ -17,34 +26,36 @@ case "$config" in
   tsan)    build_type=Debug; flags="-O1 -fsanitize=thread" ;;
   *) echo "unknown configuration '$config' (release, asan or tsan)" >&2; exit 2 ;;
 esac
+cmake_args=(
+  -DCMAKE_BUILD_TYPE="$build_type"
+  "-DCMAKE_CXX_FLAGS=-Wall -Wextra $flags"
+  "-DCMAKE_C_FLAGS=$flags"
+  "-DCMAKE_EXE_LINKER_FLAGS=$flags"
+  "-DCMAKE_SHARED_LINKER_FLAGS=$flags"
+  -DBUILD_TESTING=ON
+  # ament's and rosidl's CMake code imports Debian's Python modules: use Debian's
+  # interpreter even where another python3 comes first on PATH.
+  -DPython3_EXECUTABLE=/usr/bin/python3
+  -DVELMORA_SANITIZER="$config"
+  -DCMAKE_INSTALL_MESSAGE=NEVER
+  --no-warn-unused-cli
+)
 # Sanitizer builds exist for the tests: no benchmarks there.
-extra=()
-[ "$config" = release ] || extra+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
+[ "$config" = release ] || cmake_args+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
 
-packages=("$@")
-if [ "${#packages[@]}" -eq 0 ]; then
-  packages=(velmora_plus_interfaces velmora_model_zoo velmoraplus_trash_pose)
-  [ -n "${ROS_DISTRO:-}" ] || packages=(ros2_standin "${packages[@]}")
+base_paths=(.)
+[ -n "${ROS_DISTRO:-}" ] || base_paths+=(ros2_standin/*/)
+
+# Parallel packages share the machine: make's load limit (colcon's -jN -lN) keeps
+# them from overloading it. VELMORA_BUILD_JOBS caps the jobs of each package.
+if [ -n "${VELMORA_BUILD_JOBS:-}" ]; then
+  export MAKEFLAGS="-j${VELMORA_BUILD_JOBS} -l${VELMORA_BUILD_JOBS}"
 fi
 
-# ament's CMake helpers import Debian's Python modules: use Debian's
-# interpreter even where another python3 comes first on PATH.
-prefix="$root/install/$config"
-jobs=${VELMORA_BUILD_JOBS:-$(nproc)}
-for pkg in "${packages[@]}"; do
-  echo "=== building $pkg ($config)"
-  bdir="$root/build/$config/$pkg"
-  cmake -S "$root/$pkg" -B "$bdir" -G "Unix Makefiles" \
-    -DCMAKE_BUILD_TYPE="$build_type" \
-    -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_CXX_FLAGS="-Wall -Wextra $flags" \
-    -DCMAKE_C_FLAGS="$flags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$flags" \
-    -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
-    -DBUILD_TESTING=ON \
-    -DPython3_EXECUTABLE=/usr/bin/python3 \
-    -DVELMORA_SANITIZER="$config" "${extra[@]}" ${VELMORA_CMAKE_ARGS:-} >/dev/null
-  cmake --build "$bdir" -j "$jobs"
-  cmake --install "$bdir" >/dev/null
-done
+cd "$root"
+colcon --log-base "log/$config" build --merge-install \
+  --build-base "build/$config" --install-base "install/$config" \
+  --base-paths "${base_paths[@]}" \
+  --event-handlers summary+ \
+  --cmake-args "${cmake_args[@]}" \
+  "$@"

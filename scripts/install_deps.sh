@@ -6,7 +6,17 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config git
+  # colcon with the extensions a robot's colcon-common-extensions brings for
+  # CMake/ament packages, and ament's CMake code
+  colcon python3-colcon-cmake python3-colcon-ros python3-colcon-bash
+  python3-colcon-library-path python3-colcon-package-selection
+  python3-colcon-parallel-executor python3-colcon-recursive-crawl
+  python3-colcon-test-result python3-colcon-output python3-colcon-package-information
   ament-cmake libament-index-cpp-dev
+  # the real rosidl: rosidl_generate_interfaces, the C and C++ generators, the
+  # introspection type supports (also what the check against humble's headers needs)
+  rosidl-cmake rosidl-generator-c-cpp librosidl-typesupport-introspection-c-cpp-dev
+  python3-rosidl python3-empy python3-lark
   libpcl-dev libopencv-dev libeigen3-dev libyaml-cpp-dev
   libspdlog-dev libfmt-dev libboost-filesystem-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev libnanoflann-dev

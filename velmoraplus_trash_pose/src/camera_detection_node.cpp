@@ -193,9 +193,6 @@ void CameraDetectionNode::InitializePublishers(std::string config_path)
 
 void CameraDetectionNode::InitializeSubscribers(std::string config_path)
 {
-  using std::placeholders::_1;
-  using std::placeholders::_2;
-
   const YamlReader file(config_path);
   const CameraParams params{file};
   const auto camera_info_topic = params.Get<std::string>("camera_info_topic");
@@ -211,7 +208,7 @@ void CameraDetectionNode::InitializeSubscribers(std::string config_path)
   depth_sub_.subscribe(node_.get(), depth_topic_, rmw_qos_profile_default);
   sync_ = std::make_shared<message_filters::Synchronizer<SyncPolicy>>(
     SyncPolicy(10), rgb_sub_, depth_sub_);
-  sync_->registerCallback(std::bind(&CameraDetectionNode::ImageCallback, this, _1, _2));
+  sync_->registerCallback(&CameraDetectionNode::ImageCallback, this);
 
   LOG_INFO("cam_{0:d}_camera_info_topic = {1:s}", cam_id_, camera_info_topic);
   LOG_INFO("cam_{0:d}_rgb_topic = {1:s}", cam_id_, rgb_topic_);

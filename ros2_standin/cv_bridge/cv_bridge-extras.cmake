@@ -1,0 +1,1 @@
+find_package(OpenCV REQUIRED COMPONENTS core imgproc)

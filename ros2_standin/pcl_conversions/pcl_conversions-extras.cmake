@@ -1,0 +1,1 @@
+find_package(PCL REQUIRED COMPONENTS common)
