@@ -1,9 +1,7 @@
 #include "velmoraplus_trash_pose/camera_detection_node.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <exception>
 #include <iostream>
 #include <utility>
@@ -733,13 +731,18 @@ void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const
 
 void CameraDetectionNode::Throttle() const
 {
-  if (detect_duration_ <= 0) {
-    return;
-  }
-  timespec remaining{};
-  remaining.tv_sec = detect_duration_ / 1000;
-  remaining.tv_nsec = static_cast<long>(detect_duration_ % 1000) * 1000000L;
-  while (nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
+  // ROS 2's sleep ends when the context shuts down, so the executor can be
+  // joined; other signals do not shorten it. A sleep that starts just after a
+  // shutdown would run its full time, hence slices with a look before each.
+  constexpr std::chrono::milliseconds kSlice{200};
+  const auto context = node_->get_node_base_interface()->get_context();
+  auto left = std::chrono::milliseconds(detect_duration_);
+  while (left > std::chrono::milliseconds::zero() && rclcpp::ok(context)) {
+    const auto slice = std::min(left, kSlice);
+    if (!rclcpp::sleep_for(slice, context)) {
+      return;
+    }
+    left -= slice;
   }
 }
 

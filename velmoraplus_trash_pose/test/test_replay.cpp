@@ -3,6 +3,9 @@
 // with one clear line.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -188,6 +191,28 @@ TEST_F(ReplayTest, BadInputsFailWithOneClearLine)
     ASSERT_EQ(lines.size(), 1U) << result.err;
     EXPECT_NE(lines[0].find(c.says), std::string::npos) << lines[0];
   }
+}
+
+TEST_F(ReplayTest, InterruptedWhileProcessingItExitsWithTheSignalAndSaysSo)
+{
+  // SIGINT once a pass extracts its first cloud.
+  const auto result = velmora_test::RunChild(
+    {VELMORA_REPLAY_EXECUTABLE, "--config", prefix_.config_dir(), "--repeat", "50",
+      "--out", (work_ / "out").string(), colour_, depth_},
+    {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()}}, std::string("mask_points.size"),
+    std::chrono::seconds(120), {"VELMORAPLUS_DATA_DIR"});
+  ASSERT_TRUE(result.interrupted) << result.out;
+  ASSERT_FALSE(result.timed_out);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exit_status, 128 + SIGINT) << result.err;
+  const auto lines = velmora_test::LinesContaining(
+    velmora_test::SplitLines(result.err), "velmoraplus_trash_pose_replay:");
+  ASSERT_EQ(lines.size(), 1U) << result.err;
+  EXPECT_NE(lines[0].find("interrupted by SIGINT"), std::string::npos) << lines[0];
+  EXPECT_EQ(result.err.find("no answer"), std::string::npos) << result.err;
+  EXPECT_LT(result.exit_after_interrupt, std::chrono::seconds(3));
+  // What was printed is still one YAML document.
+  EXPECT_NO_THROW(Answers(result.out));
 }
 
 }  // namespace
