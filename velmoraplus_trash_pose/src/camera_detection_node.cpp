@@ -27,6 +27,14 @@ namespace
 
 constexpr const char * kPackageName = "velmoraplus_trash_pose";
 
+// The throttle paces a camera between image pairs; a pause of over a minute
+// would leave every request waiting that long, which no robot wants.
+constexpr int kMaxDetectDurationMs = 60000;
+// The erosion trims a few depth-edge pixels off a mask. A (2k+1)-pixel window
+// wider than 2001 px is wider than any RGB-D camera's image and erases every
+// mask; that far beyond, the size is a typing error.
+constexpr int kMaxMaskErosionSize = 1000;
+
 // Required keys of the "camera_detection_params" section of a camera file.
 struct CameraParams
 {
@@ -36,6 +44,15 @@ struct CameraParams
   T Get(const std::string & key) const
   {
     return file.Get<T>("camera_detection_params/" + key);
+  }
+  // A topic or file name: a YAML null is refused, not read as "null".
+  std::string GetName(const std::string & key) const
+  {
+    return file.GetName("camera_detection_params/" + key);
+  }
+  ConfigError Error(const std::string & key, const std::string & why) const
+  {
+    return file.ValueError("camera_detection_params/" + key, why);
   }
 };
 
@@ -149,8 +166,18 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
   hw_ratio_threshold_ = params.Get<float>("hw_ratio_threshold");
   mask_erosion_size_ = params.Get<int>("mask_erosion_size");
+  if (detect_duration_ < 0 || detect_duration_ > kMaxDetectDurationMs) {
+    throw params.Error(
+      "detect_duration", "must be between 0 and " + std::to_string(kMaxDetectDurationMs) +
+      " (milliseconds)");
+  }
+  if (mask_erosion_size_ < 0 || mask_erosion_size_ > kMaxMaskErosionSize) {
+    throw params.Error(
+      "mask_erosion_size", "must be between 0 and " + std::to_string(kMaxMaskErosionSize) +
+      " (pixels)");
+  }
   const std::string estimator_path = PackageConfigPath(
-    params.Get<std::string>("pose_estimate_config_file"));
+    params.GetName("pose_estimate_config_file"));
 
   LOG_INFO("cam_{0:d}_pose_estimate_config_file_path = {1:s}", cam_id_, estimator_path);
   pose_estimator_ = std::make_unique<GrabPoseEstimator>(estimator_path);
@@ -161,6 +188,13 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   LOG_INFO("cam_{0:d}_robot_frame_id = {1:s}", cam_id_, robot_frame_id_);
   LOG_INFO("cam_{0:d}_image_edge_threshold = {1:d} ms", cam_id_, image_edge_threshold_);
   LOG_INFO("cam_{0:d}_mask_erosion_size = {1:d} ms", cam_id_, mask_erosion_size_);
+  if (2L * mask_erosion_size_ + 1 >= image_width_) {
+    // Legal, but no piece would keep a point: say so once rather than once per piece.
+    RCLCPP_WARN(
+      node_->get_logger(), "cam_%d mask_erosion_size %d: an erosion window wider than the %d px "
+      "image erodes every trash mask away, no trash can be grabbed", cam_id_, mask_erosion_size_,
+      image_width_);
+  }
 
   trash_mask_iou_v1_ = params.Get<float>("trash_mask_iou_v1");
   ground_max_th_ = params.Get<float>("ground_max_th");
@@ -172,9 +206,9 @@ void CameraDetectionNode::InitializePublishers(std::string config_path)
   const CameraParams params{file};
   const std::string prefix = "/velmoraplus_trash_pose/cam" + std::to_string(cam_id_);
 
-  const auto detected_image_topic = params.Get<std::string>("detected_image_topic");
+  const auto detected_image_topic = params.GetName("detected_image_topic");
   detected_image_pub_ = node_->create_publisher<Image>(detected_image_topic, 1);
-  const auto trashes_cloud_topic = params.Get<std::string>("trashes_cloud_topic");
+  const auto trashes_cloud_topic = params.GetName("trashes_cloud_topic");
   trashes_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
     trashes_cloud_topic, 1);
   trashes_init_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
@@ -202,8 +236,8 @@ void CameraDetectionNode::InitializeSubscribers(std::string config_path)
   cx_ = pose_estimator_->cx_;
   cy_ = pose_estimator_->cy_;
   image_width_ = 640;
-  rgb_topic_ = params.Get<std::string>("rgb_topic");
-  depth_topic_ = params.Get<std::string>("depth_topic");
+  rgb_topic_ = params.GetName("rgb_topic");
+  depth_topic_ = params.GetName("depth_topic");
 
   rgb_sub_.subscribe(node_.get(), rgb_topic_, rmw_qos_profile_default);
   depth_sub_.subscribe(node_.get(), depth_topic_, rmw_qos_profile_default);
@@ -221,9 +255,9 @@ void CameraDetectionNode::InitializeAiModel(std::string config_path)
   const YamlReader file(config_path);
   const CameraParams params{file};
   model_type_ = params.Get<std::string>("model_type");
-  const std::string class_txt_path = PackageConfigPath(params.Get<std::string>("class_txt"));
+  const std::string class_txt_path = PackageConfigPath(params.GetName("class_txt"));
   det::read_class_name(class_txt_path, class_names_);
-  const std::string model_cfg_path = PackageConfigPath(params.Get<std::string>("model_cfg_file"));
+  const std::string model_cfg_path = PackageConfigPath(params.GetName("model_cfg_file"));
   yolo_model_ = std::make_shared<det::YOLOv8Seg>(model_cfg_path);
 
   LOG_INFO("cam_{0:d}_model_type = {1:s}", cam_id_, model_type_);
