@@ -36,6 +36,7 @@
 #include "velmoraplus_trash_pose/pass_pictures.hpp"
 #include "velmoraplus_trash_pose/replay_support.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
+#include "velmoraplus_trash_pose/yaml_quote.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -372,8 +373,8 @@ int Replay(const Options & options)
         const velmora::PictureGeometry geometry = camera->picture_geometry();
         yaml << "    - slot: " << slot << "\n";
         yaml << "      cam_id: " << camera->cam_id() << "\n";
-        yaml << "      colour: " << pair->colour_path << "\n";
-        yaml << "      depth: " << pair->depth_path << "\n";
+        yaml << "      colour: " << velmora::YamlQuoted(pair->colour_path) << "\n";
+        yaml << "      depth: " << velmora::YamlQuoted(pair->depth_path) << "\n";
         velmora::DepthImageView view;
         view.data = pair->depth_mm.data;
         view.size = pair->depth_mm.total() * 2;
@@ -402,7 +403,8 @@ int Replay(const Options & options)
           ("frame_" + std::to_string(index + 1) + "_cam" + std::to_string(camera->cam_id()))).string();
         velmora::SaveImage(stem + "_pass.png", velmora::DrawPassImage(report, geometry));
         velmora::SaveImage(stem + "_top.png", velmora::DrawTopView(report, geometry));
-        yaml << "      pictures: [" << stem << "_pass.png, " << stem << "_top.png]\n";
+        yaml << "      pictures: [" << velmora::YamlQuoted(stem + "_pass.png") << ", " <<
+          velmora::YamlQuoted(stem + "_top.png") << "]\n";
         yaml << "      pieces:\n";
         for (const auto & object : report.objects) {
           yaml << "        - index: " << object.index << "\n";
@@ -410,13 +412,14 @@ int Replay(const Options & options)
           yaml << "          score: " << object.detection.score << "\n";
           yaml << "          transparent: " << (object.transparent ? "true" : "false") << "\n";
           yaml << "          raw_points: " << object.raw_points << "\n";
-          yaml << "          outcome: \"" << velmora::OutcomeName(object.outcome) << "\"\n";
+          yaml << "          outcome: " << velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) <<
+            "\n";
           if (!object.reason.empty()) {
-            yaml << "          reason: \"" << object.reason << "\"\n";
+            yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
           }
         }
         if (!report.dropped.empty()) {
-          yaml << "      dropped: \"" << report.dropped << "\"\n";
+          yaml << "      dropped: " << velmora::YamlQuoted(report.dropped) << "\n";
         }
       }
     }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,53 @@ TEST_F(ReplayTest, BadInputsFailWithOneClearLine)
       velmora_test::SplitLines(result.err), "velmoraplus_trash_pose_replay:");
     ASSERT_EQ(lines.size(), 1U) << result.err;
     EXPECT_NE(lines[0].find(c.says), std::string::npos) << lines[0];
+  }
+}
+
+TEST_F(ReplayTest, AnswersStayValidYamlWhateverThePathsHold)
+{
+  const fs::path odd = work_ / "run 1: kitchen #2" / "\"quoted\" 'and' 图像";
+  fs::create_directories(odd);
+  const std::string colour = (odd / "colour: a #1.png").string();
+  const std::string depth = (odd / "depth [mm], \\raw.png").string();
+  fs::copy_file(colour_, colour);
+  fs::copy_file(depth_, depth);
+  const std::string out = (odd / "out: #").string();
+  const auto result = Replay({"--config", prefix_.config_dir(), "--out", out, colour, depth});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  YAML::Node answers;
+  ASSERT_NO_THROW(answers = Answers(result.out)) << result.out.substr(result.out.find("\n---\n"));
+  const YAML::Node camera = answers["frames"][0]["cameras"][0];
+  EXPECT_EQ(camera["colour"].as<std::string>(), colour);
+  EXPECT_EQ(camera["depth"].as<std::string>(), depth);
+  EXPECT_EQ(camera["pictures"][0].as<std::string>(), out + "/frame_1_cam2_pass.png");
+  EXPECT_EQ(answers["frames"][0]["trash_infos"].size(), 4U);
+  const YAML::Node saved = YAML::LoadFile(out + "/answers.yaml");
+  EXPECT_EQ(saved["frames"][0]["cameras"][0]["colour"].as<std::string>(), colour);
+}
+
+TEST_F(ReplayTest, RecordedScoresThatNoModelGivesAreRefusedWithOneLine)
+{
+  const fs::path detections = fs::path(prefix_.config_dir()) / "scene_detections";
+  const std::string recording = velmora_test::ReadText((detections / "index.yaml").string());
+  const auto first_score = recording.find("score: ");
+  ASSERT_NE(first_score, std::string::npos);
+  const auto end = recording.find('\n', first_score);
+  for (const std::string value : {".nan", ".inf", "-.inf", "-0.5", "1.5"}) {
+    SCOPED_TRACE(value);
+    std::string bad = recording;
+    bad.replace(first_score, end - first_score, "score: " + value);
+    const std::string path = (detections / "bad_scores.yaml").string();
+    std::ofstream(path) << bad;
+    const auto result = Replay({"--config", prefix_.config_dir(), "--detections", path,
+        colour_, depth_});
+    EXPECT_EQ(result.exit_status, 1);
+    const auto lines = velmora_test::LinesContaining(
+      velmora_test::SplitLines(result.err), "velmoraplus_trash_pose_replay:");
+    ASSERT_EQ(lines.size(), 1U) << result.err;
+    for (const std::string & part : {path, std::string("frame 0"), "'score' " + value}) {
+      EXPECT_NE(lines[0].find(part), std::string::npos) << lines[0];
+    }
   }
 }
 
