@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <utility>
@@ -76,6 +77,25 @@ Eigen::Isometry3d ToIsometry(const geometry_msgs::msg::Pose & pose)
     .toRotationMatrix();
   t.translation() = Eigen::Vector3d(pose.position.x, pose.position.y, pose.position.z);
   return t;
+}
+
+// A checked 16-bit depth message as a CV_16UC1 image in host order; rows are
+// copied byte-wise, so any row step the message may have (odd ones too) works.
+cv::Mat DepthImageCopy(const sensor_msgs::msg::Image & depth)
+{
+  cv::Mat image(static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1);
+  const std::size_t row_bytes = static_cast<std::size_t>(depth.width) * 2U;
+  for (std::uint32_t v = 0; v < depth.height; ++v) {
+    std::memcpy(
+      image.ptr(static_cast<int>(v)), depth.data.data() + static_cast<std::size_t>(v) * depth.step,
+      row_bytes);
+  }
+  if (depth.is_bigendian) {
+    image.forEach<std::uint16_t>([](std::uint16_t & value, const int *) {
+        value = static_cast<std::uint16_t>((value >> 8) | (value << 8));
+      });
+  }
+  return image;
 }
 
 geometry_msgs::msg::Pose ToPoseMsg(const GrabPose & pose)
@@ -358,6 +378,10 @@ void CameraDetectionNode::ImageCallback(
 
   RCLCPP_INFO(
     node_->get_logger(), "cam_%d ImageCallback cost %2.4lf ms", cam_id_, MillisecondsSince(t0));
+  // The pass has answered: what follows can neither delay nor change it.
+  if (is_debug_ && !report.image_rgb.empty()) {
+    ArchivePassExtras(*depth, report);
+  }
   Throttle();
 }
 
@@ -419,12 +443,13 @@ void CameraDetectionNode::RunPass(
 
   if (is_debug_) {
     const std::string stem = pose_estimator_->file_prefix_;
-    if (SaveImage(stem + MakeTimestamp() + "[initial].jpg", image)) {
+    // The pass's other archive files take this image's stamp where they can.
+    if (SaveArchiveImage(stem, MakeTimestamp(), "[initial].jpg", image, &report.archive_stamp)) {
       LOG_INFO("cam_{0:d} initial image succeed to save", cam_id_);
     } else {
       LOG_INFO("cam_{0:d} initial image failed to save", cam_id_);
     }
-    if (SaveImage(stem + MakeTimestamp() + "[detected].jpg", drawn)) {
+    if (SaveArchiveImage(stem, MakeTimestamp(), "[detected].jpg", drawn)) {
       LOG_INFO("cam_{0:d} detected image succeed to save", cam_id_);
     } else {
       LOG_INFO("cam_{0:d} detected image failed to save", cam_id_);
@@ -435,9 +460,6 @@ void CameraDetectionNode::RunPass(
   std::vector<det::Object> trash_objects;
   if (!GetTrashObjects(objects, trash_objects)) {
     SaveMissedDetection(image);
-    if (is_debug_) {
-      ArchivePassExtras(*depth, report);
-    }
     return;
   }
   std::vector<BoxInfo> base_waiting_boxes;
@@ -467,10 +489,13 @@ void CameraDetectionNode::RunPass(
 
   publish_start = std::chrono::system_clock::now();
   if (is_debug_ || is_realtime_estimate_) {
-    PublishPassResults(init_clouds, processed_clouds, results);
-  }
-  if (is_debug_) {
-    ArchivePassExtras(*depth, report);
+    try {
+      PublishPassResults(init_clouds, processed_clouds, results);
+    } catch (const std::exception & e) {
+      // Pictures of the pass, not its answer: the accepted grabs stay.
+      RCLCPP_ERROR(
+        node_->get_logger(), "cam_%d clouds and markers not published: %s", cam_id_, e.what());
+    }
   }
   report.publishing_ms += MillisecondsSince(publish_start);
 }
@@ -495,12 +520,12 @@ bool CameraDetectionNode::ProcessTrashObject(
     object.mask = object.mask * 255;
   }
   if (is_debug_) {
-    SaveImage(stem + MakeTimestamp() + tag + "[mask][initial].jpg", object.mask);
+    SaveArchiveImage(stem, MakeTimestamp(), tag + "[mask][initial].jpg", object.mask);
   }
   bool is_transparent = false;
   GetTrashCloud(depth, object, trash_cloud, is_transparent);
   if (is_debug_) {
-    SaveImage(stem + MakeTimestamp() + tag + "[mask][eroded].jpg", object.mask);
+    SaveArchiveImage(stem, MakeTimestamp(), tag + "[mask][eroded].jpg", object.mask);
   }
   report.detection = object;
   report.transparent = is_transparent;
@@ -518,13 +543,13 @@ bool CameraDetectionNode::ProcessTrashObject(
     return false;
   }
   if (is_debug_) {
-    SaveCloudPly(stem + MakeTimestamp() + tag + "[initial].ply", *trash_cloud);
+    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[initial].ply", *trash_cloud);
   }
 
   auto transformed_cloud = std::make_shared<Cloud>();
   pose_estimator_->TransformCloud(*trash_cloud, *transformed_cloud, pose_estimator_->base2camera_);
   if (is_debug_) {
-    SaveCloudPly(stem + MakeTimestamp() + tag + "[transformed].ply", *transformed_cloud);
+    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[transformed].ply", *transformed_cloud);
   }
   init_clouds.push_back(*transformed_cloud);
   pass.clouds_ms += MillisecondsSince(clouds_start);
@@ -538,7 +563,7 @@ bool CameraDetectionNode::ProcessTrashObject(
   processed_clouds.push_back(*transformed_cloud);
   report.cloud = *transformed_cloud;
   if (is_debug_) {
-    SaveCloudPly(stem + MakeTimestamp() + tag + "[processed].ply", *transformed_cloud);
+    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[processed].ply", *transformed_cloud);
   }
   switch (flag_estimate) {
     case 1:
@@ -630,23 +655,31 @@ void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassRepor
 {
   // Beside the files an integrator already knows: the raw depth and the
   // model's detections, lossless, so the replay tool can run this pass again
-  // exactly; and the pictures of the pass.
-  const std::string stem = pose_estimator_->file_prefix_;
-  const cv::Mat depth_view(
-    static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1,
-    const_cast<std::uint8_t *>(depth.data.data()), depth.step);
-  cv::Mat depth_image = depth_view.clone();
-  if (depth.is_bigendian) {
-    depth_image.forEach<std::uint16_t>([](std::uint16_t & v, const int *) {
-        v = static_cast<std::uint16_t>((v >> 8) | (v << 8));
-      });
+  // exactly; and the pictures of the pass. Written after the pass answered,
+  // so a failure here costs these files only: one error line, never a grab.
+  std::string failed;
+  const auto note = [&failed](bool written, const std::string & what) {
+      if (!written) {
+        failed += (failed.empty() ? "" : ", ") + what;
+      }
+    };
+  try {
+    const std::string stem = pose_estimator_->file_prefix_;
+    // Same stamp as the pass's "[initial].jpg", so the replay finds them together.
+    std::string stamp = report.archive_stamp.empty() ? MakeTimestamp() : report.archive_stamp;
+    note(SaveArchiveImage(stem, stamp, "[depth].png", DepthImageCopy(depth), &stamp), "[depth].png");
+    note(SaveDetections(stem, stamp, report.detections), "[detections].yaml");
+    const PictureGeometry geometry = picture_geometry();
+    note(SaveArchiveImage(stem, stamp, "[pass].png", DrawPassImage(report, geometry)), "[pass].png");
+    note(SaveArchiveImage(stem, stamp, "[top].png", DrawTopView(report, geometry)), "[top].png");
+  } catch (const std::exception & e) {
+    note(false, e.what());
   }
-  const std::string stamp = MakeTimestamp();
-  SaveImage(stem + stamp + "[depth].png", depth_image);
-  SaveDetections(stem + stamp, report.detections);
-  const PictureGeometry geometry = picture_geometry();
-  SaveImage(stem + stamp + "[pass].png", DrawPassImage(report, geometry));
-  SaveImage(stem + stamp + "[top].png", DrawTopView(report, geometry));
+  if (!failed.empty()) {
+    RCLCPP_ERROR(
+      node_->get_logger(), "cam_%d debug archive incomplete, not written: %s", cam_id_,
+      failed.c_str());
+  }
 }
 
 void CameraDetectionNode::PublishPassResults(
@@ -756,7 +789,7 @@ void CameraDetectionNode::PublishPassResults(
 
 void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const
 {
-  if (SaveImage(pose_estimator_->missing_prefix_ + MakeTimestamp() + ".jpg", image_bgr)) {
+  if (SaveArchiveImage(pose_estimator_->missing_prefix_, MakeTimestamp(), ".jpg", image_bgr)) {
     LOG_INFO("cam_{0:d} failed to detect trash, image saved", cam_id_);
   } else {
     LOG_INFO("cam_{0:d} failed to detect trash, image failed to save", cam_id_);

@@ -1,14 +1,79 @@
-// The quoting that keeps the tools' YAML readable for any text.
+// Names of the debug archive (never two writers on one file) and the quoting
+// that keeps the tools' YAML readable for any text.
+#include <fstream>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "estimator_fixture.hpp"
+#include "velmoraplus_trash_pose/debug_archive.hpp"
 #include "velmoraplus_trash_pose/yaml_quote.hpp"
 
 namespace velmora::test {
 namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(DebugArchive, ASecondFileOfTheSameSecondGetsTheNextNumberAndNothingIsOverwritten) {
+  const std::string stem = ScratchDir("archive_names") + "/bottlep1_a";
+  const std::string t = "2024-05-01-10-11-12";
+  std::ofstream(stem + t + "[initial].jpg") << "earlier pass";
+
+  ArchiveFile second = ClaimArchiveFile(stem, t, "[initial].jpg");
+  EXPECT_EQ(second.path, stem + t + "_2[initial].jpg");
+  EXPECT_EQ(second.stamp, t + "_2");
+  EXPECT_EQ(ClaimArchiveFile(stem, t, "[initial].jpg").stamp, t + "_3");
+  // Another tail of the same second still gets the plain name.
+  EXPECT_EQ(ClaimArchiveFile(stem, t, "[depth].png").path, stem + t + "[depth].png");
+
+  // Writing an image never touches the earlier file; the stamp used comes back.
+  std::string used;
+  ASSERT_TRUE(SaveArchiveImage(stem, t, "[initial].jpg", cv::Mat(4, 4, CV_8UC3, cv::Scalar(1, 2, 3)),
+                               &used));
+  EXPECT_EQ(used, t + "_4");
+  EXPECT_EQ(ReadAll(stem + t + "[initial].jpg"), "earlier pass");
+  // A failed write leaves no empty file behind; an unwritable place gives up at once.
+  EXPECT_FALSE(SaveArchiveImage(stem, t, "[x].unknown_extension", cv::Mat(4, 4, CV_8UC1)));
+  std::ifstream missing(stem + t + "[x].unknown_extension");
+  EXPECT_FALSE(missing.good());
+  EXPECT_TRUE(ClaimArchiveFile("/proc/velmora_no/", t, ".jpg").path.empty());
+}
+
+TEST(DebugArchive, CamerasSharingAStemInParallelNeverGetTheSameName) {
+  // Two cameras with the same trash code write in the same second from their
+  // own executor threads.
+  const std::string stem = ScratchDir("archive_race") + "/bottlep1_a";
+  constexpr int kThreads = 8;
+  constexpr int kEach = 25;
+  std::vector<std::vector<std::string>> claimed(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&stem, &claimed, i] {
+      for (int k = 0; k < kEach; ++k) {
+        claimed[i].push_back(ClaimArchiveFile(stem, "2024-05-01-10-11-12", "[initial].jpg").path);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  std::set<std::string> names;
+  for (const auto& list : claimed) {
+    for (const auto& path : list) {
+      EXPECT_FALSE(path.empty());
+      names.insert(path);
+    }
+  }
+  EXPECT_EQ(names.size(), static_cast<std::size_t>(kThreads * kEach));
+  EXPECT_EQ(names.count(stem + "2024-05-01-10-11-12[initial].jpg"), 1u);
+  EXPECT_EQ(names.count(stem + "2024-05-01-10-11-12_200[initial].jpg"), 1u);
+}
 
 TEST(YamlQuote, AnyTextReadsBackAsItself) {
   const std::vector<std::string> texts = {
