@@ -6,8 +6,9 @@
 //   velmoraplus_trash_pose_bench_pass --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //
 // BM_SampleDebugPassAnswer: the sample scene (real frame, recorded
-// detections) in debug mode; answer_ms is the time from the image pair to the
-// pass reporting done, which is when the detect service can answer.
+// detections) in debug mode (argument 1) or not (0); answer_ms is the time
+// from the image pair to the pass reporting done, which is when the detect
+// service can answer.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -166,13 +167,14 @@ void BM_Steps(benchmark::State & state)
 }
 BENCHMARK(BM_Steps)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The sample scene through camera slot 2 in debug mode (archive, pictures and
-// recording written every pass), timed to the moment the pass reports done.
+// The sample scene through camera slot 2, in debug mode (archive, pictures and
+// recording written every pass) or not, timed to the moment the pass reports done.
 void BM_SampleDebugPassAnswer(benchmark::State & state)
 {
   const std::string sample = VELMORA_SAMPLE_DIR;
   velmora::PrivateConfigPrefix prefix(sample + "/config", "bench_pass");
-  prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "is_debug", "true");
+  prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "is_debug",
+    state.range(0) != 0 ? "true" : "false");
   prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "is_realtime_estimate", "true");
   prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "detect_duration", "0");
   ::setenv("VELMORAPLUS_DATA_DIR", (prefix.root() / "data").c_str(), 1);
@@ -207,7 +209,7 @@ void BM_SampleDebugPassAnswer(benchmark::State & state)
   }
   rclcpp::shutdown();
 }
-BENCHMARK(BM_SampleDebugPassAnswer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SampleDebugPassAnswer)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
