@@ -667,10 +667,12 @@ void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassRepor
     const std::string stem = pose_estimator_->file_prefix_;
     // Same stamp as the pass's "[initial].jpg", so the replay finds them together.
     std::string stamp = report.archive_stamp.empty() ? MakeTimestamp() : report.archive_stamp;
-    note(SaveArchiveImage(stem, stamp, "[depth].png", DepthImageCopy(depth), &stamp), "[depth].png");
+    note(
+      SaveArchiveImage(stem, stamp, "[depth].png", DepthImageCopy(depth), &stamp), "[depth].png");
     note(SaveDetections(stem, stamp, report.detections), "[detections].yaml");
     const PictureGeometry geometry = picture_geometry();
-    note(SaveArchiveImage(stem, stamp, "[pass].png", DrawPassImage(report, geometry)), "[pass].png");
+    note(
+      SaveArchiveImage(stem, stamp, "[pass].png", DrawPassImage(report, geometry)), "[pass].png");
     note(SaveArchiveImage(stem, stamp, "[top].png", DrawTopView(report, geometry)), "[top].png");
   } catch (const std::exception & e) {
     note(false, e.what());

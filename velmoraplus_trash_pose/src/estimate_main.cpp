@@ -64,7 +64,8 @@ std::string CheckPlyCounts(const std::string& path) {
   constexpr std::size_t kMaxHeaderBytes = 1 << 20;
   std::ifstream file(path, std::ios::binary);
   std::string line;
-  if (!std::getline(file, line) || (line != "ply" && line != "ply\r")) return "";  // PCL's to refuse
+  // Not a PLY file: PCL's to refuse.
+  if (!std::getline(file, line) || (line != "ply" && line != "ply\r")) return "";
   bool binary = false;
   struct Element {
     std::string name;

@@ -412,8 +412,8 @@ int Replay(const Options & options)
           yaml << "          score: " << object.detection.score << "\n";
           yaml << "          transparent: " << (object.transparent ? "true" : "false") << "\n";
           yaml << "          raw_points: " << object.raw_points << "\n";
-          yaml << "          outcome: " << velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) <<
-            "\n";
+          yaml << "          outcome: " <<
+            velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) << "\n";
           if (!object.reason.empty()) {
             yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
           }
