@@ -1,6 +1,7 @@
 #include "recording.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include <opencv2/imgcodecs.hpp>
@@ -56,6 +57,13 @@ RecordedDetections::RecordedDetections(const std::string& index_path) : index_pa
         Recorded rec;
         rec.object.label = o["label"].as<int>();
         rec.object.score = o["score"].as<float>();
+        // Scores order the detections and meet thresholds: NaN or one out of
+        // range would be replayed as a detection no model can give.
+        if (!std::isfinite(rec.object.score) || rec.object.score < 0.0F ||
+            rec.object.score > 1.0F) {
+          throw std::runtime_error("object " + std::to_string(k) + ": 'score' " +
+                                   o["score"].Scalar() + " is not a number within [0, 1]");
+        }
         const auto box = o["box"].as<std::vector<float>>();
         if (box.size() != 4 || rec.object.label < 0) {
           throw std::runtime_error("object " + std::to_string(k) +

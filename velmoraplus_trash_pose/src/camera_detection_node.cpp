@@ -1,9 +1,8 @@
 #include "velmoraplus_trash_pose/camera_detection_node.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <ctime>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <utility>
@@ -29,6 +28,14 @@ namespace
 
 constexpr const char * kPackageName = "velmoraplus_trash_pose";
 
+// The throttle paces a camera between image pairs; a pause of over a minute
+// would leave every request waiting that long, which no robot wants.
+constexpr int kMaxDetectDurationMs = 60000;
+// The erosion trims a few depth-edge pixels off a mask. A (2k+1)-pixel window
+// wider than 2001 px is wider than any RGB-D camera's image and erases every
+// mask; that far beyond, the size is a typing error.
+constexpr int kMaxMaskErosionSize = 1000;
+
 // Required keys of the "camera_detection_params" section of a camera file.
 struct CameraParams
 {
@@ -38,6 +45,15 @@ struct CameraParams
   T Get(const std::string & key) const
   {
     return file.Get<T>("camera_detection_params/" + key);
+  }
+  // A topic or file name: a YAML null is refused, not read as "null".
+  std::string GetName(const std::string & key) const
+  {
+    return file.GetName("camera_detection_params/" + key);
+  }
+  ConfigError Error(const std::string & key, const std::string & why) const
+  {
+    return file.ValueError("camera_detection_params/" + key, why);
   }
 };
 
@@ -61,6 +77,25 @@ Eigen::Isometry3d ToIsometry(const geometry_msgs::msg::Pose & pose)
     .toRotationMatrix();
   t.translation() = Eigen::Vector3d(pose.position.x, pose.position.y, pose.position.z);
   return t;
+}
+
+// A checked 16-bit depth message as a CV_16UC1 image in host order; rows are
+// copied byte-wise, so any row step the message may have (odd ones too) works.
+cv::Mat DepthImageCopy(const sensor_msgs::msg::Image & depth)
+{
+  cv::Mat image(static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1);
+  const std::size_t row_bytes = static_cast<std::size_t>(depth.width) * 2U;
+  for (std::uint32_t v = 0; v < depth.height; ++v) {
+    std::memcpy(
+      image.ptr(static_cast<int>(v)), depth.data.data() + static_cast<std::size_t>(v) * depth.step,
+      row_bytes);
+  }
+  if (depth.is_bigendian) {
+    image.forEach<std::uint16_t>([](std::uint16_t & value, const int *) {
+        value = static_cast<std::uint16_t>((value >> 8) | (value << 8));
+      });
+  }
+  return image;
 }
 
 geometry_msgs::msg::Pose ToPoseMsg(const GrabPose & pose)
@@ -151,8 +186,18 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
   hw_ratio_threshold_ = params.Get<float>("hw_ratio_threshold");
   mask_erosion_size_ = params.Get<int>("mask_erosion_size");
+  if (detect_duration_ < 0 || detect_duration_ > kMaxDetectDurationMs) {
+    throw params.Error(
+      "detect_duration", "must be between 0 and " + std::to_string(kMaxDetectDurationMs) +
+      " (milliseconds)");
+  }
+  if (mask_erosion_size_ < 0 || mask_erosion_size_ > kMaxMaskErosionSize) {
+    throw params.Error(
+      "mask_erosion_size", "must be between 0 and " + std::to_string(kMaxMaskErosionSize) +
+      " (pixels)");
+  }
   const std::string estimator_path = PackageConfigPath(
-    params.Get<std::string>("pose_estimate_config_file"));
+    params.GetName("pose_estimate_config_file"));
 
   LOG_INFO("cam_{0:d}_pose_estimate_config_file_path = {1:s}", cam_id_, estimator_path);
   pose_estimator_ = std::make_unique<GrabPoseEstimator>(estimator_path);
@@ -163,6 +208,13 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   LOG_INFO("cam_{0:d}_robot_frame_id = {1:s}", cam_id_, robot_frame_id_);
   LOG_INFO("cam_{0:d}_image_edge_threshold = {1:d} ms", cam_id_, image_edge_threshold_);
   LOG_INFO("cam_{0:d}_mask_erosion_size = {1:d} ms", cam_id_, mask_erosion_size_);
+  if (2L * mask_erosion_size_ + 1 >= image_width_) {
+    // Legal, but no piece would keep a point: say so once rather than once per piece.
+    RCLCPP_WARN(
+      node_->get_logger(), "cam_%d mask_erosion_size %d: an erosion window wider than the %d px "
+      "image erodes every trash mask away, no trash can be grabbed", cam_id_, mask_erosion_size_,
+      image_width_);
+  }
 
   trash_mask_iou_v1_ = params.Get<float>("trash_mask_iou_v1");
   ground_max_th_ = params.Get<float>("ground_max_th");
@@ -174,9 +226,9 @@ void CameraDetectionNode::InitializePublishers(std::string config_path)
   const CameraParams params{file};
   const std::string prefix = "/velmoraplus_trash_pose/cam" + std::to_string(cam_id_);
 
-  const auto detected_image_topic = params.Get<std::string>("detected_image_topic");
+  const auto detected_image_topic = params.GetName("detected_image_topic");
   detected_image_pub_ = node_->create_publisher<Image>(detected_image_topic, 1);
-  const auto trashes_cloud_topic = params.Get<std::string>("trashes_cloud_topic");
+  const auto trashes_cloud_topic = params.GetName("trashes_cloud_topic");
   trashes_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
     trashes_cloud_topic, 1);
   trashes_init_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
@@ -201,8 +253,8 @@ void CameraDetectionNode::InitializeSubscribers(std::string config_path)
   cx_ = pose_estimator_->cx_;
   cy_ = pose_estimator_->cy_;
   image_width_ = 640;
-  rgb_topic_ = params.Get<std::string>("rgb_topic");
-  depth_topic_ = params.Get<std::string>("depth_topic");
+  rgb_topic_ = params.GetName("rgb_topic");
+  depth_topic_ = params.GetName("depth_topic");
 
   rgb_sub_.subscribe(node_.get(), rgb_topic_, rmw_qos_profile_default);
   depth_sub_.subscribe(node_.get(), depth_topic_, rmw_qos_profile_default);
@@ -220,9 +272,9 @@ void CameraDetectionNode::InitializeAiModel(std::string config_path)
   const YamlReader file(config_path);
   const CameraParams params{file};
   model_type_ = params.Get<std::string>("model_type");
-  const std::string class_txt_path = PackageConfigPath(params.Get<std::string>("class_txt"));
+  const std::string class_txt_path = PackageConfigPath(params.GetName("class_txt"));
   det::read_class_name(class_txt_path, class_names_);
-  const std::string model_cfg_path = PackageConfigPath(params.Get<std::string>("model_cfg_file"));
+  const std::string model_cfg_path = PackageConfigPath(params.GetName("model_cfg_file"));
   yolo_model_ = std::make_shared<det::YOLOv8Seg>(model_cfg_path);
 
   LOG_INFO("cam_{0:d}_model_type = {1:s}", cam_id_, model_type_);
@@ -323,6 +375,10 @@ void CameraDetectionNode::ImageCallback(
 
   RCLCPP_INFO(
     node_->get_logger(), "cam_%d ImageCallback cost %2.4lf ms", cam_id_, MillisecondsSince(t0));
+  // The pass has answered: what follows can neither delay nor change it.
+  if (is_debug_ && !report.image_rgb.empty()) {
+    ArchivePassExtras(*depth, report);
+  }
   Throttle();
 }
 
@@ -384,12 +440,13 @@ void CameraDetectionNode::RunPass(
 
   if (is_debug_) {
     const std::string stem = pose_estimator_->file_prefix_;
-    if (SaveImage(stem + MakeTimestamp() + "[initial].jpg", image)) {
+    // The pass's other archive files take this image's stamp where they can.
+    if (SaveArchiveImage(stem, MakeTimestamp(), "[initial].jpg", image, &report.archive_stamp)) {
       LOG_INFO("cam_{0:d} initial image succeed to save", cam_id_);
     } else {
       LOG_INFO("cam_{0:d} initial image failed to save", cam_id_);
     }
-    if (SaveImage(stem + MakeTimestamp() + "[detected].jpg", drawn)) {
+    if (SaveArchiveImage(stem, MakeTimestamp(), "[detected].jpg", drawn)) {
       LOG_INFO("cam_{0:d} detected image succeed to save", cam_id_);
     } else {
       LOG_INFO("cam_{0:d} detected image failed to save", cam_id_);
@@ -400,9 +457,6 @@ void CameraDetectionNode::RunPass(
   std::vector<det::Object> trash_objects;
   if (!GetTrashObjects(objects, trash_objects)) {
     SaveMissedDetection(image);
-    if (is_debug_) {
-      ArchivePassExtras(*depth, report);
-    }
     return;
   }
   std::vector<BoxInfo> base_waiting_boxes;
@@ -432,10 +486,13 @@ void CameraDetectionNode::RunPass(
 
   publish_start = std::chrono::system_clock::now();
   if (is_debug_ || is_realtime_estimate_) {
-    PublishPassResults(init_clouds, processed_clouds, results);
-  }
-  if (is_debug_) {
-    ArchivePassExtras(*depth, report);
+    try {
+      PublishPassResults(init_clouds, processed_clouds, results);
+    } catch (const std::exception & e) {
+      // Pictures of the pass, not its answer: the accepted grabs stay.
+      RCLCPP_ERROR(
+        node_->get_logger(), "cam_%d clouds and markers not published: %s", cam_id_, e.what());
+    }
   }
   report.publishing_ms += MillisecondsSince(publish_start);
 }
@@ -460,12 +517,12 @@ bool CameraDetectionNode::ProcessTrashObject(
     object.mask = object.mask * 255;
   }
   if (is_debug_) {
-    SaveImage(stem + MakeTimestamp() + tag + "[mask][initial].jpg", object.mask);
+    SaveArchiveImage(stem, MakeTimestamp(), tag + "[mask][initial].jpg", object.mask);
   }
   bool is_transparent = false;
   GetTrashCloud(depth, object, trash_cloud, is_transparent);
   if (is_debug_) {
-    SaveImage(stem + MakeTimestamp() + tag + "[mask][eroded].jpg", object.mask);
+    SaveArchiveImage(stem, MakeTimestamp(), tag + "[mask][eroded].jpg", object.mask);
   }
   report.detection = object;
   report.transparent = is_transparent;
@@ -483,13 +540,13 @@ bool CameraDetectionNode::ProcessTrashObject(
     return false;
   }
   if (is_debug_) {
-    SaveCloudPly(stem + MakeTimestamp() + tag + "[initial].ply", *trash_cloud);
+    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[initial].ply", *trash_cloud);
   }
 
   auto transformed_cloud = std::make_shared<Cloud>();
   pose_estimator_->TransformCloud(*trash_cloud, *transformed_cloud, pose_estimator_->base2camera_);
   if (is_debug_) {
-    SaveCloudPly(stem + MakeTimestamp() + tag + "[transformed].ply", *transformed_cloud);
+    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[transformed].ply", *transformed_cloud);
   }
   init_clouds.push_back(*transformed_cloud);
   pass.clouds_ms += MillisecondsSince(clouds_start);
@@ -503,7 +560,7 @@ bool CameraDetectionNode::ProcessTrashObject(
   processed_clouds.push_back(*transformed_cloud);
   report.cloud = *transformed_cloud;
   if (is_debug_) {
-    SaveCloudPly(stem + MakeTimestamp() + tag + "[processed].ply", *transformed_cloud);
+    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[processed].ply", *transformed_cloud);
   }
   switch (flag_estimate) {
     case 1:
@@ -595,23 +652,33 @@ void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassRepor
 {
   // Beside the files an integrator already knows: the raw depth and the
   // model's detections, lossless, so the replay tool can run this pass again
-  // exactly; and the pictures of the pass.
-  const std::string stem = pose_estimator_->file_prefix_;
-  const cv::Mat depth_view(
-    static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1,
-    const_cast<std::uint8_t *>(depth.data.data()), depth.step);
-  cv::Mat depth_image = depth_view.clone();
-  if (depth.is_bigendian) {
-    depth_image.forEach<std::uint16_t>([](std::uint16_t & v, const int *) {
-        v = static_cast<std::uint16_t>((v >> 8) | (v << 8));
-      });
+  // exactly; and the pictures of the pass. Written after the pass answered,
+  // so a failure here costs these files only: one error line, never a grab.
+  std::string failed;
+  const auto note = [&failed](bool written, const std::string & what) {
+      if (!written) {
+        failed += (failed.empty() ? "" : ", ") + what;
+      }
+    };
+  try {
+    const std::string stem = pose_estimator_->file_prefix_;
+    // Same stamp as the pass's "[initial].jpg", so the replay finds them together.
+    std::string stamp = report.archive_stamp.empty() ? MakeTimestamp() : report.archive_stamp;
+    note(
+      SaveArchiveImage(stem, stamp, "[depth].png", DepthImageCopy(depth), &stamp), "[depth].png");
+    note(SaveDetections(stem, stamp, report.detections), "[detections].yaml");
+    const PictureGeometry geometry = picture_geometry();
+    note(
+      SaveArchiveImage(stem, stamp, "[pass].png", DrawPassImage(report, geometry)), "[pass].png");
+    note(SaveArchiveImage(stem, stamp, "[top].png", DrawTopView(report, geometry)), "[top].png");
+  } catch (const std::exception & e) {
+    note(false, e.what());
   }
-  const std::string stamp = MakeTimestamp();
-  SaveImage(stem + stamp + "[depth].png", depth_image);
-  SaveDetections(stem + stamp, report.detections);
-  const PictureGeometry geometry = picture_geometry();
-  SaveImage(stem + stamp + "[pass].png", DrawPassImage(report, geometry));
-  SaveImage(stem + stamp + "[top].png", DrawTopView(report, geometry));
+  if (!failed.empty()) {
+    RCLCPP_ERROR(
+      node_->get_logger(), "cam_%d debug archive incomplete, not written: %s", cam_id_,
+      failed.c_str());
+  }
 }
 
 void CameraDetectionNode::PublishPassResults(
@@ -721,7 +788,7 @@ void CameraDetectionNode::PublishPassResults(
 
 void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const
 {
-  if (SaveImage(pose_estimator_->missing_prefix_ + MakeTimestamp() + ".jpg", image_bgr)) {
+  if (SaveArchiveImage(pose_estimator_->missing_prefix_, MakeTimestamp(), ".jpg", image_bgr)) {
     LOG_INFO("cam_{0:d} failed to detect trash, image saved", cam_id_);
   } else {
     LOG_INFO("cam_{0:d} failed to detect trash, image failed to save", cam_id_);
@@ -730,13 +797,18 @@ void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const
 
 void CameraDetectionNode::Throttle() const
 {
-  if (detect_duration_ <= 0) {
-    return;
-  }
-  timespec remaining{};
-  remaining.tv_sec = detect_duration_ / 1000;
-  remaining.tv_nsec = static_cast<long>(detect_duration_ % 1000) * 1000000L;
-  while (nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
+  // ROS 2's sleep ends when the context shuts down, so the executor can be
+  // joined; other signals do not shorten it. A sleep that starts just after a
+  // shutdown would run its full time, hence slices with a look before each.
+  constexpr std::chrono::milliseconds kSlice{200};
+  const auto context = node_->get_node_base_interface()->get_context();
+  auto left = std::chrono::milliseconds(detect_duration_);
+  while (left > std::chrono::milliseconds::zero() && rclcpp::ok(context)) {
+    const auto slice = std::min(left, kSlice);
+    if (!rclcpp::sleep_for(slice, context)) {
+      return;
+    }
+    left -= slice;
   }
 }
 

@@ -1,6 +1,11 @@
 #include "velmoraplus_trash_pose/debug_archive.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <exception>
 
@@ -49,6 +54,62 @@ bool SaveCloudPly(const std::string & path, const pcl::PointCloud<pcl::PointXYZ>
   } catch (const std::exception &) {
     return false;
   }
+}
+
+ArchiveFile ClaimArchiveFile(
+  const std::string & stem, const std::string & stamp, const std::string & tail)
+{
+  // More passes than this within one second of one stem do not happen.
+  constexpr int kMaxNumber = 10000;
+  for (int n = 1; n <= kMaxNumber; ++n) {
+    const std::string used = n == 1 ? stamp : stamp + "_" + std::to_string(n);
+    const std::string path = stem + used + tail;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      return {path, used};
+    }
+    if (errno != EEXIST) {
+      break;
+    }
+  }
+  return {};
+}
+
+bool SaveArchiveImage(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const cv::Mat & image, std::string * used_stamp)
+{
+  if (image.empty()) {
+    return false;
+  }
+  const ArchiveFile file = ClaimArchiveFile(stem, stamp, tail);
+  if (file.path.empty()) {
+    return false;
+  }
+  if (!SaveImage(file.path, image)) {
+    std::remove(file.path.c_str());
+    return false;
+  }
+  if (used_stamp != nullptr) {
+    *used_stamp = file.stamp;
+  }
+  return true;
+}
+
+bool SaveArchiveCloud(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const pcl::PointCloud<pcl::PointXYZ> & cloud)
+{
+  const ArchiveFile file = ClaimArchiveFile(stem, stamp, tail);
+  if (file.path.empty()) {
+    return false;
+  }
+  if (!SaveCloudPly(file.path, cloud)) {
+    std::remove(file.path.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace velmora

@@ -5,9 +5,13 @@
 //
 // All clouds go through one estimator in the given order, so state carried from
 // one call to the next (pass limit, main-axis class) shows as on the robot.
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,6 +41,89 @@ class UsageError : public std::runtime_error {
 constexpr const char* kUsage =
     "usage: velmoraplus_trash_pose_estimate <pose_estimate.yaml> <cloud.ply>... "
     "[--transparent] [--trash-type N] [--out FILE]";
+
+// Bytes one value of a PLY property type takes in a binary file (1 for a type
+// PCL would refuse anyway).
+std::uint64_t PlyTypeBytes(const std::string& type) {
+  if (type == "short" || type == "ushort" || type == "int16" || type == "uint16") return 2;
+  if (type == "int" || type == "uint" || type == "float" || type == "int32" ||
+      type == "uint32" || type == "float32") {
+    return 4;
+  }
+  if (type == "double" || type == "float64") return 8;
+  return 1;
+}
+
+// PCL sizes its buffers by the header's element counts before it reads any
+// data, so a few hundred bytes claiming millions of vertices would allocate
+// gigabytes. Every element needs some bytes of the file (binary: its
+// fixed-size values and list counts; ASCII: a character and a separator per
+// value; at least one byte in any case): counts the rest of the file cannot
+// hold are refused before PCL sees them. Empty when the counts are possible.
+std::string CheckPlyCounts(const std::string& path) {
+  constexpr std::size_t kMaxHeaderBytes = 1 << 20;
+  std::ifstream file(path, std::ios::binary);
+  std::string line;
+  // Not a PLY file: PCL's to refuse.
+  if (!std::getline(file, line) || (line != "ply" && line != "ply\r")) return "";
+  bool binary = false;
+  struct Element {
+    std::string name;
+    std::uint64_t count = 0;
+    std::uint64_t min_bytes = 0;
+  };
+  std::vector<Element> elements;
+  std::size_t header_bytes = line.size() + 1;
+  bool ended = false;
+  while (header_bytes <= kMaxHeaderBytes && std::getline(file, line)) {
+    header_bytes += line.size() + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream words(line);
+    std::string word;
+    words >> word;
+    if (word == "end_header") {
+      ended = true;
+      break;
+    }
+    if (word == "format") {
+      std::string format;
+      words >> format;
+      binary = format != "ascii";
+    } else if (word == "element") {
+      Element element;
+      std::string count;
+      words >> element.name >> count;
+      if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos ||
+          count.size() > 18) {
+        return "PLY cloud '" + path + "': element '" + element.name + "' has count '" + count +
+               "', not a count this reader takes";
+      }
+      element.count = std::stoull(count);
+      elements.push_back(element);
+    } else if (word == "property" && !elements.empty()) {
+      std::string type;
+      words >> type;
+      if (type == "list") words >> type;  // the list's count type; its items may be none
+      elements.back().min_bytes += binary ? PlyTypeBytes(type) : 2;
+    }
+  }
+  if (!ended) return "PLY cloud '" + path + "' has no end_header line in its first 1 MiB";
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  if (error) return "";
+  const std::uint64_t left = size > header_bytes ? size - header_bytes : 0;
+  std::uint64_t needed = 0;
+  for (const Element& element : elements) {
+    const std::uint64_t each = std::max<std::uint64_t>(element.min_bytes, 1);
+    if (element.count > (left - needed) / each) {
+      return "PLY cloud '" + path + "': its header claims " + std::to_string(element.count) +
+             " " + element.name + " elements, more than the " + std::to_string(left) +
+             " bytes after the header can hold";
+    }
+    needed += element.count * each;
+  }
+  return "";
+}
 
 int ParseTrashType(const std::string& text) {
   std::size_t used = 0;
@@ -117,6 +204,10 @@ int Run(const Options& options) {
   pcl::console::setVerbosityLevel(pcl::console::L_ALWAYS);
   for (const std::string& path : options.cloud_paths) {
     auto cloud = std::make_shared<velmora::GrabPoseEstimator::Cloud>();
+    if (const std::string problem = CheckPlyCounts(path); !problem.empty()) {
+      std::cerr << "error: " << problem << '\n';
+      return 1;
+    }
     if (!std::ifstream(path) || pcl::io::loadPLYFile(path, *cloud) < 0) {
       std::cerr << "error: cannot read PLY cloud '" << path << "'\n";
       return 1;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
+#include <sstream>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -28,6 +29,18 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kSin15 = 0.25881904510252074;
 constexpr double kSin45 = 0.7071067811865475;
 constexpr double kSin75 = 0.9659258262890683;
+
+// Bounds of settings that would otherwise stall a pass or blind the estimator.
+// A floor-cleaning arm reaches well under 2 m; 10 m leaves room for any robot.
+constexpr float kMaxWorkspaceDistance = 10.0f;
+// An azimuth lies within +-180 degrees: a bound up to a full turn still reads
+// as "no limit", anything further is a typing error (the top view of a pass
+// steps through the range).
+constexpr float kMaxWorkspaceAngle = 360.0f;
+// The outlier removal judges a point by its near neighbours (50 is usual). Past
+// a few hundred, the neighbourhood of a thinned trash cloud (a few thousand
+// points) is the whole piece, while every neighbour costs time in every pass.
+constexpr int kMaxMeanK = 200;
 
 // One console line: colour + text + reset.
 template <typename... Parts>
@@ -92,12 +105,23 @@ Eigen::Matrix4f ReadRowMajorMatrix(const YamlReader& reader, const std::string& 
 }
 
 std::string ReadLabel(const YamlReader& reader, const std::string& key) {
-  std::string label = reader.Get<std::string>(key);
+  std::string label = reader.GetName(key);
   // Labels become directory and file names below the data root.
   if (label.find('/') != std::string::npos || label == "..") {
     throw reader.ValueError(key, label, "must not contain '/' or be '..'");
   }
   return label;
+}
+
+// Refuses a value outside [lowest, highest], naming the key, the value and the range.
+template <typename T>
+void RequireWithin(const YamlReader& reader, const std::string& key, T value, T lowest, T highest,
+                   const char* unit) {
+  if (value < lowest || value > highest) {
+    std::ostringstream range;
+    range << "must be between " << lowest << " and " << highest << " (" << unit << ")";
+    throw reader.ValueError(key, range.str());
+  }
 }
 
 void MeasureZ(const pcl::PointCloud<pcl::PointXYZ>& cloud, float& lowest, float& highest,
@@ -144,6 +168,16 @@ GrabPoseEstimator::GrabPoseEstimator(const std::string& config_path) {
   Say(kColorCyan, "相机外参齐次变换矩阵：");
   std::cout << kColorCyan << base2camera_ << kColorReset << '\n';
   Say(kColorCyan, "相机内参：", "fx:", fx_, "  fy:", fy_, "  cx:", cx_, "  cy:", cy_);
+  // Legal, but no piece could be grabbed: said once here rather than once per piece.
+  if (workspace_r_min_ >= workspace_r_max_) {
+    Say(kColorYellow, "workspace_r_min ", workspace_r_min_, " is not below workspace_r_max ",
+        workspace_r_max_, ": every grab point is outside the workspace");
+  }
+  if (workspace_angle_min_ >= workspace_angle_max_) {
+    Say(kColorYellow, "workspace_angle_min ", workspace_angle_min_,
+        " is not below workspace_angle_max ", workspace_angle_max_,
+        ": every grab point is outside the workspace");
+  }
 }
 
 void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
@@ -177,6 +211,12 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   fy_ = reader.Get<float>(in + "fy");
   cx_ = reader.Get<float>(in + "cx");
   cy_ = reader.Get<float>(in + "cy");
+  // A focal length of 0 puts every back-projected point at infinity; a negative one mirrors it.
+  for (const char* key : {"fx", "fy"}) {
+    if (!(reader.Get<float>(in + key) > 0.0f)) {
+      throw reader.ValueError(in + key, "must be greater than 0 (pixels)");
+    }
+  }
 
   const std::string g = "grab_pose_estimate/";
   base_height_ = reader.Get<float>(g + "base_height");
@@ -186,6 +226,14 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   workspace_r_max_ = reader.Get<float>(g + "workspace_r_max");
   workspace_angle_min_ = reader.Get<float>(g + "workspace_angle_min");
   workspace_angle_max_ = reader.Get<float>(g + "workspace_angle_max");
+  RequireWithin(reader, g + "workspace_r_min", workspace_r_min_, 0.0f, kMaxWorkspaceDistance,
+                "metres");
+  RequireWithin(reader, g + "workspace_r_max", workspace_r_max_, 0.0f, kMaxWorkspaceDistance,
+                "metres");
+  RequireWithin(reader, g + "workspace_angle_min", workspace_angle_min_, -kMaxWorkspaceAngle,
+                kMaxWorkspaceAngle, "degrees");
+  RequireWithin(reader, g + "workspace_angle_max", workspace_angle_max_, -kMaxWorkspaceAngle,
+                kMaxWorkspaceAngle, "degrees");
   grab_vertical_distance_min_ = reader.Get<float>(g + "grab_vertical_distance_min");
   grab_vertical_distance_max_ = reader.Get<float>(g + "grab_vertical_distance_max");
   grab_vertical_angle_min_ = reader.Get<float>(g + "grab_vertical_angle_min");
@@ -196,14 +244,10 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   grab_parallel_angle_max_ = reader.Get<float>(g + "grab_parallel_angle_max");
   sor_leaf_size_ = reader.Get<float>(g + "sor_leaf_size");
   if (sor_leaf_size_ <= 0.0f) {
-    throw reader.ValueError(g + "sor_leaf_size", std::to_string(sor_leaf_size_),
-                            "must be greater than 0");
+    throw reader.ValueError(g + "sor_leaf_size", "must be greater than 0");
   }
   sor2_meank_value_ = reader.Get<int>(g + "sor2_meank_value");
-  if (sor2_meank_value_ < 1) {
-    throw reader.ValueError(g + "sor2_meank_value", std::to_string(sor2_meank_value_),
-                            "must be at least 1");
-  }
+  RequireWithin(reader, g + "sor2_meank_value", sor2_meank_value_, 1, kMaxMeanK, "neighbours");
   pass_ajust_value_1_ = reader.Get<float>(g + "pass_ajust_value_1");
   pass_ajust_value_2_ = reader.Get<float>(g + "pass_ajust_value_2");
   pass_ajust_value_3_ = reader.Get<float>(g + "pass_ajust_value_3");

@@ -176,14 +176,18 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
       const double squared = distance * distance - dz * dz;
       return ws.origin_r + (squared > 0.0 ? std::sqrt(squared) : 0.0);
     };
-  const double r_in = horizontal(ws.r_min);
-  const double r_out = horizontal(ws.r_max);
+  // The configuration bounds these; clamped here as well, so that no geometry
+  // can make the outline loop long or leave the screen's integer range.
+  const double r_in = std::min(horizontal(ws.r_min), 100.0);
+  const double r_out = std::min(horizontal(ws.r_max), 100.0);
+  const double angle_min = std::max(ws.angle_min_deg, -360.0);
+  const double angle_max = std::min(ws.angle_max_deg, 360.0);
   std::vector<cv::Point> outline;
-  for (double a = ws.angle_min_deg; a <= ws.angle_max_deg + 1e-9; a += 2.0) {
+  for (double a = angle_min; a <= angle_max + 1e-9; a += 2.0) {
     const double rad = a * kPi / 180.0;
     outline.push_back(to_screen(-r_out * std::cos(rad), r_out * std::sin(rad)));
   }
-  for (double a = ws.angle_max_deg; a >= ws.angle_min_deg - 1e-9; a -= 2.0) {
+  for (double a = angle_max; a >= angle_min - 1e-9; a -= 2.0) {
     const double rad = a * kPi / 180.0;
     outline.push_back(to_screen(-r_in * std::cos(rad), r_in * std::sin(rad)));
   }

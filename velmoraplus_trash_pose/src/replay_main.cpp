@@ -36,6 +36,7 @@
 #include "velmoraplus_trash_pose/pass_pictures.hpp"
 #include "velmoraplus_trash_pose/replay_support.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
+#include "velmoraplus_trash_pose/yaml_quote.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -60,7 +61,9 @@ const char * kUsage =
   "  --out DIR        output folder for pictures and the archive (default ./replay_out)\n"
   "  --repeat N       replay the frames N times and print timing medians (default 1)\n"
   "  --detections F   use the detections recorded in F (e.g. an archived \"[detections].yaml\")\n"
-  "                   instead of each camera's model\n";
+  "                   instead of each camera's model\n"
+  "exit status: 0 when every request was answered, 1 on an error (one line on standard error),\n"
+  "  128 + N when signal N (SIGINT, SIGTERM) interrupted it: the answers so far are printed\n";
 
 struct Pair
 {
@@ -225,6 +228,8 @@ int Replay(const Options & options)
     ::setenv("VELMORAPLUS_DATA_DIR", archive.c_str(), 1);
   }
 
+  // rclcpp shuts down on SIGINT/SIGTERM and chains to this, which notes the signal.
+  const velmora::StopSignalRecorder signals;
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
   const std::string config_path = prefix.file("trash_pose_detect_config.yaml").string();
   LOG_INFO("trash_pose_detect_config_path = {}", config_path);
@@ -291,15 +296,21 @@ int Replay(const Options & options)
         player_thread.join();
       }
     };
+  // A signal shuts ROS 2 down: every wait below ends within one stream period.
+  bool interrupted = false;
+  std::size_t answered = 0;
   if (!client->wait_for_service(10s)) {
+    interrupted = !rclcpp::ok();
     stop();
-    Fail("service " + service_name + " did not come up");
+    if (!interrupted) {
+      Fail("service " + service_name + " did not come up");
+    }
   }
 
   std::map<std::string, std::vector<double>> timings;
   std::ostringstream yaml;
   yaml << std::setprecision(6) << std::fixed;
-  for (int round = 0; round < options.repeat; ++round) {
+  for (int round = 0; round < options.repeat && !interrupted; ++round) {
     for (const auto & [index, slots] : frames) {
       {
         std::lock_guard<std::mutex> lock(reports_mutex);
@@ -310,7 +321,11 @@ int Replay(const Options & options)
       // the first pair after the request.
       const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
       while (future.wait_for(kStreamPeriod) != std::future_status::ready) {
-        if (!rclcpp::ok() || std::chrono::steady_clock::now() > deadline) {
+        if (!rclcpp::ok()) {
+          interrupted = true;
+          break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
           stop();
           Fail("no answer from " + service_name + " for frame " + std::to_string(index + 1));
         }
@@ -320,7 +335,11 @@ int Replay(const Options & options)
           depth_pubs[slot]->publish(*velmora::ImageMessage(pair->depth_mm, "16UC1", stamp));
         }
       }
+      if (interrupted) {
+        break;
+      }
       const auto response = future.get();
+      ++answered;
       std::map<int, velmora::PassReport> frame_reports;
       {
         std::lock_guard<std::mutex> lock(reports_mutex);
@@ -354,8 +373,8 @@ int Replay(const Options & options)
         const velmora::PictureGeometry geometry = camera->picture_geometry();
         yaml << "    - slot: " << slot << "\n";
         yaml << "      cam_id: " << camera->cam_id() << "\n";
-        yaml << "      colour: " << pair->colour_path << "\n";
-        yaml << "      depth: " << pair->depth_path << "\n";
+        yaml << "      colour: " << velmora::YamlQuoted(pair->colour_path) << "\n";
+        yaml << "      depth: " << velmora::YamlQuoted(pair->depth_path) << "\n";
         velmora::DepthImageView view;
         view.data = pair->depth_mm.data;
         view.size = pair->depth_mm.total() * 2;
@@ -384,7 +403,8 @@ int Replay(const Options & options)
           ("frame_" + std::to_string(index + 1) + "_cam" + std::to_string(camera->cam_id()))).string();
         velmora::SaveImage(stem + "_pass.png", velmora::DrawPassImage(report, geometry));
         velmora::SaveImage(stem + "_top.png", velmora::DrawTopView(report, geometry));
-        yaml << "      pictures: [" << stem << "_pass.png, " << stem << "_top.png]\n";
+        yaml << "      pictures: [" << velmora::YamlQuoted(stem + "_pass.png") << ", " <<
+          velmora::YamlQuoted(stem + "_top.png") << "]\n";
         yaml << "      pieces:\n";
         for (const auto & object : report.objects) {
           yaml << "        - index: " << object.index << "\n";
@@ -392,25 +412,36 @@ int Replay(const Options & options)
           yaml << "          score: " << object.detection.score << "\n";
           yaml << "          transparent: " << (object.transparent ? "true" : "false") << "\n";
           yaml << "          raw_points: " << object.raw_points << "\n";
-          yaml << "          outcome: \"" << velmora::OutcomeName(object.outcome) << "\"\n";
+          yaml << "          outcome: " <<
+            velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) << "\n";
           if (!object.reason.empty()) {
-            yaml << "          reason: \"" << object.reason << "\"\n";
+            yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
           }
         }
         if (!report.dropped.empty()) {
-          yaml << "      dropped: \"" << report.dropped << "\"\n";
+          yaml << "      dropped: " << velmora::YamlQuoted(report.dropped) << "\n";
         }
       }
     }
   }
   stop();
 
-  std::cout << "---\nframes:\n" << yaml.str();
+  std::cout << "---\nframes:" << (yaml.str().empty() ? " []" : "") << "\n" << yaml.str();
   std::cout << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() << " passes\n";
   for (const char * key : {"model", "clouds", "estimator", "publishing", "pass"}) {
     std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed << Median(timings[key]) << "\n";
   }
-  std::ofstream(fs::path(options.out_dir) / "answers.yaml") << "frames:\n" << yaml.str();
+  std::ofstream(fs::path(options.out_dir) / "answers.yaml")
+    << "frames:" << (yaml.str().empty() ? " []" : "") << "\n" << yaml.str();
+  // A signal that came after the last answer still ends the run as interrupted.
+  const int signal_number = signals.received();
+  if (interrupted || signal_number != 0) {
+    std::cerr << "velmoraplus_trash_pose_replay: interrupted by " <<
+      (signal_number != 0 ? velmora::SignalName(signal_number) : "a ROS 2 shutdown") <<
+      " after " << answered << " of " << frames.size() * static_cast<std::size_t>(options.repeat) <<
+      " requests were answered; only their answers are printed" << std::endl;
+    return signal_number != 0 ? 128 + signal_number : 1;
+  }
   return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -22,6 +23,45 @@ namespace velmora
 namespace
 {
 constexpr const char * kPackage = "velmoraplus_trash_pose";
+
+// Written by the signal handler, which may touch nothing else: hence file scope.
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void RecordStopSignal(int signal_number)
+{
+  g_stop_signal = signal_number;
+}
+}  // namespace
+
+StopSignalRecorder::StopSignalRecorder()
+{
+  g_stop_signal = 0;
+  struct sigaction action {};
+  action.sa_handler = RecordStopSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, &old_int_);
+  ::sigaction(SIGTERM, &action, &old_term_);
+}
+
+StopSignalRecorder::~StopSignalRecorder()
+{
+  ::sigaction(SIGINT, &old_int_, nullptr);
+  ::sigaction(SIGTERM, &old_term_, nullptr);
+}
+
+int StopSignalRecorder::received() const
+{
+  return g_stop_signal;
+}
+
+std::string SignalName(int signal_number)
+{
+  switch (signal_number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    default: return "signal " + std::to_string(signal_number);
+  }
 }
 
 PrivateConfigPrefix::PrivateConfigPrefix(const fs::path & source, const std::string & tag)

@@ -44,6 +44,8 @@ namespace
 
 constexpr const char * kPackage = "velmoraplus_trash_pose";
 constexpr auto kAnswerTimeout = 30s;
+// How often a wait looks whether ROS 2 has shut down.
+constexpr auto kShutdownPoll = 100ms;
 // A pair is re-sent when no pass followed for this long (the synchroniser may
 // hold a lone pair until the next one arrives).
 constexpr auto kRepublishAfter = 100ms;
@@ -60,7 +62,9 @@ const char * kUsage =
   "  --max-growth-mib M  growth of the peak resident memory from the first to the second\n"
   "                      half (after warm-up) still counted flat (default 8)\n"
   "  --progress N        also print pass rate and memory every N passes\n"
-  "  --log FILE          where the node's own log lines go (default /dev/null)\n";
+  "  --log FILE          where the node's own log lines go (default /dev/null)\n"
+  "exit status: 0 for a PASS verdict, 1 for FAIL or an error, 128 + N when signal N\n"
+  "  (SIGINT, SIGTERM) interrupted it (no verdict)\n";
 
 struct Options
 {
@@ -199,6 +203,8 @@ int Soak(const Options & options, Report & report)
       "is_realtime_estimate", "true");
   }
 
+  // rclcpp shuts down on SIGINT/SIGTERM and chains to this, which notes the signal.
+  const velmora::StopSignalRecorder signals;
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
   auto detection = std::make_unique<velmora::DetectionNode>(config_path);
   // Passes are counted on the first triggered camera; the others run alongside.
@@ -262,8 +268,21 @@ int Soak(const Options & options, Report & report)
     };
   // Whatever ends the soak, the threads are joined before they are destroyed.
   const std::shared_ptr<void> joiner(nullptr, [&stop](void *) {stop();});
+  // A signal shuts ROS 2 down; every wait below looks at that at least every 100 ms.
+  const auto interrupted = [&]() {
+      const int signal_number = signals.received();
+      report.Line(
+        "velmoraplus_trash_pose_soak: interrupted by %s after %ld passes: no verdict",
+        signal_number != 0 ? velmora::SignalName(signal_number).c_str() : "a ROS 2 shutdown",
+        passes.load());
+      return signal_number != 0 ? 128 + signal_number : 1;
+    };
   if (!client->wait_for_service(10s)) {
+    const bool shut_down = !rclcpp::ok();
     stop();
+    if (shut_down) {
+      return interrupted();
+    }
     Fail("service " + service_name + " did not come up");
   }
 
@@ -322,7 +341,18 @@ int Soak(const Options & options, Report & report)
       next_call = done + options.call_every;
       ++calls;
       auto future = client->async_send_request(std::make_shared<DetectTrash::Request>());
-      if (future.wait_for(kAnswerTimeout) == std::future_status::ready) {
+      const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+      auto status = std::future_status::timeout;
+      while (rclcpp::ok() && std::chrono::steady_clock::now() < deadline) {
+        status = future.wait_for(kShutdownPoll);
+        if (status == std::future_status::ready) {
+          break;
+        }
+      }
+      if (!rclcpp::ok()) {
+        break;
+      }
+      if (status == std::future_status::ready) {
         ++answered;
         with_trash += future.get()->trash_infos.empty() ? 0 : 1;
       } else {
@@ -336,6 +366,10 @@ int Soak(const Options & options, Report & report)
       break;
     }
     std::this_thread::sleep_for(2ms);
+  }
+  if (!rclcpp::ok() || signals.received() != 0) {
+    stop();
+    return interrupted();
   }
   stop();
 

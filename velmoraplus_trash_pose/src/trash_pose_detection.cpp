@@ -58,7 +58,7 @@ DetectionNode::DetectionNode(std::string config_path)
 
   const YamlReader file(config_path);
   camera_num_ = file.Get<int>("velmoraplus_trash_pose/cam_num");
-  const auto service_name = file.Get<std::string>("velmoraplus_trash_pose/detect_service");
+  const auto service_name = file.GetName("velmoraplus_trash_pose/detect_service");
 
   // The service waits for camera callbacks: it must never share their group.
   detect_callback_group_ = detect_node_->create_callback_group(

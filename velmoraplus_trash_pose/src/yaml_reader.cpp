@@ -80,10 +80,14 @@ bool YamlReader::Has(const std::string& key) const {
 
 std::string YamlReader::ScalarText(const YAML::Node& node) const {
   if (node.IsScalar()) return node.Scalar();
-  if (node.IsNull()) return "";
+  if (node.IsNull()) return "null";
   YAML::Emitter out;
   out << YAML::Flow << node;
   return out.c_str();
+}
+
+std::string YamlReader::Describe(const YAML::Node& node) const {
+  return node.IsNull() ? "null" : "'" + ScalarText(node) + "'";
 }
 
 ConfigError YamlReader::ValueError(const std::string& key, const std::string& value,
@@ -91,10 +95,21 @@ ConfigError YamlReader::ValueError(const std::string& key, const std::string& va
   return ConfigError(path_ + ": key '" + key + "': value '" + value + "' " + why);
 }
 
+ConfigError YamlReader::ValueError(const std::string& key, const std::string& why) const {
+  return ConfigError(path_ + ": key '" + key + "': value " + Describe(Find(key)) + " " + why);
+}
+
 template <typename T>
 T YamlReader::Get(const std::string& key) const {
   const YAML::Node node = Find(key);
-  const auto wrong = [&] { return ValueError(key, ScalarText(node), std::string("is not ") + TypeWord<T>()); };
+  const auto wrong = [&] {
+    return ConfigError(path_ + ": key '" + key + "': value " + Describe(node) + " is not " +
+                       TypeWord<T>());
+  };
+  // yaml-cpp reads a null string as "null" (an empty "camera_info_topic:" logs as null).
+  if constexpr (std::is_same_v<T, std::string>) {
+    if (node.IsNull()) return "null";
+  }
   if (!node.IsScalar()) throw wrong();
   if constexpr (std::is_same_v<T, unsigned>) {
     unsigned value = 0;
@@ -110,11 +125,19 @@ T YamlReader::Get(const std::string& key) const {
   }
 }
 
+std::string YamlReader::GetName(const std::string& key) const {
+  if (Find(key).IsNull()) {
+    throw ValueError(key, "names nothing: write the name (or \"\" where none is allowed)");
+  }
+  return Get<std::string>(key);
+}
+
 std::vector<float> YamlReader::GetFloats(const std::string& key, std::size_t count) const {
   const YAML::Node node = Find(key);
   const auto wrong = [&] {
-    return ValueError(key, ScalarText(node),
-                      "is not a sequence of at least " + std::to_string(count) + " finite numbers");
+    return ConfigError(path_ + ": key '" + key + "': value " + Describe(node) +
+                       " is not a sequence of at least " + std::to_string(count) +
+                       " finite numbers");
   };
   if (!node.IsSequence() || node.size() < count) throw wrong();
   std::vector<float> values(count);

@@ -24,7 +24,7 @@ def keys_read_by_code(repo):
     keys = {}
     node_sources = sorted((repo / "velmoraplus_trash_pose" / "src").glob("*.cpp"))
     getter = re.compile(
-        r'(?:Get<[^>]+>|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel)\('
+        r'(?:Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel)\('
         r'(?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
     for source in node_sources:
         for key in getter.findall(read(source)):

@@ -1,4 +1,5 @@
 // The replay executable end to end: PLY clouds in, YAML results out.
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -6,12 +7,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <pcl/io/ply_io.h>
 #include <yaml-cpp/yaml.h>
 
 #include "estimator_fixture.hpp"
+#include "velmoraplus_trash_pose/debug_archive.hpp"
 
 namespace velmora::test {
 namespace {
@@ -98,6 +101,55 @@ TEST(EstimateExecutable, BadArgumentsGiveOneErrorLine) {
   ASSERT_EQ(pcl::io::savePLYFileBinary(flat_ply, *Block(Eigen::Vector3f::Zero(), 3, 3, 3)), 0);
   EXPECT_EQ(RunCommand("'" + file.dir() + "/none.yaml' '" + flat_ply + "'", err), 1);
   EXPECT_NE(ReadFile(err).find("none.yaml"), std::string::npos);
+}
+
+TEST(EstimateExecutable, HeaderCountsTheFileCannotHoldAreRefusedBeforeAnyAllocation) {
+  ConfigFile file("ply_claims");
+  const std::string config = file.Write();
+  const std::string err = file.dir() + "/stderr.txt";
+  const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
+  struct Claim {
+    std::string name;
+    std::string text;
+    std::string says;
+  };
+  const std::vector<Claim> claims = {
+      {"ascii.ply",
+       "ply\nformat ascii 1.0\ncomment a few bytes\nelement vertex 50000000\n" + xyz +
+           "end_header\n0 0 0\n1 1 1\n",
+       "claims 50000000 vertex elements"},
+      {"binary.ply",
+       "ply\nformat binary_little_endian 1.0\nelement vertex 200000000\n" + xyz + "end_header\n" +
+           std::string(24, '\0'),
+       "claims 200000000 vertex elements"},
+      {"faces.ply",
+       "ply\nformat binary_little_endian 1.0\nelement vertex 1\n" + xyz +
+           "element face 1000000000\nproperty list uchar int vertex_indices\nend_header\n" +
+           std::string(12, '\0'),
+       "claims 1000000000 face elements"},
+      {"count.ply", "ply\nformat ascii 1.0\nelement vertex -3\n" + xyz + "end_header\n",
+       "has count '-3'"},
+  };
+  for (const Claim& claim : claims) {
+    SCOPED_TRACE(claim.name);
+    const std::string path = file.dir() + "/" + claim.name;
+    std::ofstream(path, std::ios::binary) << claim.text;
+    EXPECT_EQ(RunCommand("'" + config + "' '" + path + "'", err), 1);
+    const std::string message = ReadFile(err);
+    EXPECT_EQ(message.rfind("error: PLY cloud '" + path + "'", 0), 0u) << message;
+    EXPECT_NE(message.find(claim.says), std::string::npos) << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  }
+  // Believing the first two claims would take 0.6 and 2.4 GB.
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 400L * 1024L) << "peak resident KiB of a child";
+
+  // The node's own archive format (ASCII, with the camera element) still reads.
+  const std::string archived = file.dir() + "/archived[transformed].ply";
+  const Eigen::Vector3f corner(-0.5f - 6 * kStep, -2 * kStep, -22 * kStep);
+  ASSERT_TRUE(SaveCloudPly(archived, *Block(corner, 13, 5, 3)));
+  EXPECT_EQ(RunCommand("'" + config + "' '" + archived + "'", err), 0) << ReadFile(err);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Loading of the pose-estimate file: calibration forms, debug directories, errors.
 #include <sys/stat.h>
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -226,6 +227,89 @@ TEST(EstimatorConfig, ErrorsNameFileKeyAndValue) {
       ExpectMentions(error.what(), {path, "/proc/velmora_not_allowed/bottle"});
     }
   }
+}
+
+TEST(EstimatorConfig, RefusesValuesThatCannotWorkAndSaysOnceWhenOneIsDegenerate) {
+  // Values that blind the estimator or stall a pass: refused, naming key and value
+  // as the file writes them.
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* value;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"camera_intrinsic", "fx", "0", "greater than 0"},
+      {"camera_intrinsic", "fy", "-525", "greater than 0"},
+      {"camera_intrinsic", "cx", ".inf", "finite"},
+      {"grab_pose_estimate", "sor2_meank_value", "1000000000", "between 1 and 200"},
+      {"grab_pose_estimate", "sor2_meank_value", "0", "between 1 and 200"},
+      {"grab_pose_estimate", "workspace_angle_min", "-1e6", "between -360 and 360"},
+      {"grab_pose_estimate", "workspace_angle_max", "1e30", "between -360 and 360"},
+      {"grab_pose_estimate", "workspace_angle_max", "-.inf", "finite"},
+      {"grab_pose_estimate", "workspace_r_max", "1e30", "between 0 and 10"},
+      {"grab_pose_estimate", "workspace_r_min", "-0.1", "between 0 and 10"},
+      {"grab_pose_estimate", "sor_leaf_size", "0", "greater than 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " = " + c.value);
+    ConfigFile file("bounds");
+    file.Set(c.section, c.key, c.value);
+    ExpectMentions(ErrorOf(file), {file.dir() + "/pose_estimate.yaml",
+                                   std::string("'") + c.section + "/" + c.key + "'",
+                                   std::string("value '") + c.value + "'", c.says});
+  }
+  // The bounds themselves are accepted.
+  {
+    ConfigFile file("bounds_ok");
+    file.Set("grab_pose_estimate", "sor2_meank_value", "200")
+        .Set("grab_pose_estimate", "workspace_angle_min", "-360")
+        .Set("grab_pose_estimate", "workspace_angle_max", "360")
+        .Set("grab_pose_estimate", "workspace_r_max", "10");
+    CoutCapture out;
+    EXPECT_NO_THROW(GrabPoseEstimator(file.Write()));
+    EXPECT_FALSE(out.Has("every grab point is outside the workspace"));
+  }
+  // Limits that leave no workspace: accepted, said once at start-up.
+  {
+    ConfigFile file("no_workspace");
+    file.Set("grab_pose_estimate", "workspace_angle_min", "60")
+        .Set("grab_pose_estimate", "workspace_angle_max", "-60")
+        .Set("grab_pose_estimate", "workspace_r_min", "0.8")
+        .Set("grab_pose_estimate", "workspace_r_max", "0.3");
+    CoutCapture out;
+    GrabPoseEstimator estimator(file.Write());
+    EXPECT_TRUE(out.Has(Line(kColorYellow, "workspace_r_min 0.8 is not below workspace_r_max 0.3: "
+                                           "every grab point is outside the workspace")));
+    EXPECT_TRUE(out.Has(Line(kColorYellow, "workspace_angle_min 60 is not below "
+                                           "workspace_angle_max -60: every grab point is "
+                                           "outside the workspace")));
+  }
+}
+
+TEST(YamlReader, NullStringsReadAsNullWhereOnlyLoggedAndAreRefusedAsNames) {
+  const std::string path = ScratchDir("null") + "/camera.yaml";
+  std::ofstream(path) << "cam:\n  info_topic:\n  frame: ~\n  count: null\n  rgb_topic:\n";
+  const YamlReader reader(path);
+  EXPECT_EQ(reader.Get<std::string>("cam/info_topic"), "null");
+  EXPECT_EQ(reader.Get<std::string>("cam/frame"), "null");
+  const auto message = [&](const std::function<void()>& read) {
+    try {
+      read();
+    } catch (const ConfigError& error) {
+      return std::string(error.what());
+    }
+    return std::string();
+  };
+  ExpectMentions(message([&] { reader.GetName("cam/rgb_topic"); }),
+                 {path, "'cam/rgb_topic'", "value null ", "names nothing"});
+  ExpectMentions(message([&] { reader.Get<int>("cam/count"); }),
+                 {"'cam/count'", "value null is not an integer"});
+  EXPECT_EQ(message([&] { reader.Get<int>("cam/count"); }).find("''"), std::string::npos);
+  // A label that names archive files refuses null, too.
+  ConfigFile file("null_label");
+  file.Set("debug_choice", "file_name_suffix", "~");
+  ExpectMentions(ErrorOf(file), {"'debug_choice/file_name_suffix'", "value null"});
 }
 
 TEST(YamlReader, TypedKeysForOtherConfigurationFiles) {

@@ -168,6 +168,25 @@ TEST(GrabPose, UprightCanGetsSidewaysGraspFacingAwayFromBase) {
   EXPECT_TRUE(out.Has(Line(kColorMagenta, "grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !")));
 }
 
+TEST(GrabPose, AnExactlyVerticalAxisIsUprightNotThePreviousClass) {
+  // A column whose principal axis comes out exactly vertical (|z| = 1.0) after a
+  // lying bottle (class 1): class 2 and a sideways grasp, not the class carried
+  // over from the call before (which would give it a top-down grasp).
+  GrabPoseEstimator estimator(ConfigFile("vertical").Write());
+  CoutCapture out;
+  auto bottle = LyingBottle();
+  ASSERT_EQ(estimator.GetInitialGrabPose(bottle), kGrabFound);
+  ASSERT_EQ(estimator.main_axis_type_, 1);
+
+  auto column = BlockAround(-64 * s, 0.0f, -22 * s, 3, 3, 8);
+  ASSERT_EQ(estimator.GetInitialGrabPose(column), kGrabFound);
+  ASSERT_EQ(std::abs(estimator.pca_eigen_vectors_.col(0).z()), 1.0f);
+  EXPECT_EQ(estimator.main_axis_type_, 2);
+  ExpectVector(estimator.grab_mainaxis_, 0.0, 0.0, -1.0);
+  const Eigen::Vector3d tool_z = estimator.grab_pose_.orientation * Eigen::Vector3d::UnitZ();
+  EXPECT_NEAR(tool_z.z(), 0.0, kTol);
+}
+
 TEST(GrabPose, ExtensionLengthFollowsTheMinorExtent) {
   // Minor extent 6 s = 0.047 >= 0.04: the extension is extend_length_max_ (0.012).
   // Bottom thresholds raised so that this 11 s high can is not bottom-cut at a slant.

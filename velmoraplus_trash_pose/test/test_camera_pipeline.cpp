@@ -2,8 +2,11 @@
 // answer out, with the archive, the published outputs and bad frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -14,10 +17,12 @@
 #include <vector>
 
 #include <Eigen/Geometry>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
 #include <tf2_msgs/msg/tf_message.hpp>
 #include <visualization_msgs/msg/marker_array.hpp>
+#include <yaml-cpp/yaml.h>
 
 #include "node_harness.hpp"
 #include "scene_fixture.hpp"
@@ -421,6 +426,143 @@ TEST_F(CameraPipelineTest, BadFramesAreDroppedWithOneErrorAndTheNextGoodPairIsAn
     const auto good = harness_->CallStreaming(2, good_rgb, good_depth);
     ASSERT_TRUE(good.has_value());
     EXPECT_EQ(good->trash_infos.size(), 4U);
+  }
+}
+
+void ExpectSameAnswer(const TrashGrabInfo & a, const TrashGrabInfo & b)
+{
+  EXPECT_EQ(a.trash_type, b.trash_type);
+  EXPECT_EQ(a.main_axis_type, b.main_axis_type);
+  EXPECT_EQ(Position(a.grab_pose), Position(b.grab_pose));
+  EXPECT_EQ(a.grab_pose.orientation.x, b.grab_pose.orientation.x);
+  EXPECT_EQ(a.grab_pose.orientation.w, b.grab_pose.orientation.w);
+  EXPECT_EQ(Position(a.obb_pose), Position(b.obb_pose));
+  EXPECT_EQ(a.obb_size.x, b.obb_size.x);
+}
+
+TEST_F(CameraPipelineTest, DebugModeAnswersAsWithoutItAlsoForADepthImageWithAnOddRowStep)
+{
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  // Rows 2 x width + 1 bytes apart: a legal depth message the node reads correctly.
+  NodeHarness::Image depth = NodeHarness::DepthMessage(scene.depth);
+  const std::size_t row = depth.step;
+  depth.step = static_cast<std::uint32_t>(row + 1);
+  depth.data.assign(static_cast<std::size_t>(depth.step) * depth.height, 0xAB);
+  for (std::size_t v = 0; v < depth.height; ++v) {
+    std::copy_n(scene.depth.ptr<std::uint8_t>(static_cast<int>(v)), row, depth.data.begin() + v * depth.step);
+  }
+  const auto rgb = NodeHarness::RgbMessage(scene.colour);
+  Start();
+  const auto plain = harness_->CallStreaming(2, rgb, depth);
+  ASSERT_TRUE(plain.has_value());
+  ASSERT_EQ(plain->trash_infos.size(), 4U);
+  harness_.reset();
+
+  prefix_.Set(kCam2, kParams, "is_debug", "true");
+  Start();
+  testing::internal::CaptureStderr();
+  const auto debug = harness_->CallStreaming(2, rgb, depth);
+  const std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(debug.has_value());
+  ASSERT_EQ(debug->trash_infos.size(), 4U) << log;
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE("piece " + std::to_string(i));
+    ExpectSameAnswer(debug->trash_infos[i], plain->trash_infos[i]);
+  }
+  EXPECT_EQ(log.find("[ERROR]"), std::string::npos) << log;
+  // The archived depth is the image itself, without the row padding.
+  const auto archived = Matching(DataRoot(), R"(.*\[depth\]\.png)");
+  ASSERT_EQ(archived.size(), 1U);
+  const cv::Mat read = cv::imread(archived[0], cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(read.type(), CV_16UC1);
+  EXPECT_EQ(cv::countNonZero(read != scene.depth), 0);
+}
+
+TEST_F(CameraPipelineTest, AnArchiveThatCannotBeWrittenIsOneErrorLineAndCostsNoGrab)
+{
+  prefix_.Set(kCam2, kParams, "is_debug", "true");
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  Start();
+  // The archive folder is replaced by a file under the running node.
+  const fs::path folder = DataRoot() / "bottle";
+  fs::remove_all(folder);
+  std::ofstream(folder) << "not a folder";
+  testing::internal::CaptureStderr();
+  const auto answer = Answer(scene);
+  const std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->trash_infos.size(), 4U) << log;
+  const auto errors = velmora_test::LinesContaining(velmora_test::SplitLines(log), "[ERROR]");
+  ASSERT_EQ(errors.size(), 1U) << log;
+  EXPECT_NE(errors[0].find("cam_2 debug archive incomplete, not written: [depth].png, "
+    "[detections].yaml, [pass].png, [top].png"), std::string::npos) << errors[0];
+
+  // The folder is back: the next frame is answered and archived whole.
+  fs::remove(folder);
+  fs::create_directories(folder);
+  testing::internal::CaptureStderr();
+  const auto next = Answer(scene);
+  const std::string next_log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(next.has_value());
+  EXPECT_EQ(next->trash_infos.size(), 4U);
+  EXPECT_EQ(next_log.find("[ERROR]"), std::string::npos) << next_log;
+  EXPECT_EQ(Matching(folder, R"(.*\[depth\]\.png)").size(), 1U);
+}
+
+std::string LocalStamp(std::chrono::system_clock::time_point when)
+{
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  return std::string(text, std::strftime(text, sizeof(text), "%Y-%m-%d-%H-%M-%S", &local));
+}
+
+TEST_F(CameraPipelineTest, TheArchiveNeverOverwritesAFileOfTheSameSecond)
+{
+  prefix_.Set(kCam2, kParams, "is_debug", "true");
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  Start();
+  // Another pass with the same stem already wrote every name of the next minute.
+  const fs::path folder = DataRoot() / "bottle";
+  const std::string stem = (folder / "bottlep1_a").string();
+  const auto now = std::chrono::system_clock::now();
+  std::vector<std::string> decoys;
+  for (int second = -2; second < 90; ++second) {
+    const std::string stamp = LocalStamp(now + std::chrono::seconds(second));
+    for (const char * tail : {"[initial].jpg", "[detected].jpg", "[0][mask][initial].jpg",
+        "[0][initial].ply", "[3][processed].ply", "[depth].png", "[detections].yaml",
+        "[det0][mask].png", "[pass].png", "[top].png"})
+    {
+      decoys.push_back(stem + stamp + tail);
+      std::ofstream(decoys.back()) << "earlier pass";
+    }
+  }
+  const auto answer = Answer(scene);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->trash_infos.size(), 4U);
+  for (const auto & decoy : decoys) {
+    EXPECT_EQ(velmora_test::ReadText(decoy), "earlier pass") << decoy;
+  }
+
+  // The pass's own files took the next number; its extras share the stamp of
+  // its "[initial].jpg", so the replay finds them together.
+  const std::string numbered = R"(bottlep1_a\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d_2)";
+  const auto initial = Matching(folder, numbered + R"(\[initial\]\.jpg)");
+  ASSERT_EQ(initial.size(), 1U);
+  const std::string pass_stem = initial[0].substr(0, initial[0].size() - std::string("[initial].jpg").size());
+  for (const char * tail : {"[depth].png", "[detections].yaml", "[pass].png", "[top].png"}) {
+    EXPECT_TRUE(fs::exists(pass_stem + tail)) << tail;
+  }
+  EXPECT_EQ(Matching(folder, numbered + R"(\[3\]\[processed\]\.ply)").size(), 1U);
+  // The recording names the masks it wrote.
+  const YAML::Node recording = YAML::LoadFile(pass_stem + "[detections].yaml");
+  const YAML::Node objects = recording["frames"][0]["objects"];
+  ASSERT_GE(objects.size(), 4U);
+  for (const auto & object : objects) {
+    const fs::path mask = folder / object["mask"].as<std::string>();
+    EXPECT_TRUE(fs::exists(mask)) << mask;
+    EXPECT_NE(velmora_test::ReadText(mask.string()), "earlier pass") << mask;
   }
 }
 

@@ -140,4 +140,67 @@ TEST_F(ProcessTest, BrokenTopLevelFileNamesFileKeyAndValue)
   EXPECT_NE(result.err.find("three"), std::string::npos) << result.err;
 }
 
+TEST_F(ProcessTest, ValuesThatCannotWorkStopStartUpWithOneLineNamingFileKeyAndValue)
+{
+  struct Case
+  {
+    std::string file;
+    std::string section;
+    std::string key;
+    std::string value;     // as written in the file
+    std::string says;
+  };
+  const std::string camera = "camera_detection_params";
+  const std::vector<Case> cases = {
+    {"cam1_detect_config.yaml", camera, "detect_duration", "100000000", "value '100000000' must be between 0 and 60000"},
+    {"cam2_detect_config.yaml", camera, "mask_erosion_size", "1000000000", "value '1000000000' must be between 0 and 1000"},
+    {"cam3_pose_estimate_config.yaml", "camera_intrinsic", "fx", "0", "value '0' must be greater than 0"},
+    {"cam1_pose_estimate_config.yaml", "grab_pose_estimate", "sor2_meank_value", "1000000000", "must be between 1 and 200"},
+    {"cam2_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "1e6", "value '1e6' must be between -360 and 360"},
+    {"cam1_detect_config.yaml", camera, "rgb_topic", "~", "value null names nothing"},
+    {"cam1_detect_config.yaml", camera, "cam_id", "~", "value null is not an integer"},
+    {"trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "detect_service", "~", "value null names nothing"},
+  };
+  for (const auto & c : cases) {
+    SCOPED_TRACE(c.key + " = " + c.value);
+    const std::string original = velmora_test::ReadText(prefix_.config_file(c.file));
+    prefix_.Set(c.file, c.section, c.key, c.value);
+    const auto result = Run();
+    prefix_.Write(c.file, original);
+    ASSERT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.signal, 0);
+    const auto fatal = LinesContaining(SplitLines(result.err), "fatal");
+    ASSERT_EQ(fatal.size(), 1U) << result.err;
+    EXPECT_NE(fatal[0].find(prefix_.config_file(c.file)), std::string::npos) << fatal[0];
+    EXPECT_NE(fatal[0].find("'" + c.section + "/" + c.key + "'"), std::string::npos) << fatal[0];
+    EXPECT_NE(fatal[0].find(c.says), std::string::npos) << fatal[0];
+  }
+}
+
+TEST_F(ProcessTest, NullTextWhereOnlyLoggedAndLimitsThatLeaveNothingStartWithOneLineEach)
+{
+  const std::string camera = "camera_detection_params";
+  prefix_.Set("cam1_detect_config.yaml", camera, "camera_info_topic", "~");
+  prefix_.Set("cam1_detect_config.yaml", camera, "camera_frame_id", "~");
+  prefix_.Set("cam1_detect_config.yaml", camera, "mask_erosion_size", "400");
+  prefix_.Set("cam1_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_min", "60");
+  prefix_.Set("cam1_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "-60");
+  const auto result = Run();
+  ASSERT_FALSE(result.timed_out) << result.err;
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  const auto lines = SplitLines(result.out);
+  EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_camera_info_topic = null").size(), 1U);
+  EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_camera_frame_id = null").size(), 1U);
+  EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_mask_erosion_size = 400 ms").size(), 1U);
+  EXPECT_EQ(
+    LinesContaining(SplitLines(result.err), "cam_1 mask_erosion_size 400: an erosion window wider "
+    "than the 640 px image erodes every trash mask away").size(), 1U) << result.err;
+  EXPECT_EQ(
+    LinesContaining(lines, "workspace_angle_min 60 is not below workspace_angle_max -60: every "
+    "grab point is outside the workspace").size(), 1U);
+  // The other cameras are unaffected.
+  EXPECT_TRUE(LinesContaining(SplitLines(result.err), "cam_2 mask_erosion_size").empty());
+}
+
 }  // namespace

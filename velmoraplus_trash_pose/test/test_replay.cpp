@@ -3,7 +3,11 @@
 // with one clear line.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -188,6 +192,75 @@ TEST_F(ReplayTest, BadInputsFailWithOneClearLine)
     ASSERT_EQ(lines.size(), 1U) << result.err;
     EXPECT_NE(lines[0].find(c.says), std::string::npos) << lines[0];
   }
+}
+
+TEST_F(ReplayTest, AnswersStayValidYamlWhateverThePathsHold)
+{
+  const fs::path odd = work_ / "run 1: kitchen #2" / "\"quoted\" 'and' 图像";
+  fs::create_directories(odd);
+  const std::string colour = (odd / "colour: a #1.png").string();
+  const std::string depth = (odd / "depth [mm], \\raw.png").string();
+  fs::copy_file(colour_, colour);
+  fs::copy_file(depth_, depth);
+  const std::string out = (odd / "out: #").string();
+  const auto result = Replay({"--config", prefix_.config_dir(), "--out", out, colour, depth});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  YAML::Node answers;
+  ASSERT_NO_THROW(answers = Answers(result.out)) << result.out.substr(result.out.find("\n---\n"));
+  const YAML::Node camera = answers["frames"][0]["cameras"][0];
+  EXPECT_EQ(camera["colour"].as<std::string>(), colour);
+  EXPECT_EQ(camera["depth"].as<std::string>(), depth);
+  EXPECT_EQ(camera["pictures"][0].as<std::string>(), out + "/frame_1_cam2_pass.png");
+  EXPECT_EQ(answers["frames"][0]["trash_infos"].size(), 4U);
+  const YAML::Node saved = YAML::LoadFile(out + "/answers.yaml");
+  EXPECT_EQ(saved["frames"][0]["cameras"][0]["colour"].as<std::string>(), colour);
+}
+
+TEST_F(ReplayTest, RecordedScoresThatNoModelGivesAreRefusedWithOneLine)
+{
+  const fs::path detections = fs::path(prefix_.config_dir()) / "scene_detections";
+  const std::string recording = velmora_test::ReadText((detections / "index.yaml").string());
+  const auto first_score = recording.find("score: ");
+  ASSERT_NE(first_score, std::string::npos);
+  const auto end = recording.find('\n', first_score);
+  for (const std::string value : {".nan", ".inf", "-.inf", "-0.5", "1.5"}) {
+    SCOPED_TRACE(value);
+    std::string bad = recording;
+    bad.replace(first_score, end - first_score, "score: " + value);
+    const std::string path = (detections / "bad_scores.yaml").string();
+    std::ofstream(path) << bad;
+    const auto result = Replay({"--config", prefix_.config_dir(), "--detections", path,
+        colour_, depth_});
+    EXPECT_EQ(result.exit_status, 1);
+    const auto lines = velmora_test::LinesContaining(
+      velmora_test::SplitLines(result.err), "velmoraplus_trash_pose_replay:");
+    ASSERT_EQ(lines.size(), 1U) << result.err;
+    for (const std::string & part : {path, std::string("frame 0"), "'score' " + value}) {
+      EXPECT_NE(lines[0].find(part), std::string::npos) << lines[0];
+    }
+  }
+}
+
+TEST_F(ReplayTest, InterruptedWhileProcessingItExitsWithTheSignalAndSaysSo)
+{
+  // SIGINT once a pass extracts its first cloud.
+  const auto result = velmora_test::RunChild(
+    {VELMORA_REPLAY_EXECUTABLE, "--config", prefix_.config_dir(), "--repeat", "50",
+      "--out", (work_ / "out").string(), colour_, depth_},
+    {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()}}, std::string("mask_points.size"),
+    std::chrono::seconds(120), {"VELMORAPLUS_DATA_DIR"});
+  ASSERT_TRUE(result.interrupted) << result.out;
+  ASSERT_FALSE(result.timed_out);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exit_status, 128 + SIGINT) << result.err;
+  const auto lines = velmora_test::LinesContaining(
+    velmora_test::SplitLines(result.err), "velmoraplus_trash_pose_replay:");
+  ASSERT_EQ(lines.size(), 1U) << result.err;
+  EXPECT_NE(lines[0].find("interrupted by SIGINT"), std::string::npos) << lines[0];
+  EXPECT_EQ(result.err.find("no answer"), std::string::npos) << result.err;
+  EXPECT_LT(result.exit_after_interrupt, std::chrono::seconds(3));
+  // What was printed is still one YAML document.
+  EXPECT_NO_THROW(Answers(result.out));
 }
 
 }  // namespace

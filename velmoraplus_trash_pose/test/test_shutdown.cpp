@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@
 
 #include <rclcpp/rclcpp.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
+#include <yaml-cpp/yaml.h>
 
 #include "node_harness.hpp"
 #include "scene_fixture.hpp"
@@ -147,15 +150,18 @@ ForkResult RunForked(
 }
 
 // The child's process: the node as main() runs it, plus a peer that sends one
-// DetectTrash request (and, with the scene, streams its pair to slot 2) until
-// the process is told to stop. Returns 0 once everything is joined. The scene
+// DetectTrash request (and, with the scene, streams its pair to slot 2, whose
+// camera pauses `detect_duration_ms` after each pair) until the process is told
+// to stop. Returns 0 once everything is joined. The scene
 // is rendered here, not in the test process: a parent with OpenCV's worker
 // threads running may not fork under ThreadSanitizer.
-int ServeUntilSignalled(const ConfigPrefix & prefix, bool with_scene)
+int ServeUntilSignalled(const ConfigPrefix & prefix, bool with_scene, int detect_duration_ms = 0)
 {
   std::optional<velmora_test::SyntheticScene> scene;
   if (with_scene) {
     scene = velmora_test::WriteScene(prefix, velmora_test::StandardSceneObjects());
+    prefix.Set("cam2_detect_config.yaml", "camera_detection_params", "detect_duration",
+      std::to_string(detect_duration_ms));
   }
   NodeHarness harness(prefix);
   auto client = harness.test_node()->create_client<DetectTrash>(
@@ -243,6 +249,47 @@ TEST_F(ShutdownTest, SigintDuringAPassLetsItFinishOrDropCleanly)
   // The interrupted pass ended the ordinary way: its cost line is logged.
   EXPECT_NE(result.err.find("cam_2 ImageCallback cost"), std::string::npos) << result.err;
   EXPECT_EQ(result.err.find("terminate called"), std::string::npos) << result.err;
+}
+
+TEST_F(ShutdownTest, SigtermDuringALongThrottleExitsZeroWithinOneSecond)
+{
+  // The camera pauses a minute after each pair; "ImageCallback cost" is logged
+  // right before that pause.
+  const ForkResult result = RunForked(
+    [this]() {return ServeUntilSignalled(prefix_, true, 60000);},
+    "cam_2 ImageCallback cost", SIGTERM, 200ms, 120s);
+  ASSERT_TRUE(result.marker_seen) << result.err;
+  ASSERT_FALSE(result.timed_out) << result.err;
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_LT(result.exit_after_signal, kExitBound);
+}
+
+TEST_F(ShutdownTest, SoakToolInterruptedWhileACallWaitsExitsWithTheSignalAtOnce)
+{
+  // The sample scene with a camera that pauses a minute after each pass: the
+  // DetectTrash call after the first pass waits for the next one when SIGINT comes.
+  namespace fs = std::filesystem;
+  const fs::path sample = fs::path(prefix_.root()) / "slow_sample";
+  fs::copy(VELMORA_SAMPLE_DIR, sample, fs::copy_options::recursive);
+  const std::string camera = (sample / "config" / "cam2_detect_config.yaml").string();
+  YAML::Node config = YAML::LoadFile(camera);
+  config["camera_detection_params"]["detect_duration"] = 60000;
+  std::ofstream(camera) << config << "\n";
+
+  const auto result = velmora_test::RunChild(
+    {VELMORA_SOAK_EXECUTABLE, "--sample", sample.string(), "--passes", "1000", "--call-every", "1"},
+    {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()}}, std::string("soak: "),
+    std::chrono::seconds(120), {}, kExitBound + 1s);
+  ASSERT_TRUE(result.interrupted) << result.out << result.err;
+  ASSERT_FALSE(result.timed_out) << result.out;
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exit_status, 128 + SIGINT) << result.out;
+  const auto said = LinesContaining(SplitLines(result.out), "velmoraplus_trash_pose_soak: interrupted by SIGINT after ");
+  ASSERT_EQ(said.size(), 1U) << result.out;
+  EXPECT_NE(said[0].find(" passes: no verdict"), std::string::npos) << said[0];
+  EXPECT_EQ(result.out.find("verdict:"), std::string::npos) << result.out;
+  EXPECT_LT(result.exit_after_interrupt, kExitBound + 1s);
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ void ConfigPrefix::Remove(
 ChildResult RunChild(
   const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
   const std::optional<std::string> & interrupt_after, std::chrono::seconds timeout,
-  const std::vector<std::string> & unset_env)
+  const std::vector<std::string> & unset_env, std::chrono::milliseconds interrupt_delay)
 {
   int out_pipe[2];
   int err_pipe[2];
@@ -134,6 +134,9 @@ ChildResult RunChild(
 
   ChildResult result;
   bool interrupted = false;
+  std::chrono::steady_clock::time_point interrupted_at{};
+  bool marker_seen = false;
+  std::chrono::steady_clock::time_point marker_at{};
   bool out_open = true;
   bool err_open = true;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -159,10 +162,19 @@ ChildResult RunChild(
         (i == 0 ? out_open : err_open) = false;
       }
     }
-    if (interrupt_after && !interrupted && result.out.find(*interrupt_after) != std::string::npos) {
+    if (interrupt_after && !marker_seen && result.out.find(*interrupt_after) != std::string::npos) {
+      marker_seen = true;
+      marker_at = std::chrono::steady_clock::now();
+    }
+    if (marker_seen && !interrupted && std::chrono::steady_clock::now() >= marker_at + interrupt_delay) {
       ::kill(pid, SIGINT);
       interrupted = true;
+      interrupted_at = std::chrono::steady_clock::now();
     }
+  }
+  if (interrupted) {
+    result.interrupted = true;
+    result.exit_after_interrupt = std::chrono::steady_clock::now() - interrupted_at;
   }
   ::close(out_pipe[0]);
   ::close(err_pipe[0]);
@@ -174,6 +186,12 @@ ChildResult RunChild(
     result.signal = WTERMSIG(status);
   }
   return result;
+}
+
+std::string ReadText(const std::string & path)
+{
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> SplitLines(const std::string & text)

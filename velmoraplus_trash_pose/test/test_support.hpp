@@ -51,17 +51,24 @@ struct ChildResult
   std::string out;
   std::string err;
   bool timed_out = false;
+  bool interrupted = false;
+  // From the SIGINT to the end of the child's output (when interrupted).
+  std::chrono::steady_clock::duration exit_after_interrupt{};
 };
 
 // Runs `argv` with `env` added to the environment. When `interrupt_after` is
-// set, SIGINT is sent once stdout holds that text; the child is killed after
-// `timeout`.
+// set, SIGINT is sent `interrupt_delay` after stdout holds that text; the child
+// is killed after `timeout`.
 ChildResult RunChild(
   const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
   const std::optional<std::string> & interrupt_after, std::chrono::seconds timeout,
-  const std::vector<std::string> & unset_env = {});
+  const std::vector<std::string> & unset_env = {},
+  std::chrono::milliseconds interrupt_delay = std::chrono::milliseconds(0));
 
 std::vector<std::string> SplitLines(const std::string & text);
+
+// The whole of a file ("" when it cannot be read).
+std::string ReadText(const std::string & path);
 
 // Lines of `lines` that contain `needle`, in order.
 std::vector<std::string> LinesContaining(const std::vector<std::string> & lines, const std::string & needle);

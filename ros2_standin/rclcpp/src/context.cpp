@@ -110,11 +110,14 @@ bool Context::remove_on_shutdown_callback(const OnShutdownCallbackHandle & callb
 
 bool Context::sleep_for(const std::chrono::nanoseconds & nanoseconds)
 {
+  // As rclcpp's: only a shutdown during the sleep (or destruction) ends it
+  // early; interrupt_all_sleep_for() alone resumes it, and a sleep that starts
+  // on a context already shut down lasts its full time. True when the context
+  // is still valid at the end.
+  const auto deadline = std::chrono::steady_clock::now() + nanoseconds;
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!valid_) {
-    return false;
-  }
-  sleep_cv_.wait_for(lock, nanoseconds, [this] {return !valid_;});
+  const bool started_valid = valid_;
+  sleep_cv_.wait_until(lock, deadline, [this, started_valid] {return started_valid && !valid_;});
   return valid_;
 }
 

@@ -166,6 +166,37 @@ TEST_F(ExecutorTest, WallRateKeepsItsPeriodAndReportsMissedOnes)
   EXPECT_TRUE(rclcpp::Rate(1000.0).is_steady() == false);
 }
 
+TEST_F(ExecutorTest, SleepForEndsOnShutdownOnlyAndAfterShutdownSleepsItsFullTime)
+{
+  using Clock = std::chrono::steady_clock;
+  // A full sleep: true, and interrupt_all_sleep_for() alone does not cut it short.
+  auto context = rclcpp::contexts::get_global_default_context();
+  std::thread interrupter([&] {
+      std::this_thread::sleep_for(20ms);
+      context->interrupt_all_sleep_for();
+    });
+  auto start = Clock::now();
+  EXPECT_TRUE(rclcpp::sleep_for(100ms));
+  EXPECT_GE(Clock::now() - start, 100ms);
+  interrupter.join();
+
+  // A shutdown during the sleep ends it at once, with false.
+  std::thread stopper([] {
+      std::this_thread::sleep_for(50ms);
+      rclcpp::shutdown();
+    });
+  start = Clock::now();
+  EXPECT_FALSE(rclcpp::sleep_for(std::chrono::hours(1), context));
+  EXPECT_LT(Clock::now() - start, 5s);
+  stopper.join();
+
+  // rclcpp does not look before it sleeps: after shutdown the sleep lasts its
+  // full time and reports the invalid context.
+  start = Clock::now();
+  EXPECT_FALSE(rclcpp::sleep_for(30ms));
+  EXPECT_GE(Clock::now() - start, 30ms);
+}
+
 TEST_F(ExecutorTest, ManuallyAddedGroupRunsOnlyInItsExecutor)
 {
   auto node = std::make_shared<rclcpp::Node>("manual");

@@ -25,6 +25,29 @@ bool SaveImage(const std::string & path, const cv::Mat & image);
 // the camera element, as pcl::io::savePLYFileASCII writes it. False on failure.
 bool SaveCloudPly(const std::string & path, const pcl::PointCloud<pcl::PointXYZ> & cloud);
 
+// A file of the debug archive that no other file has had: `path` is
+// `stem + stamp + tail` when that name is free, else
+// `stem + stamp + "_" + n + tail` for the smallest free n from 2; `stamp` is
+// the part between stem and tail that was used. The file is created empty and
+// exclusively, so writers sharing a stem (passes within one second, cameras
+// with the same trash code, other processes) never get the same name.
+struct ArchiveFile
+{
+  std::string path;   // empty when no file could be created
+  std::string stamp;
+};
+ArchiveFile ClaimArchiveFile(
+  const std::string & stem, const std::string & stamp, const std::string & tail);
+
+// SaveImage / SaveCloudPly into a claimed archive file (removed again when
+// the write fails). The stamp used is returned through `used_stamp`.
+bool SaveArchiveImage(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const cv::Mat & image, std::string * used_stamp = nullptr);
+bool SaveArchiveCloud(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const pcl::PointCloud<pcl::PointXYZ> & cloud);
+
 }  // namespace velmora
 
 #endif  // VELMORAPLUS_TRASH_POSE__DEBUG_ARCHIVE_HPP_

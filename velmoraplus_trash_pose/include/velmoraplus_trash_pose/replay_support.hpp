@@ -1,6 +1,8 @@
 #ifndef VELMORAPLUS_TRASH_POSE__REPLAY_SUPPORT_HPP_
 #define VELMORAPLUS_TRASH_POSE__REPLAY_SUPPORT_HPP_
 
+#include <signal.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +37,29 @@ private:
   std::filesystem::path root_;
   std::filesystem::path config_;
 };
+
+// Notes SIGINT and SIGTERM for a tool that leaves them to rclcpp: made before
+// rclcpp::init, its handler is the one rclcpp chains to, so once ROS 2 has
+// shut down the tool can tell which signal ended its run. The handlers it
+// replaced come back on destruction. One at a time.
+class StopSignalRecorder
+{
+public:
+  StopSignalRecorder();
+  ~StopSignalRecorder();
+  StopSignalRecorder(const StopSignalRecorder &) = delete;
+  StopSignalRecorder & operator=(const StopSignalRecorder &) = delete;
+
+  // The last SIGINT or SIGTERM received since construction; 0 when none.
+  int received() const;
+
+private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+// "SIGINT", "SIGTERM", else "signal N".
+std::string SignalName(int signal_number);
 
 // Camera slots a DetectTrash request triggers for `cam_num` (empty: none).
 std::vector<int> TriggeredSlots(int cam_num);

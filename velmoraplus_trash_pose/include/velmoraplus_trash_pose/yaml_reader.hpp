@@ -11,7 +11,8 @@
 //   "cam1.yaml: key 'grab_pose_estimate/min_trash_cloud_size': value '-5' is not an unsigned integer"
 // Supported types of Get<T>: bool, int, unsigned (32 bit, text-stream extraction
 // that rejects a leading '-' and trailing junk), float and double (finite only),
-// std::string (any scalar, as written).
+// std::string (any scalar, as written; a YAML null reads as "null"). Messages
+// show a null value as null.
 #pragma once
 
 #include <cstddef>
@@ -47,16 +48,24 @@ class YamlReader {
   template <typename T>
   T Get(const std::string& key) const;
 
+  // A string that names a topic, service or file: as Get<std::string>, but a
+  // YAML null is refused rather than read as the name "null".
+  std::string GetName(const std::string& key) const;
+
   // The first `count` elements of a sequence of numbers (longer ones are cut).
   std::vector<float> GetFloats(const std::string& key, std::size_t count) const;
 
   // Error for a value that converts but is out of range, in the reader's format.
   ConfigError ValueError(const std::string& key, const std::string& value,
                          const std::string& why) const;
+  // The same, showing the value of `key` as the file writes it.
+  ConfigError ValueError(const std::string& key, const std::string& why) const;
 
  private:
   YAML::Node Find(const std::string& key) const;
   std::string ScalarText(const YAML::Node& node) const;
+  // "null" for a null value, else the text in single quotes.
+  std::string Describe(const YAML::Node& node) const;
 
   std::string path_;
   std::unique_ptr<YAML::Node> root_;

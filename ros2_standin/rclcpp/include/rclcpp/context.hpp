@@ -84,7 +84,9 @@ public:
   virtual OnShutdownCallbackHandle add_on_shutdown_callback(OnShutdownCallback callback);
   virtual bool remove_on_shutdown_callback(const OnShutdownCallbackHandle & callback_handle);
 
-  // Sleeps for the duration or until shutdown; true when the full time passed.
+  // Sleeps for the duration or until a shutdown during it; true when the
+  // context is still valid afterwards. A sleep begun after shutdown lasts its
+  // full time, as rclcpp's does.
   bool sleep_for(const std::chrono::nanoseconds & nanoseconds);
   void interrupt_all_sleep_for();
 
