@@ -90,3 +90,72 @@ ref1 = (np.exp(conv) / np.exp(conv).sum(axis=0, keepdims=True))[None]
 np.testing.assert_allclose(out0, ref0, rtol=1e-4, atol=1e-4)
 np.testing.assert_allclose(out1, ref1, rtol=1e-4, atol=1e-5)
 print("prepared model matches the float reference")
+
+# --input-size: a YOLOv8-like head (anchor points, per-anchor strides that need broadcasting,
+# an explicit anchor count in a Reshape) exported for 64x64, rewritten for 64x32.
+def anchor_grid(width, height):
+    points, strides = [], []
+    for s in (8, 16, 32):
+        xs, ys = np.meshgrid(np.arange(width // s) + 0.5, np.arange(height // s) + 0.5)
+        points.append(np.stack([xs.ravel(), ys.ravel()]))
+        strides.append(np.full(xs.size, s))
+    return np.concatenate(points, 1).astype(np.float32), np.concatenate(strides).astype(np.float32)
+
+
+points, head_strides = anchor_grid(64, 64)
+n0 = points.shape[1]
+bias = np.array([0.25, -0.5], np.float32)
+inits = [numpy_helper.from_array(np.array([1, 2, -1], np.int64), "flat"),
+         numpy_helper.from_array(np.array([1, 2, n0], np.int64), "anchor_shape"),
+         numpy_helper.from_array(points[None], "anchors"),
+         numpy_helper.from_array(head_strides[None], "strides"),
+         numpy_helper.from_array(np.zeros((2, 3, 4, 4), np.float32), "w_proto"),
+         numpy_helper.from_array(bias, "bias")]
+nodes, levels = [], []
+for s in (8, 16, 32):
+    inits.append(numpy_helper.from_array(np.zeros((2, 3, s, s), np.float32), f"w{s}"))
+    nodes += [helper.make_node("Conv", ["images", f"w{s}", "bias"], [f"c{s}"],
+                               kernel_shape=[s, s], strides=[s, s]),
+              helper.make_node("Reshape", [f"c{s}", "flat"], [f"r{s}"])]
+    levels.append(f"r{s}")
+nodes += [helper.make_node("Concat", levels, ["cat"], axis=2),
+          helper.make_node("Reshape", ["cat", "anchor_shape"], ["dist"]),
+          helper.make_node("Add", ["dist", "anchors"], ["cells"]),
+          helper.make_node("Mul", ["cells", "strides"], ["boxes"]),
+          helper.make_node("Concat", ["boxes", "boxes"], ["output0"], axis=1),
+          helper.make_node("Conv", ["images", "w_proto"], ["output1"], kernel_shape=[4, 4],
+                           strides=[4, 4])]
+graph = helper.make_graph(
+    nodes, "head",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 64, 64])],
+    [helper.make_tensor_value_info("output0", TensorProto.FLOAT, [1, 4, n0]),
+     helper.make_tensor_value_info("output1", TensorProto.FLOAT, [1, 2, 16, 16])],
+    inits)
+head = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 12)])
+
+with tempfile.TemporaryDirectory() as tmp:
+    src, dst = os.path.join(tmp, "head.onnx"), os.path.join(tmp, "head_64x32.onnx")
+    onnx.save(head, src)
+    subprocess.run([sys.executable, TOOL, src, dst, "--input-size", "64x32"], check=True)
+    resized = onnx.load(dst)
+    assert [d.dim_value for d in resized.graph.input[0].type.tensor_type.shape.dim] == \
+        [1, 3, 32, 64]
+    net = cv2.dnn.readNetFromONNX(dst)
+    net.setInput(rng.uniform(0, 1, (1, 3, 32, 64)).astype(np.float32))
+    out0, out1 = net.forward(["output0", "output1"])
+
+    # A graph without such a head is refused, naming what is missing.
+    onnx.save(model, os.path.join(tmp, "q.onnx"))
+    bad = subprocess.run([sys.executable, TOOL, os.path.join(tmp, "q.onnx"), dst,
+                          "--input-size", "64x32"], capture_output=True, text=True)
+    assert bad.returncode == 1 and "no YOLOv8 head anchor points" in bad.stderr, bad.stderr
+    odd = subprocess.run([sys.executable, TOOL, src, dst, "--input-size", "64x40"],
+                         capture_output=True, text=True)
+    assert odd.returncode == 1 and "multiples of 32" in odd.stderr, odd.stderr
+
+new_points, new_strides = anchor_grid(64, 32)
+assert out0.shape == (1, 4, new_points.shape[1]) == (1, 4, 42), out0.shape
+assert out1.shape == (1, 2, 8, 16), out1.shape
+expected = (bias[:, None] + new_points) * new_strides
+np.testing.assert_allclose(out0[0], np.concatenate([expected, expected]), rtol=1e-6)
+print("the head's anchors, strides and anchor count follow the new input size")
