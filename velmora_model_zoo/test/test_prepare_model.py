@@ -159,3 +159,53 @@ assert out1.shape == (1, 2, 8, 16), out1.shape
 expected = (bias[:, None] + new_points) * new_strides
 np.testing.assert_allclose(out0[0], np.concatenate([expected, expected]), rtol=1e-6)
 print("the head's anchors, strides and anchor count follow the new input size")
+
+# Convolutions that read one tensor with the same geometry become one Conv and a Split, with
+# the same outputs.
+wa = rng.normal(size=(4, 3, 3, 3)).astype(np.float32)
+wb = rng.normal(size=(2, 3, 3, 3)).astype(np.float32)
+ba, bb = rng.normal(size=4).astype(np.float32), rng.normal(size=2).astype(np.float32)
+graph = helper.make_graph(
+    [helper.make_node("Conv", ["images", "wa", "ba"], ["a"], kernel_shape=[3, 3],
+                      pads=[1, 1, 1, 1]),
+     helper.make_node("Conv", ["images", "wb", "bb"], ["b"], kernel_shape=[3, 3],
+                      pads=[1, 1, 1, 1]),
+     helper.make_node("Concat", ["a", "b"], ["ab"], axis=1),
+     helper.make_node("Reshape", ["ab", "flat6"], ["output0"]),
+     helper.make_node("Sigmoid", ["a"], ["output1"])],
+    "siblings",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 32, 32])],
+    [helper.make_tensor_value_info("output0", TensorProto.FLOAT, [1, 6, 1024]),
+     helper.make_tensor_value_info("output1", TensorProto.FLOAT, [1, 4, 32, 32])],
+    [numpy_helper.from_array(w, n) for w, n in ((wa, "wa"), (wb, "wb"), (ba, "ba"), (bb, "bb"))]
+    + [numpy_helper.from_array(np.array([1, 6, -1], np.int64), "flat6")])
+with tempfile.TemporaryDirectory() as tmp:
+    src, dst = os.path.join(tmp, "siblings.onnx"), os.path.join(tmp, "merged.onnx")
+    onnx.save(helper.make_model(graph, opset_imports=[helper.make_opsetid("", 12)]), src)
+    run = subprocess.run([sys.executable, TOOL, src, dst], check=True, capture_output=True,
+                         text=True)
+    assert "2 sibling convolutions merged into 1" in run.stdout, run.stdout
+    assert "merged graph within" in run.stdout, run.stdout
+    merged = onnx.load(dst)
+    assert [n.op_type for n in merged.graph.node].count("Conv") == 1
+    assert not os.path.exists(dst + ".unmerged")
+    x = rng.uniform(0, 1, (1, 3, 32, 32)).astype(np.float32)
+    net = cv2.dnn.readNetFromONNX(dst)
+    net.setInput(x)
+    out0, out1 = net.forward(["output0", "output1"])
+
+
+def conv3x3(w, b):
+    xp = np.pad(x[0], ((0, 0), (1, 1), (1, 1)))
+    out = np.zeros((w.shape[0], 32, 32), np.float32)
+    for dy in range(3):
+        for dx in range(3):
+            out += np.einsum("oc,chw->ohw", w[:, :, dy, dx], xp[:, dy:dy + 32, dx:dx + 32])
+    return out + b[:, None, None]
+
+
+a_ref, b_ref = conv3x3(wa, ba), conv3x3(wb, bb)
+np.testing.assert_allclose(out0[0], np.concatenate([a_ref, b_ref]).reshape(6, 1024), rtol=1e-4,
+                           atol=1e-4)
+np.testing.assert_allclose(out1[0], 1 / (1 + np.exp(-a_ref)), rtol=1e-4, atol=1e-5)
+print("sibling convolutions merged with the same outputs")

@@ -16,7 +16,12 @@ The tool therefore
      `roi` input for Resize),
   3. expands every constant operand of an element-wise operator that relies on broadcasting
      (more than one element, shape different from the result) to the full result shape,
-and keeps the graph inputs and outputs as they are.  With --input-size WxH it also rewrites
+and keeps the graph inputs and outputs as they are.  It then
+  4. merges convolutions that read the same tensor with the same geometry (YOLOv8's box,
+     class and mask-coefficient branches and the prototype branch) into one Conv and a
+     Split: one im2row and one larger matrix product instead of three or four; the check
+     compares the merged graph's outputs with the unmerged one's.
+With --input-size WxH it also rewrites
 the constants of the YOLOv8 head that depend on the input size (anchor points, strides and
 the anchor count in Reshape shapes) for another network input: a constant is rewritten only
 when it equals, exactly, what the head computes for the exported size.  Unless --no-check is
@@ -394,6 +399,80 @@ def resize_input(model, width, height):
     return len(rewritten), n
 
 
+def merge_sibling_convs(model):
+    """Merge Convs with one input, equal attributes (group 1) and constant weights and
+    biases into one Conv whose outputs a Split hands out; returns (merged, groups)."""
+    g = model.graph
+    inits = {i.name: i for i in g.initializer}
+    groups = {}
+    for node in g.node:
+        if node.op_type != "Conv" or len(node.input) != 3 or \
+                node.input[1] not in inits or node.input[2] not in inits:
+            continue
+        attrs = {a.name: helper.get_attribute_value(a) for a in node.attribute}
+        if attrs.get("group", 1) != 1:
+            continue
+        key = (node.input[0], repr(sorted(attrs.items())))
+        groups.setdefault(key, []).append(node)
+    replace, drop, merged = {}, set(), 0
+    for (source, _), convs in groups.items():
+        if len(convs) < 2:
+            continue
+        weights = [numpy_helper.to_array(inits[c.input[1]]) for c in convs]
+        biases = [numpy_helper.to_array(inits[c.input[2]]) for c in convs]
+        name = convs[0].name + "_merged"
+        add_init(g, name + "_weight", np.concatenate(weights))
+        add_init(g, name + "_bias", np.concatenate(biases))
+        conv = helper.make_node("Conv", [source, name + "_weight", name + "_bias"],
+                                [name + "_output"], name=name)
+        conv.attribute.extend(convs[0].attribute)
+        split = helper.make_node("Split", [name + "_output"], [c.output[0] for c in convs],
+                                 name=name + "_split", axis=1,
+                                 split=[int(w.shape[0]) for w in weights])
+        # The merged Conv stands where the first of them stood: every input is ready there.
+        replace[id(convs[0])] = [conv, split]
+        drop.update(id(c) for c in convs[1:])
+        merged += len(convs)
+    if not replace:
+        return 0, 0
+    nodes = []
+    for node in g.node:
+        if id(node) not in drop:
+            nodes.extend(replace.get(id(node), [node]))
+    del g.node[:]
+    g.node.extend(nodes)
+    remove_dead(model)
+    return merged, len(replace)
+
+
+def run_opencv(path, blob, names):
+    import cv2
+    net = cv2.dnn.readNetFromONNX(path)
+    net.setInput(blob)
+    return net.forward(names)
+
+
+# The merged graph must give the unmerged one's outputs to within this (relative to the
+# output's magnitude): the same sums, in OpenCV's blocking of a larger matrix product.
+MERGE_TOLERANCE = 1e-5
+
+
+def check_merge(path, unmerged_path):
+    """Both graphs on one random input in OpenCV: outputs within MERGE_TOLERANCE."""
+    model = onnx.load(path)
+    in_shape = [d.dim_value for d in model.graph.input[0].type.tensor_type.shape.dim]
+    names = [o.name for o in model.graph.output]
+    blob = np.random.default_rng(0).uniform(0, 1, in_shape).astype(np.float32)
+    for name, a, b in zip(names, run_opencv(unmerged_path, blob, names),
+                          run_opencv(path, blob, names)):
+        scale = max(1.0, float(np.abs(a).max()))
+        diff = float(np.abs(a - b).max())
+        if not diff <= MERGE_TOLERANCE * scale:
+            raise PrepareError(f"{path}: merged convolutions change output '{name}' by {diff} "
+                               f"(tolerance {MERGE_TOLERANCE} x {scale})")
+        print(f"  {name}: merged graph within {diff:.2g} of the unmerged one")
+
+
 def check_with_opencv(path):
     try:
         import cv2
@@ -434,8 +513,10 @@ def write_config(path, model_path, in_shape, outs):
     print(f"wrote {path}")
 
 
-def prepare(src, dst, size=None):
-    """Writes the prepared model; returns the anchor count of a resized head, else None."""
+def prepare(src, dst, size=None, merge=True):
+    """Writes the prepared model; returns the anchor count of a resized head, else None.
+    With merging, the unmerged graph is also written, to `dst` + ".unmerged", for
+    check_merge."""
     try:
         model = onnx.load(src)
     except Exception as e:  # onnx raises several types for unreadable files
@@ -452,10 +533,15 @@ def prepare(src, dst, size=None):
         resized = (f", input {old[0]}x{old[1]} -> {size[0]}x{size[1]} "
                    f"({count} head constants, {anchors} anchors)")
     del model.graph.value_info[:]
+    merged = ""
+    if merge:
+        onnx.save(model, dst + ".unmerged")
+        count, into = merge_sibling_convs(model)
+        merged = f", {count} sibling convolutions merged into {into}"
     onnx.checker.check_model(model)
     onnx.save(model, dst)
     print(f"{dst}: {folded} quantised convolutions folded, {expanded} constants expanded, "
-          f"{softmaxes} softmax axes moved{resized}, {len(model.graph.node)} nodes, "
+          f"{softmaxes} softmax axes moved{resized}{merged}, {len(model.graph.node)} nodes, "
           f"opset {TARGET_OPSET}")
     return anchors
 
@@ -467,13 +553,17 @@ def main(argv):
     ap.add_argument("--input-size", metavar="WxH",
                     help="network input size (multiples of 32) instead of the exported one")
     ap.add_argument("--config", help="also write a model configuration YAML for this model")
+    ap.add_argument("--no-merge", action="store_true",
+                    help="keep convolutions that read the same tensor apart")
     ap.add_argument("--no-check", action="store_true", help="do not run the result in OpenCV")
     args = ap.parse_args(argv)
     try:
         size = parse_size(args.input_size) if args.input_size else None
-        anchors = prepare(args.input, args.output, size)
+        anchors = prepare(args.input, args.output, size, merge=not args.no_merge)
         if not args.no_check or args.config:
             outs, in_shape = check_with_opencv(args.output)
+            if not args.no_merge:
+                check_merge(args.output, args.output + ".unmerged")
             if anchors is not None and (outs[0].shape[2] != anchors or
                                         tuple(outs[1].shape[2:]) != (size[1] // 4, size[0] // 4)):
                 raise PrepareError(f"{args.output}: OpenCV's outputs {[o.shape for o in outs]} "
@@ -483,6 +573,9 @@ def main(argv):
     except PrepareError as e:
         print(f"prepare_model: {e}", file=sys.stderr)
         return 1
+    finally:
+        if os.path.exists(args.output + ".unmerged"):
+            os.remove(args.output + ".unmerged")
     return 0
 
 
