@@ -81,8 +81,10 @@ const char * kUsage =
   "  --rate HZ        camera frame rate of the player (default 15)\n"
   "  --cam-num N      cam_num of the service (default 3)\n"
   "  --variant SPEC   NAME[:KEY=VALUE,...]; KEY is model.<key> (model configuration),\n"
-  "                   camera.<key> (every camera file) or input=WxH (network input size,\n"
-  "                   prepared with prepare_model.py --input-size); default one 'base'\n"
+  "                   camera.<key> (every camera file), input=WxH (network input size,\n"
+  "                   prepared with prepare_model.py --input-size) or merge=no (prepared\n"
+  "                   with --no-merge, as before the tool merged convolutions); default\n"
+  "                   one variant 'base'\n"
   "  --sample DIR     scene folder with color.png, depth.png and config/ (default: the\n"
   "                   package's milk_cartoon_all_small_clorox)\n"
   "  --log FILE       where the node's own output goes (default /dev/null)\n";
@@ -126,6 +128,13 @@ struct Variant
   std::map<std::string, std::string> model_keys;
   std::map<std::string, std::string> camera_keys;
   std::string input_size;  // WxH, empty: as exported
+  bool merge = true;       // prepare_model.py merges sibling convolutions
+  // Prepared network of this variant, in the build tree.
+  std::string network() const
+  {
+    return "yolov8n_seg_" + (input_size.empty() ? std::string("320") : input_size) +
+           (merge ? "" : "_unmerged");
+  }
 };
 
 Variant ParseVariant(const std::string & spec)
@@ -150,12 +159,15 @@ Variant ParseVariant(const std::string & spec)
     const std::string value = item.substr(eq + 1);
     if (key == "input") {
       v.input_size = value;
+    } else if (key == "merge" && (value == "yes" || value == "no")) {
+      v.merge = value == "yes";
     } else if (key.rfind("model.", 0) == 0) {
       v.model_keys[key.substr(6)] = value;
     } else if (key.rfind("camera.", 0) == 0) {
       v.camera_keys[key.substr(7)] = value;
     } else {
-      Fail("--variant " + spec + ": key '" + key + "' is not input, model.<key> or camera.<key>");
+      Fail("--variant " + spec + ": key '" + key +
+        "' is not input, merge (yes or no), model.<key> or camera.<key>");
     }
   }
   return v;
@@ -218,9 +230,9 @@ std::string SharedData()
   return env && *env ? env : VELMORA_SHARED_DATA_DIR;
 }
 
-// The shared yolov8n-seg prepared for OpenCV at the given input size (empty: as
-// exported), cached in the build tree; nullopt with the reason where it cannot be.
-std::optional<fs::path> PreparedNetwork(const std::string & input_size, std::string & why)
+// The shared yolov8n-seg prepared for OpenCV as the variant says, cached in the build
+// tree; nullopt with the reason where it cannot be.
+std::optional<fs::path> PreparedNetwork(const Variant & variant, std::string & why)
 {
   const fs::path source = fs::path(SharedData()) / "yolov8n_seg_int8_320/yolov8n-seg_int8.onnx";
   if (!fs::exists(source)) {
@@ -240,15 +252,17 @@ std::optional<fs::path> PreparedNetwork(const std::string & input_size, std::str
     return std::nullopt;
   }
   fs::create_directories(VELMORA_BENCH_MODEL_DIR);
-  const fs::path out = fs::path(VELMORA_BENCH_MODEL_DIR) /
-    ("yolov8n_seg_" + (input_size.empty() ? std::string("320") : input_size) + ".onnx");
+  const fs::path out = fs::path(VELMORA_BENCH_MODEL_DIR) / (variant.network() + ".onnx");
   if (fs::exists(out) && fs::last_write_time(out) > fs::last_write_time(tool)) {
     return out;
   }
   std::string command = "/usr/bin/python3 '" + tool.string() + "' '" + source.string() + "' '" +
     out.string() + "'";
-  if (!input_size.empty()) {
-    command += " --input-size " + input_size;
+  if (!variant.input_size.empty()) {
+    command += " --input-size " + variant.input_size;
+  }
+  if (!variant.merge) {
+    command += " --no-merge";
   }
   command += " > '" + out.string() + ".log' 2>&1";
   if (std::system(command.c_str()) != 0) {
@@ -841,16 +855,16 @@ int Run(const Options & options, LogTap & log)
 
   std::map<std::string, fs::path> networks;
   for (const auto & variant : options.variants) {
-    if (networks.count(variant.input_size)) {
+    if (networks.count(variant.network())) {
       continue;
     }
     std::string why;
-    const auto path = PreparedNetwork(variant.input_size, why);
+    const auto path = PreparedNetwork(variant, why);
     if (!path) {
       std::fprintf(out, "bench_request: skipped: %s\n", why.c_str());
       return 0;
     }
-    networks[variant.input_size] = *path;
+    networks[variant.network()] = *path;
   }
 
   std::fprintf(out, "DetectTrash, cam_num %d, cameras at %.0f Hz, %ld round(s) of %ld request(s) "
@@ -864,7 +878,7 @@ int Run(const Options & options, LogTap & log)
       const Variant & variant = options.variants[v];
       VariantResult & result = results[v];
       result.loads.push_back(LoadAverage());
-      VariantRun run(options, variant, networks[variant.input_size], rgb, depth);
+      VariantRun run(options, variant, networks[variant.network()], rgb, depth);
       // Warm-up: the start-up pass, first-call allocations.
       for (int i = 0; i < 2; ++i) {
         Answer ignored;
