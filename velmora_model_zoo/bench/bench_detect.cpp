@@ -8,7 +8,8 @@
 // beside the build, never a dependency): see the package README.  On one core, alternating:
 //   taskset -c 0 velmora_model_zoo_bench --benchmark_filter='forward.*/real'
 //       --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
-// ends with the ratio of the two forward medians.
+// ends with the ratio of the forward medians (real_unmerged: the graph prepared with
+// --no-merge, as before the tool merged convolutions).
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,10 +55,26 @@ Setup& crowd() {
   return s;
 }
 
+const std::string kRealFrame =
+    std::string(SHARED_DATA_DIR) + "/pcl_kinect_floor/milk_cartoon_all_small_clorox_color.png";
+
 Setup& real() {
-  static Setup s(std::string(REAL_MODEL_DIR) + "/yolov8n_seg_320.yaml",
-                 std::string(SHARED_DATA_DIR) +
-                     "/pcl_kinect_floor/milk_cartoon_all_small_clorox_color.png");
+  static Setup s(std::string(REAL_MODEL_DIR) + "/yolov8n_seg_320.yaml", kRealFrame);
+  return s;
+}
+
+// The same network prepared with --no-merge, as before the tool merged convolutions.
+Setup& real_unmerged() {
+  static const std::string config = [] {
+    const std::string onnx = std::string(REAL_MODEL_DIR) + "/yolov8n_seg_320_unmerged.onnx";
+    const std::string path = std::string(REAL_MODEL_DIR) + "/bench_unmerged.yaml";
+    if (std::ifstream(onnx)) {
+      std::ofstream(path) << "onnx: " << onnx
+                          << "\ninput_width: 320\ninput_height: 320\nnum_classes: 80\n";
+    }
+    return path;
+  }();
+  static Setup s(config, kRealFrame);
   return s;
 }
 
@@ -187,6 +204,7 @@ BENCHMARK_CAPTURE(postprocess, crowd, crowd)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(detect, crowd, crowd)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(preprocess, real, real)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(forward, real, real)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(forward, real_unmerged, real_unmerged)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(forward_onnxruntime, real, real)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK_CAPTURE(postprocess, real, real)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(detect, real, real)->Unit(benchmark::kMillisecond);
@@ -213,10 +231,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void PrintRatio() const {
     const double opencv = median_of("forward/real");
+    const double unmerged = median_of("forward/real_unmerged");
     const double ort = median_of("forward_onnxruntime/real/manual_time");
     if (std::isnan(opencv) || std::isnan(ort)) return;
     std::printf("\nforward on the real model: OpenCV %.2f ms, ONNX Runtime %.2f ms, ratio %.2f\n",
                 opencv, ort, opencv / ort);
+    if (!std::isnan(unmerged)) {
+      std::printf("OpenCV on the unmerged graph %.2f ms, ratio %.2f\n", unmerged,
+                  unmerged / ort);
+    }
   }
 
  private:
