@@ -180,7 +180,6 @@ ModelConfig load_model_config(const std::string& path) {
                                    std::to_string(config.input_height));
   }
   config.backend = read_backend(reader);
-  config.cpu_threads = reader.integer("cpu_threads", 0, 1, 1024);
   config.detections_output = reader.text("detections_output", config.detections_output);
   config.prototypes_output = reader.text("prototypes_output", config.prototypes_output);
 

@@ -44,26 +44,6 @@ void select_backend(cv::dnn::Net& net, const ModelConfig& config) {
   net.setPreferableTarget(target);
 }
 
-// cv::setNumThreads is process-wide (and not safe while another thread runs a parallel
-// loop): it is set once, and a second model asking for another count is refused.
-void apply_cpu_threads(const ModelConfig& config) {
-  static std::mutex mutex;
-  static int applied = 0;
-  static std::string applied_by;
-  if (config.cpu_threads == 0) return;
-  const std::lock_guard<std::mutex> lock(mutex);
-  if (applied == config.cpu_threads) return;
-  if (applied != 0) {
-    throw std::runtime_error("model configuration '" + config.path + "': key 'cpu_threads' value " +
-                             std::to_string(config.cpu_threads) + " conflicts with " +
-                             std::to_string(applied) + " set by '" + applied_by +
-                             "' (OpenCV's thread count is one for the whole process)");
-  }
-  cv::setNumThreads(config.cpu_threads);
-  applied = config.cpu_threads;
-  applied_by = config.path;
-}
-
 }  // namespace
 
 class YOLOv8Seg::Network {
@@ -79,7 +59,6 @@ class YOLOv8Seg::Network {
     }
     if (net_.empty()) throw std::runtime_error("ONNX model '" + config.onnx + "' is empty");
     select_backend(net_, config);
-    apply_cpu_threads(config);
     const auto names = net_.getUnconnectedOutLayersNames();
     for (const std::string& wanted : {config.detections_output, config.prototypes_output}) {
       if (std::find(names.begin(), names.end(), wanted) == names.end()) {

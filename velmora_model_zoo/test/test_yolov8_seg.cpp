@@ -195,29 +195,6 @@ TEST(YOLOv8Seg, ConstructionErrorsNameTheCulprit) {
   EXPECT_THAT(error_of([&] { YOLOv8Seg m(bad_map); }), HasSubstr("network label 16"));
 }
 
-TEST(YOLOv8Seg, CpuThreadsAreOneSettingForTheProcess) {
-  const std::string dir = TEST_MODEL_DIR;
-  auto config = [&](const std::string& name, const std::string& threads) {
-    return write_file(name, "onnx: " + dir + "/scene.onnx\ninput_width: 640\n"
-                            "input_height: 640\nnum_classes: 16\ncpu_threads: " + threads + "\n");
-  };
-  const std::string zero = config("threads_0.yaml", "0");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(zero); }), HasSubstr("'cpu_threads' value 0 out of range"));
-  // Cameras share the setting: the same count again is fine, another one names both files.
-  const std::string two = config("threads_2.yaml", "2");
-  YOLOv8Seg first(two);
-  YOLOv8Seg second(two);
-  const std::string three = config("threads_3.yaml", "3");
-  const std::string msg = error_of([&] { YOLOv8Seg m(three); });
-  EXPECT_THAT(msg, HasSubstr("threads_3.yaml': key 'cpu_threads' value 3 conflicts with 2"));
-  EXPECT_THAT(msg, HasSubstr("threads_2.yaml"));
-  // Without the key the process keeps what it has.
-  YOLOv8Seg plain(model("scene"));
-  std::vector<Object> objects;
-  plain.detect(grey(640, 480), objects);
-  EXPECT_EQ(objects.size(), 4U);
-}
-
 TEST(YOLOv8Seg, CudaBackendFailsClearlyWithoutCuda) {
   const std::string path = write_file(
       "cuda.yaml", "onnx: " + std::string(TEST_MODEL_DIR) +

@@ -22,7 +22,7 @@
 // run, each in a fresh node, so that they share the machine's load:
 //
 //   velmoraplus_trash_pose_bench_request --rounds 3 --requests 10
-//       --variant base --variant 'one-thread:model.cpu_threads=1'   (one line)
+//       --variant before:merge=no --variant after   (one line)
 //
 // Skips, saying so, where ../shared/data (or $VELMORA_SHARED_DATA) lacks the
 // model or python3-opencv is missing.

@@ -30,9 +30,6 @@ struct ModelConfig {
   int input_width = 0;
   int input_height = 0;
   DnnBackend backend = DnnBackend::kCpu;
-  // OpenCV's worker threads for the whole process (cv::setNumThreads); 0 leaves OpenCV's
-  // default.  Process-wide: every model that sets it must give the same value.
-  int cpu_threads = 0;
   std::string detections_output = "output0";
   std::string prototypes_output = "output1";
   PostprocessParams post;
