@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""prepare_model.py on a small dynamic-int8 graph with the constructs of a YOLOv8-seg export:
-a quantised convolution chain, a Split with sizes as input, a head constant that relies on
-broadcasting and a Softmax over a middle axis.  The prepared model must run in OpenCV and match a numpy reference.
+"""prepare_model.py on small graphs with the constructs of a YOLOv8-seg export: a quantised
+convolution chain, a Split with sizes as input, a head constant that relies on broadcasting
+and a Softmax over a middle axis; a YOLOv8-like head resized with --input-size; sibling
+convolutions to merge.  The prepared models must run in OpenCV and match numpy references.
 Exit code 77 (skipped) when python3-opencv is missing."""
 import os
 import subprocess
