@@ -80,7 +80,7 @@ const char * kUsage =
   "  --rounds R       rounds; the variants alternate within each (default 3)\n"
   "  --rate HZ        camera frame rate of the player (default 15)\n"
   "  --cam-num N      cam_num of the service (default 3)\n"
-  "  --variant SPEC   NAME[:KEY=VALUE,...]; KEY is model.<key> (model configuration),\n"
+  "  --variant V      V is NAME[:KEY=VALUE,...]; KEY: model.<key> (model configuration),\n"
   "                   camera.<key> (every camera file), input=WxH (network input size,\n"
   "                   prepared with prepare_model.py --input-size) or merge=no (prepared\n"
   "                   with --no-merge, as before the tool merged convolutions); default\n"
@@ -137,23 +137,23 @@ struct Variant
   }
 };
 
-Variant ParseVariant(const std::string & spec)
+Variant ParseVariant(const std::string & text)
 {
   Variant v;
-  const auto colon = spec.find(':');
-  v.name = spec.substr(0, colon);
+  const auto colon = text.find(':');
+  v.name = text.substr(0, colon);
   if (v.name.empty()) {
-    Fail("--variant " + spec + ": no name");
+    Fail("--variant " + text + ": no name");
   }
   if (colon == std::string::npos) {
     return v;
   }
-  std::stringstream items(spec.substr(colon + 1));
+  std::stringstream items(text.substr(colon + 1));
   std::string item;
   while (std::getline(items, item, ',')) {
     const auto eq = item.find('=');
     if (eq == std::string::npos) {
-      Fail("--variant " + spec + ": '" + item + "' is not KEY=VALUE");
+      Fail("--variant " + text + ": '" + item + "' is not KEY=VALUE");
     }
     const std::string key = item.substr(0, eq);
     const std::string value = item.substr(eq + 1);
@@ -166,7 +166,7 @@ Variant ParseVariant(const std::string & spec)
     } else if (key.rfind("camera.", 0) == 0) {
       v.camera_keys[key.substr(7)] = value;
     } else {
-      Fail("--variant " + spec + ": key '" + key +
+      Fail("--variant " + text + ": key '" + key +
         "' is not input, merge (yes or no), model.<key> or camera.<key>");
     }
   }
