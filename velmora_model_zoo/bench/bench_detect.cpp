@@ -2,7 +2,24 @@
 // 8320 candidates above the threshold and 20 detections; the real model is timed on a real
 // 640x480 frame when the tests have prepared it (run ctest first).
 //   velmora_model_zoo_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//
+// forward_onnxruntime/real times ONNX Runtime's CPU provider (one thread) on the same prepared
+// graph and blob, through onnxruntime-node in a child process, where it is installed (npm,
+// beside the build, never a dependency): see the package README.  On one core, alternating:
+//   taskset -c 0 velmora_model_zoo_bench --benchmark_filter='forward.*/real'
+//       --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
+// ends with the ratio of the forward medians (real_unmerged: the graph prepared with
+// --no-merge, as before the tool merged convolutions; real_320x256: --input-size 320x256).
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -38,12 +55,109 @@ Setup& crowd() {
   return s;
 }
 
+const std::string kRealFrame =
+    std::string(SHARED_DATA_DIR) + "/pcl_kinect_floor/milk_cartoon_all_small_clorox_color.png";
+
 Setup& real() {
-  static Setup s(std::string(REAL_MODEL_DIR) + "/yolov8n_seg_320.yaml",
-                 std::string(SHARED_DATA_DIR) +
-                     "/pcl_kinect_floor/milk_cartoon_all_small_clorox_color.png");
+  static Setup s(std::string(REAL_MODEL_DIR) + "/yolov8n_seg_320.yaml", kRealFrame);
   return s;
 }
+
+// A configuration of another graph the tests prepared ("" where they did not).
+std::string real_config(const std::string& onnx_name, int height) {
+  const std::string onnx = std::string(REAL_MODEL_DIR) + "/" + onnx_name;
+  const std::string path = onnx + ".bench.yaml";
+  if (!std::ifstream(onnx)) return "";
+  std::ofstream(path) << "onnx: " << onnx << "\ninput_width: 320\ninput_height: " << height
+                      << "\nnum_classes: 80\n";
+  return path;
+}
+
+// The same network prepared with --no-merge, as before the tool merged convolutions.
+Setup& real_unmerged() {
+  static Setup s(real_config("yolov8n_seg_320_unmerged.onnx", 320), kRealFrame);
+  return s;
+}
+
+// The same network for a 320x256 input (the 640x480 frame at the same scale).
+Setup& real_320x256() {
+  static Setup s(real_config("yolov8n_seg_320x256.onnx", 256), kRealFrame);
+  return s;
+}
+
+// ONNX Runtime in a node child process: one inference per request, its own timing.
+class OnnxRuntimeChild {
+ public:
+  OnnxRuntimeChild(const std::string& onnx, const cv::Mat& blob, std::string& why) {
+    const char* env = std::getenv("VELMORA_ONNXRUNTIME_NODE");
+    const std::string package = env && *env ? env : ONNXRUNTIME_NODE_DIR;
+    if (!std::ifstream(package + "/package.json")) {
+      why = "onnxruntime-node not found at " + package +
+            " (npm install --ignore-scripts --prefix build/ort onnxruntime-node, or set "
+            "VELMORA_ONNXRUNTIME_NODE)";
+      return;
+    }
+    const std::string input = onnx + ".bench_blob.f32";
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char*>(blob.ptr<float>()),
+               static_cast<std::streamsize>(blob.total() * sizeof(float)));
+    std::vector<std::string> args = {"node", ORT_FORWARD_SCRIPT, package, onnx, input};
+    for (int i = 0; i < blob.dims; ++i) args.push_back(std::to_string(blob.size[i]));
+    int to_child[2], from_child[2];
+    if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) {
+      why = "no pipe for the node child";
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to_child[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, from_child[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, to_child[1]);
+    posix_spawn_file_actions_addclose(&actions, from_child[0]);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawnp(&pid_, "node", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(to_child[0]);
+    ::close(from_child[1]);
+    to_ = ::fdopen(to_child[1], "w");
+    from_ = ::fdopen(from_child[0], "r");
+    if (rc != 0 || readLine() != "ready") {
+      why = "node could not run " + std::string(ORT_FORWARD_SCRIPT) + " with " + package;
+      pid_ = -1;
+    }
+  }
+
+  ~OnnxRuntimeChild() {
+    if (to_) std::fclose(to_);
+    if (from_) std::fclose(from_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+
+  bool ok() const { return pid_ > 0; }
+
+  // One inference; its time in milliseconds, NaN when the child failed.
+  double run() {
+    std::fputs("run\n", to_);
+    std::fflush(to_);
+    const std::string line = readLine();
+    return line.empty() ? std::nan("") : std::atof(line.c_str());
+  }
+
+ private:
+  std::string readLine() {
+    char buffer[128];
+    if (!from_ || !std::fgets(buffer, sizeof(buffer), from_)) return "";
+    std::string line(buffer);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+  }
+
+  pid_t pid_ = -1;
+  std::FILE* to_ = nullptr;
+  std::FILE* from_ = nullptr;
+};
 
 void preprocess(benchmark::State& state, Setup& (*get)()) {
   Setup& s = get();
@@ -58,6 +172,19 @@ void forward(benchmark::State& state, Setup& (*get)()) {
   Setup& s = get();
   if (!s.model) return state.SkipWithError("model absent");
   for (auto _ : state) s.model->forward(s.blob, s.dets, s.protos);
+}
+
+void forward_onnxruntime(benchmark::State& state, Setup& (*get)()) {
+  Setup& s = get();
+  if (!s.model) return state.SkipWithError("model absent");
+  std::string why;
+  static OnnxRuntimeChild child(s.model->config().onnx, s.blob, why);
+  if (!child.ok()) return state.SkipWithError(why.c_str());
+  for (auto _ : state) {
+    const double ms = child.run();
+    if (std::isnan(ms)) return state.SkipWithError("onnxruntime-node stopped answering");
+    state.SetIterationTime(ms / 1000.0);
+  }
 }
 
 void postprocess(benchmark::State& state, Setup& (*get)()) {
@@ -84,7 +211,70 @@ BENCHMARK_CAPTURE(postprocess, crowd, crowd)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(detect, crowd, crowd)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(preprocess, real, real)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(forward, real, real)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(forward, real_unmerged, real_unmerged)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(forward, real_320x256, real_320x256)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(forward_onnxruntime, real, real)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK_CAPTURE(postprocess, real, real)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(detect, real, real)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+namespace {
+
+// Keeps the real-model forward times (medians where repetitions were asked for) for the
+// closing ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type == Run::RT_Aggregate && !median) continue;
+      const std::string name = run.run_name.str();
+      if (!median && medians_.count(name)) continue;
+      if (median) medians_[name] = true;
+      times_[name].push_back(run.GetAdjustedRealTime());
+      if (median) times_[name] = {run.GetAdjustedRealTime()};
+    }
+  }
+
+  void PrintRatio() const {
+    const double opencv = median_of("forward/real");
+    const double unmerged = median_of("forward/real_unmerged");
+    const double ort = median_of("forward_onnxruntime/real/manual_time");
+    if (std::isnan(opencv) || std::isnan(ort)) return;
+    std::printf("\nforward on the real model: OpenCV %.2f ms, ONNX Runtime %.2f ms, ratio %.2f\n",
+                opencv, ort, opencv / ort);
+    if (!std::isnan(unmerged)) {
+      std::printf("OpenCV on the unmerged graph %.2f ms, ratio %.2f\n", unmerged,
+                  unmerged / ort);
+    }
+    const double small = median_of("forward/real_320x256");
+    if (!std::isnan(small)) {
+      std::printf("OpenCV at 320x256 %.2f ms, %.2f of 320x320\n", small, small / opencv);
+    }
+  }
+
+ private:
+  double median_of(const std::string& name) const {
+    const auto it = times_.find(name);
+    if (it == times_.end() || it->second.empty()) return std::nan("");
+    std::vector<double> v = it->second;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  }
+
+  std::map<std::string, std::vector<double>> times_;
+  std::map<std::string, bool> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatio();
+  benchmark::Shutdown();
+  return 0;
+}

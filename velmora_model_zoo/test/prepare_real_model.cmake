@@ -21,3 +21,18 @@ execute_process(
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "prepare_model.py failed for ${src}")
 endif()
+# Without the merged convolutions, as the tool prepared it before: the detections of
+# today's graph, the reference of the tests.
+execute_process(
+  COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/yolov8n_seg_320_unmerged.onnx --no-merge
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "prepare_model.py --no-merge failed for ${src}")
+endif()
+# The same network for a 320x256 input: the size trade-off's accuracy test.
+execute_process(
+  COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/yolov8n_seg_320x256.onnx --input-size 320x256
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "prepare_model.py --input-size 320x256 failed for ${src}")
+endif()

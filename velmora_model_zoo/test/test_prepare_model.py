@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""prepare_model.py on a small dynamic-int8 graph with the constructs of a YOLOv8-seg export:
-a quantised convolution chain, a Split with sizes as input, a head constant that relies on
-broadcasting and a Softmax over a middle axis.  The prepared model must run in OpenCV and match a numpy reference.
+"""prepare_model.py on small graphs with the constructs of a YOLOv8-seg export: a quantised
+convolution chain, a Split with sizes as input, a head constant that relies on broadcasting
+and a Softmax over a middle axis; a YOLOv8-like head resized with --input-size; sibling
+convolutions to merge.  The prepared models must run in OpenCV and match numpy references.
 Exit code 77 (skipped) when python3-opencv is missing."""
 import os
 import subprocess
@@ -90,3 +91,122 @@ ref1 = (np.exp(conv) / np.exp(conv).sum(axis=0, keepdims=True))[None]
 np.testing.assert_allclose(out0, ref0, rtol=1e-4, atol=1e-4)
 np.testing.assert_allclose(out1, ref1, rtol=1e-4, atol=1e-5)
 print("prepared model matches the float reference")
+
+# --input-size: a YOLOv8-like head (anchor points, per-anchor strides that need broadcasting,
+# an explicit anchor count in a Reshape) exported for 64x64, rewritten for 64x32.
+def anchor_grid(width, height):
+    points, strides = [], []
+    for s in (8, 16, 32):
+        xs, ys = np.meshgrid(np.arange(width // s) + 0.5, np.arange(height // s) + 0.5)
+        points.append(np.stack([xs.ravel(), ys.ravel()]))
+        strides.append(np.full(xs.size, s))
+    return np.concatenate(points, 1).astype(np.float32), np.concatenate(strides).astype(np.float32)
+
+
+points, head_strides = anchor_grid(64, 64)
+n0 = points.shape[1]
+bias = np.array([0.25, -0.5], np.float32)
+inits = [numpy_helper.from_array(np.array([1, 2, -1], np.int64), "flat"),
+         numpy_helper.from_array(np.array([1, 2, n0], np.int64), "anchor_shape"),
+         numpy_helper.from_array(points[None], "anchors"),
+         numpy_helper.from_array(head_strides[None], "strides"),
+         numpy_helper.from_array(np.zeros((2, 3, 4, 4), np.float32), "w_proto"),
+         numpy_helper.from_array(bias, "bias")]
+nodes, levels = [], []
+for s in (8, 16, 32):
+    inits.append(numpy_helper.from_array(np.zeros((2, 3, s, s), np.float32), f"w{s}"))
+    nodes += [helper.make_node("Conv", ["images", f"w{s}", "bias"], [f"c{s}"],
+                               kernel_shape=[s, s], strides=[s, s]),
+              helper.make_node("Reshape", [f"c{s}", "flat"], [f"r{s}"])]
+    levels.append(f"r{s}")
+nodes += [helper.make_node("Concat", levels, ["cat"], axis=2),
+          helper.make_node("Reshape", ["cat", "anchor_shape"], ["dist"]),
+          helper.make_node("Add", ["dist", "anchors"], ["cells"]),
+          helper.make_node("Mul", ["cells", "strides"], ["boxes"]),
+          helper.make_node("Concat", ["boxes", "boxes"], ["output0"], axis=1),
+          helper.make_node("Conv", ["images", "w_proto"], ["output1"], kernel_shape=[4, 4],
+                           strides=[4, 4])]
+graph = helper.make_graph(
+    nodes, "head",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 64, 64])],
+    [helper.make_tensor_value_info("output0", TensorProto.FLOAT, [1, 4, n0]),
+     helper.make_tensor_value_info("output1", TensorProto.FLOAT, [1, 2, 16, 16])],
+    inits)
+head = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 12)])
+
+with tempfile.TemporaryDirectory() as tmp:
+    src, dst = os.path.join(tmp, "head.onnx"), os.path.join(tmp, "head_64x32.onnx")
+    onnx.save(head, src)
+    subprocess.run([sys.executable, TOOL, src, dst, "--input-size", "64x32"], check=True)
+    resized = onnx.load(dst)
+    assert [d.dim_value for d in resized.graph.input[0].type.tensor_type.shape.dim] == \
+        [1, 3, 32, 64]
+    net = cv2.dnn.readNetFromONNX(dst)
+    net.setInput(rng.uniform(0, 1, (1, 3, 32, 64)).astype(np.float32))
+    out0, out1 = net.forward(["output0", "output1"])
+
+    # A graph without such a head is refused, naming what is missing.
+    onnx.save(model, os.path.join(tmp, "q.onnx"))
+    bad = subprocess.run([sys.executable, TOOL, os.path.join(tmp, "q.onnx"), dst,
+                          "--input-size", "64x32"], capture_output=True, text=True)
+    assert bad.returncode == 1 and "no YOLOv8 head anchor points" in bad.stderr, bad.stderr
+    odd = subprocess.run([sys.executable, TOOL, src, dst, "--input-size", "64x40"],
+                         capture_output=True, text=True)
+    assert odd.returncode == 1 and "multiples of 32" in odd.stderr, odd.stderr
+
+new_points, new_strides = anchor_grid(64, 32)
+assert out0.shape == (1, 4, new_points.shape[1]) == (1, 4, 42), out0.shape
+assert out1.shape == (1, 2, 8, 16), out1.shape
+expected = (bias[:, None] + new_points) * new_strides
+np.testing.assert_allclose(out0[0], np.concatenate([expected, expected]), rtol=1e-6)
+print("the head's anchors, strides and anchor count follow the new input size")
+
+# Convolutions that read one tensor with the same geometry become one Conv and a Split, with
+# the same outputs.
+wa = rng.normal(size=(4, 3, 3, 3)).astype(np.float32)
+wb = rng.normal(size=(2, 3, 3, 3)).astype(np.float32)
+ba, bb = rng.normal(size=4).astype(np.float32), rng.normal(size=2).astype(np.float32)
+graph = helper.make_graph(
+    [helper.make_node("Conv", ["images", "wa", "ba"], ["a"], kernel_shape=[3, 3],
+                      pads=[1, 1, 1, 1]),
+     helper.make_node("Conv", ["images", "wb", "bb"], ["b"], kernel_shape=[3, 3],
+                      pads=[1, 1, 1, 1]),
+     helper.make_node("Concat", ["a", "b"], ["ab"], axis=1),
+     helper.make_node("Reshape", ["ab", "flat6"], ["output0"]),
+     helper.make_node("Sigmoid", ["a"], ["output1"])],
+    "siblings",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 32, 32])],
+    [helper.make_tensor_value_info("output0", TensorProto.FLOAT, [1, 6, 1024]),
+     helper.make_tensor_value_info("output1", TensorProto.FLOAT, [1, 4, 32, 32])],
+    [numpy_helper.from_array(w, n) for w, n in ((wa, "wa"), (wb, "wb"), (ba, "ba"), (bb, "bb"))]
+    + [numpy_helper.from_array(np.array([1, 6, -1], np.int64), "flat6")])
+with tempfile.TemporaryDirectory() as tmp:
+    src, dst = os.path.join(tmp, "siblings.onnx"), os.path.join(tmp, "merged.onnx")
+    onnx.save(helper.make_model(graph, opset_imports=[helper.make_opsetid("", 12)]), src)
+    run = subprocess.run([sys.executable, TOOL, src, dst], check=True, capture_output=True,
+                         text=True)
+    assert "2 sibling convolutions merged into 1" in run.stdout, run.stdout
+    assert "merged graph within" in run.stdout, run.stdout
+    merged = onnx.load(dst)
+    assert [n.op_type for n in merged.graph.node].count("Conv") == 1
+    assert not os.path.exists(dst + ".unmerged")
+    x = rng.uniform(0, 1, (1, 3, 32, 32)).astype(np.float32)
+    net = cv2.dnn.readNetFromONNX(dst)
+    net.setInput(x)
+    out0, out1 = net.forward(["output0", "output1"])
+
+
+def conv3x3(w, b):
+    xp = np.pad(x[0], ((0, 0), (1, 1), (1, 1)))
+    out = np.zeros((w.shape[0], 32, 32), np.float32)
+    for dy in range(3):
+        for dx in range(3):
+            out += np.einsum("oc,chw->ohw", w[:, :, dy, dx], xp[:, dy:dy + 32, dx:dx + 32])
+    return out + b[:, None, None]
+
+
+a_ref, b_ref = conv3x3(wa, ba), conv3x3(wb, bb)
+np.testing.assert_allclose(out0[0], np.concatenate([a_ref, b_ref]).reshape(6, 1024), rtol=1e-4,
+                           atol=1e-4)
+np.testing.assert_allclose(out1[0], 1 / (1 + np.exp(-a_ref)), rtol=1e-4, atol=1e-5)
+print("sibling convolutions merged with the same outputs")

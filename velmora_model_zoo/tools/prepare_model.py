@@ -16,11 +16,20 @@ The tool therefore
      `roi` input for Resize),
   3. expands every constant operand of an element-wise operator that relies on broadcasting
      (more than one element, shape different from the result) to the full result shape,
-and keeps the graph inputs and outputs as they are.  Unless --no-check is given the result
-is loaded and run with the Python OpenCV (python3-opencv) and its output shapes are checked
-against the YOLOv8-seg layout.
+and keeps the graph inputs and outputs as they are.  It then
+  4. merges convolutions that read the same tensor with the same geometry (YOLOv8's box,
+     class and mask-coefficient branches and the prototype branch) into one Conv and a
+     Split: one im2row and one larger matrix product instead of three or four; the check
+     compares the merged graph's outputs with the unmerged one's.
+With --input-size WxH it also rewrites
+the constants of the YOLOv8 head that depend on the input size (anchor points, strides and
+the anchor count in Reshape shapes) for another network input: a constant is rewritten only
+when it equals, exactly, what the head computes for the exported size.  Unless --no-check is
+given the result is loaded and run with the Python OpenCV (python3-opencv) and its output
+shapes are checked against the YOLOv8-seg layout.
 
-usage: prepare_model.py INPUT.onnx OUTPUT.onnx [--config MODEL.yaml] [--no-check]
+usage: prepare_model.py INPUT.onnx OUTPUT.onnx [--input-size WxH] [--config MODEL.yaml]
+                        [--no-check]
 """
 import argparse
 import os
@@ -44,6 +53,8 @@ SUPPORTED = {
     "ReduceMax", "ReduceSum",
 }
 MAX_EXPANDED_ELEMENTS = 16 * 1024 * 1024
+# Strides of YOLOv8's three detection levels.
+HEAD_STRIDES = (8, 16, 32)
 
 
 class PrepareError(RuntimeError):
@@ -297,6 +308,171 @@ def softmax_on_last_axis(model):
     return count
 
 
+def anchor_grid(width, height):
+    """YOLOv8's anchor points (cell centres, in cells of their level; x row, y row) and the
+    stride of each, level by level, for a width x height input."""
+    points, strides = [], []
+    for s in HEAD_STRIDES:
+        xs, ys = np.meshgrid(np.arange(width // s) + 0.5, np.arange(height // s) + 0.5)
+        points.append(np.stack([xs.ravel(), ys.ravel()]))
+        strides.append(np.full(xs.size, s))
+    return (np.concatenate(points, axis=1).astype(np.float32),
+            np.concatenate(strides).astype(np.float32))
+
+
+def parse_size(text):
+    try:
+        width, height = (int(v) for v in text.lower().split("x"))
+    except ValueError:
+        raise PrepareError(f"--input-size {text}: not WIDTHxHEIGHT")
+    if width < 32 or height < 32 or width % 32 or height % 32:
+        raise PrepareError(f"--input-size {text}: width and height must be multiples of 32")
+    return width, height
+
+
+def input_size(model):
+    dims = model.graph.input[0].type.tensor_type.shape.dim
+    if len(dims) != 4 or not all(d.HasField("dim_value") for d in dims):
+        raise PrepareError("the graph input is not a fixed (1, 3, H, W) shape")
+    return dims[3].dim_value, dims[2].dim_value
+
+
+def resize_input(model, width, height):
+    """Rewrite the head's input-size-dependent constants for a width x height input.
+
+    YOLOv8 exports its anchor points, the stride of each anchor and the anchor count (in the
+    Reshape shapes of the box distributions) as constants for the exported size.  Each
+    constant holding the anchor count along its last axis must equal the exported size's
+    anchor points or strides exactly (repeated along its other axes) to be regenerated;
+    anything else stops the tool, so an unfamiliar head is never half-rewritten.  Returns
+    the number of constants rewritten."""
+    w0, h0 = input_size(model)
+    old_points, old_strides = anchor_grid(w0, h0)
+    new_points, new_strides = anchor_grid(width, height)
+    n0, n = old_points.shape[1], new_points.shape[1]
+    g = model.graph
+    shape_inputs = {node.input[1] for node in g.node
+                    if node.op_type == "Reshape" and len(node.input) > 1}
+    kinds = {"anchor points": 0, "strides": 0, "reshape shapes": 0}
+    rewritten = []
+    for init in g.initializer:
+        value = numpy_helper.to_array(init)
+        if init.name in shape_inputs and value.dtype.kind == "i" and n0 in value.tolist():
+            if value.tolist().count(n0) != 1:
+                raise PrepareError(f"Reshape shape '{init.name}' {value.tolist()} holds the "
+                                   f"anchor count {n0} more than once")
+            new = np.where(value == n0, n, value).astype(value.dtype)
+            kinds["reshape shapes"] += 1
+        elif value.ndim >= 1 and value.shape[-1] == n0 and value.dtype.kind == "f":
+            rows = value.reshape(-1, n0)
+            lead = value.shape[:-1]
+            if rows.shape[0] % 2 == 0 and np.array_equal(
+                    rows, np.tile(old_points, (rows.shape[0] // 2, 1))):
+                new = np.tile(new_points, (rows.shape[0] // 2, 1))
+                kinds["anchor points"] += 1
+            elif np.array_equal(rows, np.broadcast_to(old_strides, rows.shape)):
+                new = np.broadcast_to(new_strides, (rows.shape[0], n))
+                kinds["strides"] += 1
+            else:
+                raise PrepareError(f"constant '{init.name}' {tuple(value.shape)} spans the "
+                                   f"{n0} anchors of a {w0}x{h0} input but is neither the "
+                                   "anchor points nor the strides of a YOLOv8 head")
+            new = np.ascontiguousarray(new.reshape(lead + (n,))).astype(value.dtype)
+        else:
+            continue
+        rewritten.append((init, new))
+    if not kinds["anchor points"] or not kinds["strides"]:
+        raise PrepareError(f"no YOLOv8 head anchor points and strides for {w0}x{h0} found: "
+                           "--input-size cannot rewrite this graph")
+    for init, new in rewritten:
+        init.CopyFrom(numpy_helper.from_array(new, init.name))
+    dims = g.input[0].type.tensor_type.shape.dim
+    dims[2].dim_value, dims[3].dim_value = height, width
+    # Output shapes follow from the new input: inferred afresh.
+    for out in g.output:
+        out.type.tensor_type.ClearField("shape")
+    del g.value_info[:]
+    inferred = shape_inference.infer_shapes(model)
+    by_name = {o.name: o for o in inferred.graph.output}
+    for out in g.output:
+        out.type.tensor_type.shape.CopyFrom(by_name[out.name].type.tensor_type.shape)
+    return len(rewritten), n
+
+
+def merge_sibling_convs(model):
+    """Merge Convs with one input, equal attributes (group 1) and constant weights and
+    biases into one Conv whose outputs a Split hands out; returns (merged, groups)."""
+    g = model.graph
+    inits = {i.name: i for i in g.initializer}
+    groups = {}
+    for node in g.node:
+        if node.op_type != "Conv" or len(node.input) != 3 or \
+                node.input[1] not in inits or node.input[2] not in inits:
+            continue
+        attrs = {a.name: helper.get_attribute_value(a) for a in node.attribute}
+        if attrs.get("group", 1) != 1:
+            continue
+        key = (node.input[0], repr(sorted(attrs.items())))
+        groups.setdefault(key, []).append(node)
+    replace, drop, merged = {}, set(), 0
+    for (source, _), convs in groups.items():
+        if len(convs) < 2:
+            continue
+        weights = [numpy_helper.to_array(inits[c.input[1]]) for c in convs]
+        biases = [numpy_helper.to_array(inits[c.input[2]]) for c in convs]
+        name = convs[0].name + "_merged"
+        add_init(g, name + "_weight", np.concatenate(weights))
+        add_init(g, name + "_bias", np.concatenate(biases))
+        conv = helper.make_node("Conv", [source, name + "_weight", name + "_bias"],
+                                [name + "_output"], name=name)
+        conv.attribute.extend(convs[0].attribute)
+        split = helper.make_node("Split", [name + "_output"], [c.output[0] for c in convs],
+                                 name=name + "_split", axis=1,
+                                 split=[int(w.shape[0]) for w in weights])
+        # The merged Conv stands where the first of them stood: every input is ready there.
+        replace[id(convs[0])] = [conv, split]
+        drop.update(id(c) for c in convs[1:])
+        merged += len(convs)
+    if not replace:
+        return 0, 0
+    nodes = []
+    for node in g.node:
+        if id(node) not in drop:
+            nodes.extend(replace.get(id(node), [node]))
+    del g.node[:]
+    g.node.extend(nodes)
+    remove_dead(model)
+    return merged, len(replace)
+
+
+def run_opencv(path, blob, names):
+    import cv2
+    net = cv2.dnn.readNetFromONNX(path)
+    net.setInput(blob)
+    return net.forward(names)
+
+
+# The merged graph must give the unmerged one's outputs to within this (relative to the
+# output's magnitude): the same sums, in OpenCV's blocking of a larger matrix product.
+MERGE_TOLERANCE = 1e-5
+
+
+def check_merge(path, unmerged_path):
+    """Both graphs on one random input in OpenCV: outputs within MERGE_TOLERANCE."""
+    model = onnx.load(path)
+    in_shape = [d.dim_value for d in model.graph.input[0].type.tensor_type.shape.dim]
+    names = [o.name for o in model.graph.output]
+    blob = np.random.default_rng(0).uniform(0, 1, in_shape).astype(np.float32)
+    for name, a, b in zip(names, run_opencv(unmerged_path, blob, names),
+                          run_opencv(path, blob, names)):
+        scale = max(1.0, float(np.abs(a).max()))
+        diff = float(np.abs(a - b).max())
+        if not diff <= MERGE_TOLERANCE * scale:
+            raise PrepareError(f"{path}: merged convolutions change output '{name}' by {diff} "
+                               f"(tolerance {MERGE_TOLERANCE} x {scale})")
+        print(f"  {name}: merged graph within {diff:.2g} of the unmerged one")
+
+
 def check_with_opencv(path):
     try:
         import cv2
@@ -337,7 +513,10 @@ def write_config(path, model_path, in_shape, outs):
     print(f"wrote {path}")
 
 
-def prepare(src, dst):
+def prepare(src, dst, size=None, merge=True):
+    """Writes the prepared model; returns the anchor count of a resized head, else None.
+    With merging, the unmerged graph is also written, to `dst` + ".unmerged", for
+    check_merge."""
     try:
         model = onnx.load(src)
     except Exception as e:  # onnx raises several types for unreadable files
@@ -347,29 +526,56 @@ def prepare(src, dst):
     to_opset12(model)
     expanded = expand_broadcast_constants(model)
     softmaxes = softmax_on_last_axis(model)
+    resized, anchors = "", None
+    if size is not None:
+        old = input_size(model)
+        count, anchors = resize_input(model, *size)
+        resized = (f", input {old[0]}x{old[1]} -> {size[0]}x{size[1]} "
+                   f"({count} head constants, {anchors} anchors)")
     del model.graph.value_info[:]
+    merged = ""
+    if merge:
+        onnx.save(model, dst + ".unmerged")
+        count, into = merge_sibling_convs(model)
+        merged = f", {count} sibling convolutions merged into {into}"
     onnx.checker.check_model(model)
     onnx.save(model, dst)
     print(f"{dst}: {folded} quantised convolutions folded, {expanded} constants expanded, "
-          f"{softmaxes} softmax axes moved, {len(model.graph.node)} nodes, opset {TARGET_OPSET}")
+          f"{softmaxes} softmax axes moved{resized}{merged}, {len(model.graph.node)} nodes, "
+          f"opset {TARGET_OPSET}")
+    return anchors
 
 
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("input")
     ap.add_argument("output")
+    ap.add_argument("--input-size", metavar="WxH",
+                    help="network input size (multiples of 32) instead of the exported one")
     ap.add_argument("--config", help="also write a model configuration YAML for this model")
+    ap.add_argument("--no-merge", action="store_true",
+                    help="keep convolutions that read the same tensor apart")
     ap.add_argument("--no-check", action="store_true", help="do not run the result in OpenCV")
     args = ap.parse_args(argv)
     try:
-        prepare(args.input, args.output)
+        size = parse_size(args.input_size) if args.input_size else None
+        anchors = prepare(args.input, args.output, size, merge=not args.no_merge)
         if not args.no_check or args.config:
             outs, in_shape = check_with_opencv(args.output)
+            if not args.no_merge:
+                check_merge(args.output, args.output + ".unmerged")
+            if anchors is not None and (outs[0].shape[2] != anchors or
+                                        tuple(outs[1].shape[2:]) != (size[1] // 4, size[0] // 4)):
+                raise PrepareError(f"{args.output}: OpenCV's outputs {[o.shape for o in outs]} "
+                                   f"do not fit a {size[0]}x{size[1]} input ({anchors} anchors)")
             if args.config:
                 write_config(args.config, args.output, in_shape, outs)
     except PrepareError as e:
         print(f"prepare_model: {e}", file=sys.stderr)
         return 1
+    finally:
+        if os.path.exists(args.output + ".unmerged"):
+            os.remove(args.output + ".unmerged")
     return 0
 
 

@@ -318,8 +318,31 @@ int Replay(const Options & options)
       }
       auto future = client->async_send_request(std::make_shared<DetectTrash::Request>());
       // Stream the frame like a camera until the answer comes: the pass runs on
-      // the first pair after the request.
+      // the first pair after the request. That pair goes out as soon as the
+      // service has raised the request, not a period later, so that the answer
+      // time is the node's and not the player's.
+      const auto request_raised = [&]() {
+          for (int slot : triggered) {
+            const auto & camera = detection->camera(slot);
+            if (!camera->is_detect_requested_.load() || camera->IsDetectionDone()) {
+              return false;
+            }
+          }
+          return true;
+        };
+      const auto raised_by = std::chrono::steady_clock::now() + kStreamPeriod;
+      while (!request_raised() && std::chrono::steady_clock::now() < raised_by) {
+        std::this_thread::sleep_for(1ms);
+      }
+      const auto publish_frame = [&]() {
+          const auto stamp = player->now();
+          for (const auto & [slot, pair] : slots) {
+            rgb_pubs[slot]->publish(*velmora::ImageMessage(pair->colour_rgb, "rgb8", stamp));
+            depth_pubs[slot]->publish(*velmora::ImageMessage(pair->depth_mm, "16UC1", stamp));
+          }
+        };
       const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+      publish_frame();
       while (future.wait_for(kStreamPeriod) != std::future_status::ready) {
         if (!rclcpp::ok()) {
           interrupted = true;
@@ -329,11 +352,7 @@ int Replay(const Options & options)
           stop();
           Fail("no answer from " + service_name + " for frame " + std::to_string(index + 1));
         }
-        const auto stamp = player->now();
-        for (const auto & [slot, pair] : slots) {
-          rgb_pubs[slot]->publish(*velmora::ImageMessage(pair->colour_rgb, "rgb8", stamp));
-          depth_pubs[slot]->publish(*velmora::ImageMessage(pair->depth_mm, "16UC1", stamp));
-        }
+        publish_frame();
       }
       if (interrupted) {
         break;
