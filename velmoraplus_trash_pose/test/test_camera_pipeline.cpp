@@ -723,8 +723,8 @@ TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetwee
     harness_->Publish(2, rgb, depth);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  const auto elapsed = std::chrono::steady_clock::now() - begin;
   const std::size_t count = passes.Take().size();
+  const auto elapsed = std::chrono::steady_clock::now() - begin;
   EXPECT_GE(count, 1U);
   EXPECT_LE(count, static_cast<std::size_t>(elapsed / std::chrono::milliseconds(500)) + 1);
 }

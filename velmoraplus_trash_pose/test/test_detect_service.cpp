@@ -9,7 +9,6 @@
 #include <future>
 #include <optional>
 #include <memory>
-#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -39,15 +38,23 @@ std::vector<TrashGrabInfo> ResultsOfType(std::uint8_t trash_type, std::size_t co
   return results;
 }
 
-// The value of the log's "detect callback cost" line, which must have four decimals.
+// The value of the log's "detect callback cost" line, empty unless it has four decimals.
 std::optional<double> Cost(const std::string & log)
 {
-  static const std::regex line(R"(\]: detect callback cost (\d+\.\d{4}) ms\n)");
-  std::smatch match;
-  if (!std::regex_search(log, match, line)) {
+  const std::string key = "]: detect callback cost ";
+  const auto begin = log.find(key);
+  const auto end = log.find(" ms\n", begin);
+  if (begin == std::string::npos || end == std::string::npos) {
     return std::nullopt;
   }
-  return std::stod(match[1]);
+  const std::string value = log.substr(begin + key.size(), end - begin - key.size());
+  const auto dot = value.find('.');
+  if (dot == std::string::npos || value.size() - dot != 5 ||
+    value.find_first_not_of("0123456789.") != std::string::npos)
+  {
+    return std::nullopt;
+  }
+  return std::stod(value);
 }
 
 // Brings the whole process up in-process with a chosen cam_num; slots 1, 2, 3
