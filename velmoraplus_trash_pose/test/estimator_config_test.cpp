@@ -41,8 +41,8 @@ TEST(EstimatorConfig, ShippedCameraFilesAndEulerForm) {
   EXPECT_FLOAT_EQ(estimator.base_height_, 0.176f);
   EXPECT_EQ(estimator.min_trash_cloud_size_, 34u);
   EXPECT_FALSE(estimator.is_on_floor_);
-  EXPECT_TRUE(out.Has(Line(kColorCyan, "相机外参齐次变换矩阵：")));
-  EXPECT_TRUE(out.Has(Line(kColorCyan, "相机内参：fx:525  fy:525  cx:319.5  cy:239.5")));
+  EXPECT_TRUE(out.Has(Cyan("相机外参齐次变换矩阵：")));
+  EXPECT_TRUE(out.Has(Cyan("相机内参：fx:525  fy:525  cx:319.5  cy:239.5")));
 
   // A point 1 m along the optical axis lands 0.707 m ahead of and below the camera.
   GrabPoseEstimator::Cloud camera_cloud, base_cloud;
@@ -279,9 +279,9 @@ TEST(EstimatorConfig, RefusesValuesThatCannotWorkAndSaysOnceWhenOneIsDegenerate)
         .Set("grab_pose_estimate", "workspace_r_max", "0.3");
     CoutCapture out;
     GrabPoseEstimator estimator(file.Write());
-    EXPECT_TRUE(out.Has(Line(kColorYellow, "workspace_r_min 0.8 is not below workspace_r_max 0.3: "
+    EXPECT_TRUE(out.Has(Yellow("workspace_r_min 0.8 is not below workspace_r_max 0.3: "
                                            "every grab point is outside the workspace")));
-    EXPECT_TRUE(out.Has(Line(kColorYellow, "workspace_angle_min 60 is not below "
+    EXPECT_TRUE(out.Has(Yellow("workspace_angle_min 60 is not below "
                                            "workspace_angle_max -60: every grab point is "
                                            "outside the workspace")));
   }

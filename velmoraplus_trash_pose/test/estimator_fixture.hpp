@@ -2,8 +2,10 @@
 // configuration with per-test changes, console capture and lattice clouds.
 //
 // Clouds are lattices with spacing kStep = 1/128 m, so every coordinate and every
-// neighbour distance is exact in float: the voxel grid leaves them alone and the
-// outlier removal (mean K 1 in the base configuration) keeps all lattice points.
+// neighbour distance is exact in float and the voxel grid leaves them alone. The
+// base configuration is the shipped one: its outlier removal (50 neighbours) drops
+// a lattice block's corner or edge points, which lie farthest from the rest, and
+// keeps its centre and axes, since what it drops is symmetric about them.
 #pragma once
 
 #include <cstdlib>
@@ -48,7 +50,7 @@ grab_pose_estimate:
   grab_parallel_angle_min: -60.0
   grab_parallel_angle_max: 60.0
   sor_leaf_size: 0.001
-  sor2_meank_value: 1
+  sor2_meank_value: 50
   pass_ajust_value_1: 0.003
   pass_ajust_value_2: 0.003
   pass_ajust_value_3: 0.003
@@ -120,9 +122,14 @@ class CoutCapture {
   std::streambuf* previous_;
 };
 
-inline std::string Line(const char* color, const std::string& text) {
-  return std::string(color) + text + kColorReset + "\n";
-}
+// Expected console lines: colour + text + reset, the escape codes written out
+// here rather than taken from the product, so that a wrong code fails.
+inline std::string Green(const std::string& text) { return "\033[1;32m" + text + "\033[0m\n"; }
+inline std::string Red(const std::string& text) { return "\033[1;31m" + text + "\033[0m\n"; }
+inline std::string Yellow(const std::string& text) { return "\033[1;33m" + text + "\033[0m\n"; }
+inline std::string Magenta(const std::string& text) { return "\033[1;35m" + text + "\033[0m\n"; }
+inline std::string Blue(const std::string& text) { return "\033[1;34m" + text + "\033[0m\n"; }
+inline std::string Cyan(const std::string& text) { return "\033[1;36m" + text + "\033[0m\n"; }
 
 // Lattice block: nx x ny x nz points, step kStep, lowest corner at `origin`.
 inline Cloud::Ptr Block(const Eigen::Vector3f& origin, int nx, int ny, int nz) {

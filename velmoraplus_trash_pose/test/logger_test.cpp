@@ -2,6 +2,7 @@
 // process with a controlled environment and reads its standard output.
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -17,10 +18,10 @@ struct ProbeRun {
 };
 
 // `env` is a list of VAR=value words; the three logger variables start unset.
-ProbeRun RunProbe(const std::string& env, int lines) {
+ProbeRun RunProbe(const std::string& env, int lines, const std::string& then = "") {
   const std::string command = "env -u SPDLOG_STDOUT -u SPDLOG_SYSTEMD -u SPDLOG_LEVEL " + env +
-                              " '" VELMORA_LOGGER_PROBE "' " + std::to_string(lines) +
-                              " 2>/dev/null";
+                              " '" VELMORA_LOGGER_PROBE "' " + std::to_string(lines) + " " +
+                              then + " 2>/dev/null";
   ProbeRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -62,11 +63,34 @@ TEST(Logger, InvalidValuesFallBackWithTheirOwnNotices) {
 TEST(Logger, SinksAndLevelGate) {
   // No sink at all: program lines disappear, other output stays.
   EXPECT_EQ(RunProbe("SPDLOG_STDOUT=false", 3).out, kSystemdUnset + kLevelUnset + "level 2\n");
-  // Above info nothing is printed and the counter does not move: back at info level
-  // the numbering would start at 1 (observed through the level only here).
-  EXPECT_EQ(RunProbe("SPDLOG_LEVEL=warning", 3).out, kStdoutUnset + kSystemdUnset + "level 3\n");
-  // The journal sink on a machine without a journal must not take the process down.
-  EXPECT_EQ(RunProbe("SPDLOG_STDOUT=false SPDLOG_SYSTEMD=true SPDLOG_LEVEL=info", 2).status, 0);
+  // Above info nothing is printed and the counter does not move: once the logger
+  // lets info lines through again, the next one shows it still at 0.
+  EXPECT_EQ(RunProbe("SPDLOG_LEVEL=warning", 3, "raise").out,
+            kStdoutUnset + kSystemdUnset + "  0 [INFO] after\nlevel 3\n");
+}
+
+// The line of the probe's LOG_INFO call, read from its source.
+int ProbeCallLine() {
+  std::ifstream source(VELMORA_LOGGER_PROBE_SOURCE);
+  std::string text;
+  for (int line = 1; std::getline(source, text); ++line) {
+    if (text.find("LOG_INFO(\"line {}\"") != std::string::npos) return line;
+  }
+  return -1;
+}
+
+TEST(Logger, JournalEntriesCarryTheLineAndTheCallSite) {
+  // The probe stands in for the journal and fails every entry, as a machine
+  // without one would: the process goes on.
+  const ProbeRun run = RunProbe("SPDLOG_STDOUT=false SPDLOG_SYSTEMD=true SPDLOG_LEVEL=info", 2);
+  EXPECT_EQ(run.status, 0);
+  std::string expected;
+  for (const char* line : {"  1 [INFO] line 1", "  2 [INFO] line 2"}) {
+    expected += std::string("journal MESSAGE=") + line + "\njournal PRIORITY=6\n" +
+                "journal SYSLOG_IDENTIFIER=spdlog\njournal CODE_FILE=./test/logger_probe.cpp\n" +
+                "journal CODE_LINE=" + std::to_string(ProbeCallLine()) + "\njournal CODE_FUNC=main\n";
+  }
+  EXPECT_EQ(run.out, expected + "level 2\n");
 }
 
 TEST(Logger, CounterWrapsAfter127) {
@@ -74,10 +98,6 @@ TEST(Logger, CounterWrapsAfter127) {
   EXPECT_NE(run.out.find("127 [INFO] line 127\n  0 [INFO] line 128\n  1 [INFO] line 129\n"),
             std::string::npos)
       << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
-}
-
-TEST(Logger, CallSitesAreNamedRelativeToThePackage) {
-  EXPECT_STREQ(__FILE__, "./test/logger_test.cpp");
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ std::vector<SceneObject> StandardSceneObjects()
   // A bottle lying on the floor, its long side turned 30 degrees.
   objects[0].box = {"lying_bottle", 4, {-0.45, -0.12, kFloorZ + 0.0325}, {0.20, 0.065, 0.065}, 30.0};
   objects[0].score = 0.95F;
-  // An upright can.
-  objects[1].box = {"upright_can", 4, {-0.42, 0.15, kFloorZ + 0.06}, {0.066, 0.066, 0.12}, 0.0};
+  // An upright can, which the model takes for a mask (label 1: trash too).
+  objects[1].box = {"upright_can", 1, {-0.42, 0.15, kFloorZ + 0.06}, {0.066, 0.066, 0.12}, 0.0};
   objects[1].score = 0.92F;
   // A tall transparent bottle: half of its depth pixels are missing.
   objects[2].box = {"transparent_bottle", 4, {-0.62, 0.02, kFloorZ + 0.11}, {0.07, 0.07, 0.22}, 0.0};

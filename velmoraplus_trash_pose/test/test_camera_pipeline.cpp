@@ -9,11 +9,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <regex>
-#include <set>
 #include <thread>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <Eigen/Geometry>
@@ -50,6 +52,19 @@ Eigen::Matrix3d Rotation(const geometry_msgs::msg::Pose & pose)
 Eigen::Vector3d Position(const geometry_msgs::msg::Pose & pose)
 {
   return {pose.position.x, pose.position.y, pose.position.z};
+}
+
+Eigen::Vector4d Coefficients(const geometry_msgs::msg::Quaternion & q)
+{
+  return {q.x, q.y, q.z, q.w};
+}
+
+Eigen::Isometry3d Transform(const geometry_msgs::msg::Pose & pose)
+{
+  Eigen::Isometry3d t = Eigen::Isometry3d::Identity();
+  t.linear() = Rotation(pose);
+  t.translation() = Position(pose);
+  return t;
 }
 
 // Files below `dir` whose names match `pattern`.
@@ -111,7 +126,7 @@ TEST_F(CameraPipelineTest, FloorSceneAnswersGrabPosesInTrashOrder)
   const TrashGrabInfo & glass = answer->trash_infos[2];
   const TrashGrabInfo & paper = answer->trash_infos[3];
   EXPECT_EQ(bottle.trash_type, 3);
-  EXPECT_EQ(can.trash_type, 3);
+  EXPECT_EQ(can.trash_type, 2);  // detected as a mask
   EXPECT_EQ(glass.trash_type, 3);
   EXPECT_EQ(paper.trash_type, 1);
   for (const auto & info : answer->trash_infos) {
@@ -280,7 +295,8 @@ TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
 {
   prefix_.Set(kCam2, kParams, "is_debug", "true");
   prefix_.Set(kCam2, kParams, "cam_id", "12");
-  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  const auto objects = velmora_test::StandardSceneObjects();
+  const SyntheticScene scene = Prepare(objects);
   Start();
   auto node = harness_->test_node();
   Recorder<sensor_msgs::msg::PointCloud2> processed(node, "/velmoraplus_trash_pose/cam2_trashes_cloud", rclcpp::QoS(10));
@@ -292,18 +308,23 @@ TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
   ASSERT_EQ(answer->trash_infos.size(), 4U);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-  // A late subscriber of /tf_static gets every grab transform.
+  // A late subscriber of /tf_static gets every grab transform: the grab poses.
   Recorder<tf2_msgs::msg::TFMessage> tf(node, "/tf_static", rclcpp::QoS(1).transient_local());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto tf_messages = tf.Take();
   ASSERT_FALSE(tf_messages.empty());
-  std::set<std::string> children;
+  std::map<std::string, geometry_msgs::msg::TransformStamped> children;
   for (const auto & t : tf_messages.back().transforms) {
     EXPECT_EQ(t.header.frame_id, "arm_base");
-    children.insert(t.child_frame_id);
+    children[t.child_frame_id] = t;
   }
-  EXPECT_EQ(children, (std::set<std::string>{"cam_12_trash_pose_1", "cam_12_trash_pose_2",
-    "cam_12_trash_pose_3", "cam_12_trash_pose_4"}));
+  ASSERT_EQ(children.size(), 4U);
+  for (std::size_t n = 0; n < 4; ++n) {
+    const auto & t = children["cam_12_trash_pose_" + std::to_string(n + 1)].transform;
+    const auto & grab = answer->trash_infos[n].grab_pose;
+    EXPECT_EQ(Eigen::Vector3d(t.translation.x, t.translation.y, t.translation.z), Position(grab));
+    EXPECT_EQ(Coefficients(t.rotation), Coefficients(grab.orientation));
+  }
 
   const auto processed_msgs = processed.Take();
   const auto initial_msgs = initial.Take();
@@ -319,20 +340,35 @@ TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
   ASSERT_EQ(box_msgs.back().markers.size(), 4U);
   for (std::size_t j = 0; j < 4; ++j) {
     const auto & marker = box_msgs.back().markers[j];
+    const TrashGrabInfo & info = answer->trash_infos[j];
     EXPECT_EQ(marker.ns, "cam_12_trash_obb");
     EXPECT_EQ(marker.id, static_cast<int>(j));
     EXPECT_EQ(marker.type, visualization_msgs::msg::Marker::CUBE);
     EXPECT_EQ(marker.lifetime.sec, 10);
     EXPECT_FLOAT_EQ(marker.color.a, 0.36F);
-    EXPECT_DOUBLE_EQ(marker.scale.x, answer->trash_infos[j].obb_size.x);
+    EXPECT_DOUBLE_EQ(marker.scale.x, info.obb_size.x);
+    // The cube is the box in the base frame: the box pose taken in the grab frame.
+    const Eigen::Isometry3d cube = Transform(info.grab_pose) * Transform(info.obb_pose);
+    EXPECT_LT((Position(marker.pose) - cube.translation()).norm(), 1e-6) << "piece " << j;
+    EXPECT_LT((Rotation(marker.pose) - cube.linear()).norm(), 1e-6) << "piece " << j;
   }
-  // The transparent piece's box sits exactly at its grab point.
-  EXPECT_NEAR(box_msgs.back().markers[2].pose.position.x, answer->trash_infos[2].grab_pose.position.x, 1e-9);
+  // The lying bottle's box is off and turned against its grab pose; its cube lies
+  // on the bottle, along its long side.
+  const auto & bottle_box = answer->trash_infos[0].obb_pose;
+  EXPECT_GT(Position(bottle_box).norm(), 0.005);
+  EXPECT_GT(Eigen::AngleAxisd(Rotation(bottle_box)).angle(), 0.5);
+  const auto & bottle_cube = box_msgs.back().markers[0].pose;
+  EXPECT_LT((Position(bottle_cube) - objects[0].box.centre).head<2>().norm(), 0.035);
+  const Eigen::Vector3d long_side(std::cos(30.0 * kPi / 180.0), std::sin(30.0 * kPi / 180.0), 0.0);
+  EXPECT_GT(std::abs(Rotation(bottle_cube).col(0).dot(long_side)), std::cos(10.0 * kPi / 180.0));
   const auto axis_msgs = axes.Take();
   ASSERT_FALSE(axis_msgs.empty());
   ASSERT_EQ(axis_msgs.back().markers.size(), 8U);
   EXPECT_EQ(axis_msgs.back().markers[0].ns, "trash_pose_x");
   EXPECT_EQ(axis_msgs.back().markers[1].ns, "trash_pose_z");
+  EXPECT_EQ(Position(axis_msgs.back().markers[0].pose), Position(answer->trash_infos[0].grab_pose));
+  EXPECT_EQ(Coefficients(axis_msgs.back().markers[0].pose.orientation),
+    Coefficients(answer->trash_infos[0].grab_pose.orientation));
   // The z arrow points along the grab frame's z axis: straight down for the lying bottle.
   const Eigen::Matrix3d z_arrow = Rotation(axis_msgs.back().markers[1].pose);
   EXPECT_LT(z_arrow.col(0).z(), -0.9999);
@@ -343,15 +379,22 @@ TEST_F(CameraPipelineTest, NothingIsPublishedWithoutDebugOrContinuousMode)
   const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
   Start();
   auto node = harness_->test_node();
-  Recorder<sensor_msgs::msg::PointCloud2> processed(node, "/velmoraplus_trash_pose/cam2_trashes_cloud", rclcpp::QoS(10));
-  Recorder<visualization_msgs::msg::MarkerArray> boxes(node, "/velmoraplus_trash_pose/cam2_trash_obb_markers", rclcpp::QoS(10));
-  Recorder<sensor_msgs::msg::Image> detected(node, "/velmoraplus_trash_pose/cam2_detected_image", rclcpp::QoS(10));
+  const std::string cam = "/velmoraplus_trash_pose/cam2";
+  Recorder<sensor_msgs::msg::PointCloud2> processed(node, cam + "_trashes_cloud", rclcpp::QoS(10));
+  Recorder<sensor_msgs::msg::PointCloud2> initial(node, cam + "_trashes_init_cloud", rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> boxes(node, cam + "_trash_obb_markers", rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> axes(node, cam + "_trash_pose", rclcpp::QoS(10));
+  Recorder<tf2_msgs::msg::TFMessage> tf(node, "/tf_static", rclcpp::QoS(10).transient_local());
+  Recorder<sensor_msgs::msg::Image> detected(node, cam + "_detected_image", rclcpp::QoS(10));
   const auto answer = Answer(scene);
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->trash_infos.size(), 4U);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(processed.Take().empty());
+  EXPECT_TRUE(initial.Take().empty());
   EXPECT_TRUE(boxes.Take().empty());
+  EXPECT_TRUE(axes.Take().empty());
+  EXPECT_TRUE(tf.Take().empty());
   // The annotated image is always published.
   const auto images = detected.Take();
   ASSERT_FALSE(images.empty());
@@ -587,6 +630,181 @@ TEST_F(CameraPipelineTest, ContinuousModeWhileTheServiceCopiesNeverGivesAPartial
   }
   streaming = false;
   camera.join();
+}
+
+TEST_F(CameraPipelineTest, TopicsHaveTheirTypesDepthReliabilityAndDurability)
+{
+  prefix_.Set(kCam2, kParams, "cam_id", "12");
+  Start();
+  struct Endpoint
+  {
+    std::string topic;
+    std::string type;
+    std::size_t depth;
+    rclcpp::DurabilityPolicy durability;
+  };
+  const auto volatile_ = rclcpp::DurabilityPolicy::Volatile;
+  const std::string cam = "/velmoraplus_trash_pose/cam";
+  const std::vector<Endpoint> published = {
+    {cam + "2_detected_image", "sensor_msgs/msg/Image", 1, volatile_},
+    {cam + "2_trashes_cloud", "sensor_msgs/msg/PointCloud2", 1, volatile_},
+    {cam + "12_trashes_init_cloud", "sensor_msgs/msg/PointCloud2", 1, volatile_},
+    {cam + "12_trash_obb_markers", "visualization_msgs/msg/MarkerArray", 1, volatile_},
+    {cam + "12_trash_pose", "visualization_msgs/msg/MarkerArray", 1, volatile_},
+    {"/tf_static", "tf2_msgs/msg/TFMessage", 1, rclcpp::DurabilityPolicy::TransientLocal},
+  };
+  const auto & camera = harness_->detection().camera(2);
+  const std::vector<Endpoint> subscribed = {
+    {camera->rgb_topic(), "sensor_msgs/msg/Image", 10, volatile_},
+    {camera->depth_topic(), "sensor_msgs/msg/Image", 10, volatile_},
+  };
+  // The camera node's one endpoint on the topic, as `ros2 topic info -v` shows it.
+  const auto check = [](const std::vector<rclcpp::TopicEndpointInfo> & infos, const Endpoint & e) {
+      SCOPED_TRACE(e.topic);
+      std::vector<rclcpp::TopicEndpointInfo> own;
+      std::copy_if(infos.begin(), infos.end(), std::back_inserter(own), [](const auto & info) {
+          return info.node_name() == "velmoraplus_trash_pose_cam2";
+        });
+      ASSERT_EQ(own.size(), 1U);
+      EXPECT_EQ(own[0].topic_type(), e.type);
+      const rclcpp::QoS & qos = own[0].qos_profile();
+      EXPECT_EQ(qos.history(), rclcpp::HistoryPolicy::KeepLast);
+      EXPECT_EQ(qos.depth(), e.depth);
+      EXPECT_EQ(qos.reliability(), rclcpp::ReliabilityPolicy::Reliable);
+      EXPECT_EQ(qos.durability(), e.durability);
+    };
+  const auto node = harness_->test_node();
+  for (const auto & e : published) {
+    check(node->get_publishers_info_by_topic(e.topic), e);
+  }
+  for (const auto & e : subscribed) {
+    check(node->get_subscriptions_info_by_topic(e.topic), e);
+  }
+}
+
+TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetween)
+{
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  const auto rgb = NodeHarness::RgbMessage(scene.colour);
+  const auto depth = NodeHarness::DepthMessage(scene.depth);
+  const std::string topic = "/velmoraplus_trash_pose/cam2_detected_image";
+  // Every pass publishes one annotated image: they count the passes.
+  {
+    // On request, with 200 ms of throttle: after the start-up pass, pairs without
+    // a request are dropped, and a request runs one pass.
+    prefix_.Set(kCam2, kParams, "detect_duration", "200");
+    Start();
+    Recorder<sensor_msgs::msg::Image> passes(harness_->test_node(), topic, rclcpp::QoS(100));
+    harness_->Publish(2, rgb, depth);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (passes.Take().empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (int i = 0; i < 10; ++i) {
+      harness_->Publish(2, rgb, depth);
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(passes.Take().size(), 1U);
+    const auto answer = Answer(scene);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->trash_infos.size(), 4U);
+    EXPECT_EQ(passes.Take().size(), 2U);
+    harness_.reset();
+  }
+  // Continuous mode: a pass on every pair the camera takes, but each is followed by
+  // 500 ms of throttle, so passes start at least 500 ms apart.
+  prefix_.Set(kCam2, kParams, "is_realtime_estimate", "true");
+  prefix_.Set(kCam2, kParams, "detect_duration", "500");
+  Start();
+  Recorder<sensor_msgs::msg::Image> passes(harness_->test_node(), topic, rclcpp::QoS(100));
+  const auto begin = std::chrono::steady_clock::now();
+  for (int i = 0; i < 75; ++i) {
+    harness_->Publish(2, rgb, depth);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const std::size_t count = passes.Take().size();
+  const auto elapsed = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(count, 1U);
+  EXPECT_LE(count, static_cast<std::size_t>(elapsed / std::chrono::milliseconds(500)) + 1);
+}
+
+// A detection of `label` whose mask fills its box (integer corners) in a 640 x 480 image.
+det::Object Detection(int label, const cv::Rect_<float> & rect)
+{
+  det::Object object;
+  object.label = label;
+  object.rect = rect;
+  object.score = 0.9F;
+  object.mask = cv::Mat::zeros(480, 640, CV_8UC1);
+  object.mask(cv::Rect(static_cast<int>(rect.x), static_cast<int>(rect.y),
+    static_cast<int>(rect.width), static_cast<int>(rect.height)) & cv::Rect(0, 0, 640, 480)) = 1;
+  return object;
+}
+
+TEST_F(CameraPipelineTest, SelectionRulesAtTheirBoundaries)
+{
+  prefix_.Set("class_height_conf.yaml", "", "paper", "0.25");
+  prefix_.Set("class_height_conf.yaml", "", "other", "0.5");
+  prefix_.Set(kCam2, kParams, "trash_mask_iou_v1", "0.5");
+  Start();
+  const auto & camera = harness_->detection().camera(2);
+
+  // Edge rule: 5 px threshold, 640 px width, corners truncated; the bottom is free.
+  const std::vector<det::Object> objects = {
+    Detection(0, {5.0F, 5.0F, 50, 50}),          // on the threshold: kept
+    Detection(0, {4.9F, 100, 50, 50}),           // x 4
+    Detection(4, {100, 4.0F, 50, 50}),           // y 4
+    Detection(4, {535.0F, 100, 100.9F, 50}),     // x + w = 635 = 640 - 5: kept
+    Detection(4, {536.0F, 100, 100, 50}),        // 636
+    Detection(1, {100, 400, 50, 200}),           // a mask past the bottom: kept
+    Detection(2, {100, 100, 50, 50}), Detection(3, {100, 100, 50, 50}),  // no trash
+  };
+  testing::internal::CaptureStderr();
+  std::vector<det::Object> trash;
+  EXPECT_TRUE(camera->GetTrashObjects(objects, trash));
+  const auto edge_lines = velmora_test::LinesContaining(
+    velmora_test::SplitLines(testing::internal::GetCapturedStderr()), "this obj is at the edge");
+  EXPECT_EQ(edge_lines.size(), 3U);
+  ASSERT_EQ(trash.size(), 3U);
+  EXPECT_EQ(trash[0].rect, objects[0].rect);
+  EXPECT_EQ(trash[1].rect, objects[3].rect);
+  EXPECT_EQ(trash[2].label, 1);
+
+  // Whitelist: a bench box covering exactly half (the threshold) of the paper's
+  // 100 x 100 px does not count, 51 % does; on the floor, a paper exactly at its
+  // height limit (-0.5 + 0.75 = 0.25) is refused, one just below it accepted.
+  const det::Object paper = Detection(0, {100, 100, 99, 99});
+  const velmora::BoxInfo half = velmora::MakeBoxInfo(Detection(10, {100, 100, 49, 99}));
+  const velmora::BoxInfo more = velmora::MakeBoxInfo(Detection(10, {100, 100, 50, 99}));
+  EXPECT_FALSE(camera->IsTrashToGrab(-0.5F, 0.75F, paper, {half}));
+  EXPECT_TRUE(camera->IsTrashToGrab(-0.5F, 0.75F, paper, {more}));
+  EXPECT_TRUE(camera->IsTrashToGrab(-0.5F - 1.0F / 1024, 0.75F, paper, {}));
+  // Class ids 16 and beyond the table take the height of "other" (0.5), and the
+  // latter prints no class name.
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(camera->IsTrashToGrab(-0.5F, 0.75F, Detection(15, {100, 100, 99, 99}), {}));
+  EXPECT_TRUE(camera->IsTrashToGrab(-0.5F, 0.75F, Detection(20, {100, 100, 99, 99}), {}));
+  EXPECT_FALSE(camera->IsTrashToGrab(-0.25F, 0.75F, Detection(20, {100, 100, 99, 99}), {}));
+  const std::string program_log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(program_log.find("[INFO] trash_type: , trash2floor_height: 0.2500\n"), std::string::npos);
+  EXPECT_NE(program_log.find("[INFO] height_threshold: 0.5000\n"), std::string::npos);
+
+  // Erosion only for boxes more than 10 px from the left and top, fractional
+  // corners compared as they are: a 30 x 30 px mask keeps 900 points, eroded 28 x 28.
+  const auto depth = std::make_shared<NodeHarness::Image>(
+    NodeHarness::DepthMessage(cv::Mat(480, 640, CV_16UC1, cv::Scalar(1000))));
+  const std::vector<std::tuple<float, float, std::size_t>> boxes = {
+    {10.0F, 20.0F, 900}, {20.0F, 10.0F, 900}, {10.5F, 11.0F, 784}};
+  for (const auto & [x, y, points] : boxes) {
+    det::Object object = Detection(0, {x, y, 30, 30});
+    object.mask *= 255;
+    auto cloud = std::make_shared<velmora::CameraDetectionNode::Cloud>();
+    bool transparent = true;
+    camera->GetTrashCloud(depth, object, cloud, transparent);
+    EXPECT_EQ(cloud->size(), points) << "x " << x << " y " << y;
+    EXPECT_FALSE(transparent);
+  }
 }
 
 }  // namespace

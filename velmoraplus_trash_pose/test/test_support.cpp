@@ -99,7 +99,8 @@ void ConfigPrefix::Remove(
 ChildResult RunChild(
   const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
   const std::optional<std::string> & interrupt_after, std::chrono::seconds timeout,
-  const std::vector<std::string> & unset_env, std::chrono::milliseconds interrupt_delay)
+  const std::vector<std::string> & unset_env, std::chrono::milliseconds interrupt_delay,
+  int signal_number)
 {
   int out_pipe[2];
   int err_pipe[2];
@@ -167,7 +168,7 @@ ChildResult RunChild(
       marker_at = std::chrono::steady_clock::now();
     }
     if (marker_seen && !interrupted && std::chrono::steady_clock::now() >= marker_at + interrupt_delay) {
-      ::kill(pid, SIGINT);
+      ::kill(pid, signal_number);
       interrupted = true;
       interrupted_at = std::chrono::steady_clock::now();
     }

@@ -2,6 +2,7 @@
 #define VELMORAPLUS_TRASH_POSE__TEST__TEST_SUPPORT_HPP_
 
 #include <chrono>
+#include <csignal>
 #include <map>
 #include <optional>
 #include <string>
@@ -52,18 +53,19 @@ struct ChildResult
   std::string err;
   bool timed_out = false;
   bool interrupted = false;
-  // From the SIGINT to the end of the child's output (when interrupted).
+  // From the signal to the end of the child's output (when interrupted).
   std::chrono::steady_clock::duration exit_after_interrupt{};
 };
 
 // Runs `argv` with `env` added to the environment. When `interrupt_after` is
-// set, SIGINT is sent `interrupt_delay` after stdout holds that text; the child
-// is killed after `timeout`.
+// set, `signal_number` is sent `interrupt_delay` after stdout holds that text;
+// the child is killed after `timeout`.
 ChildResult RunChild(
   const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
   const std::optional<std::string> & interrupt_after, std::chrono::seconds timeout,
   const std::vector<std::string> & unset_env = {},
-  std::chrono::milliseconds interrupt_delay = std::chrono::milliseconds(0));
+  std::chrono::milliseconds interrupt_delay = std::chrono::milliseconds(0),
+  int signal_number = SIGINT);
 
 std::vector<std::string> SplitLines(const std::string & text);
 

@@ -34,9 +34,10 @@ bool Graph::compatible(const QoS & publisher, const QoS & subscription)
 }
 
 std::shared_ptr<PublisherRecord> Graph::add_publisher(
-  const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope)
+  const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope,
+  const EndpointOwner & owner)
 {
-  auto record = std::make_shared<PublisherRecord>(PublisherRecord{topic, type, qos, scope, {}});
+  auto record = std::make_shared<PublisherRecord>(PublisherRecord{topic, type, qos, scope, owner, {}});
   std::lock_guard<std::mutex> lock(mutex_);
   publishers_.push_back(record);
   return record;
@@ -54,9 +55,10 @@ void Graph::remove_publisher(const PublisherRecord * record)
 
 std::shared_ptr<SubscriptionRecord> Graph::add_subscription(
   const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope,
-  const std::weak_ptr<SubscriptionEndpoint> & endpoint)
+  const EndpointOwner & owner, const std::weak_ptr<SubscriptionEndpoint> & endpoint)
 {
-  auto record = std::make_shared<SubscriptionRecord>(SubscriptionRecord{topic, type, qos, scope, endpoint});
+  auto record = std::make_shared<SubscriptionRecord>(
+    SubscriptionRecord{topic, type, qos, scope, owner, endpoint});
   auto receiver = endpoint.lock();
   std::lock_guard<std::mutex> lock(mutex_);
   subscriptions_.push_back(record);
@@ -133,6 +135,30 @@ size_t Graph::count_subscribers(const std::string & topic) const
            [&topic](const auto & s) {
              return s->topic == topic && !s->endpoint.expired() && s->scope.alive();
            }));
+}
+
+std::vector<EndpointSnapshot> Graph::publishers_of(const std::string & topic) const
+{
+  std::vector<EndpointSnapshot> found;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto & p : publishers_) {
+    if (p->topic == topic && p->scope.alive()) {
+      found.push_back({p->owner, p->qos, p.get()});
+    }
+  }
+  return found;
+}
+
+std::vector<EndpointSnapshot> Graph::subscriptions_of(const std::string & topic) const
+{
+  std::vector<EndpointSnapshot> found;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto & s : subscriptions_) {
+    if (s->topic == topic && !s->endpoint.expired() && s->scope.alive()) {
+      found.push_back({s->owner, s->qos, s.get()});
+    }
+  }
+  return found;
 }
 
 std::shared_ptr<ServiceRecord> Graph::add_service(

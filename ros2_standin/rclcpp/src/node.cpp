@@ -1,7 +1,10 @@
 #include "rclcpp/node.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 #include "rclcpp/detail/graph.hpp"
@@ -234,6 +237,39 @@ size_t Node::count_subscribers(const std::string & topic_name) const
 {
   return detail::Graph::instance().count_subscribers(
     node_base_->resolve_topic_or_service_name(topic_name, false));
+}
+
+std::vector<TopicEndpointInfo> Node::endpoint_infos(
+  const std::vector<detail::EndpointSnapshot> & endpoints, EndpointType type)
+{
+  std::vector<TopicEndpointInfo> infos;
+  for (const auto & endpoint : endpoints) {
+    // A GID unique in this process: the registration's address.
+    std::array<uint8_t, RMW_GID_STORAGE_SIZE> gid{};
+    const auto address = reinterpret_cast<std::uintptr_t>(endpoint.identity);
+    std::memcpy(gid.data(), &address, sizeof(address));
+    infos.push_back(TopicEndpointInfo(
+        endpoint.owner.node_name, endpoint.owner.node_namespace, endpoint.owner.type_name, type,
+        gid, endpoint.qos));
+  }
+  return infos;
+}
+
+std::vector<TopicEndpointInfo> Node::get_publishers_info_by_topic(
+  const std::string & topic_name, bool no_mangle) const
+{
+  const std::string topic = no_mangle ? topic_name :
+    node_base_->resolve_topic_or_service_name(topic_name, false);
+  return endpoint_infos(detail::Graph::instance().publishers_of(topic), EndpointType::Publisher);
+}
+
+std::vector<TopicEndpointInfo> Node::get_subscriptions_info_by_topic(
+  const std::string & topic_name, bool no_mangle) const
+{
+  const std::string topic = no_mangle ? topic_name :
+    node_base_->resolve_topic_or_service_name(topic_name, false);
+  return endpoint_infos(
+    detail::Graph::instance().subscriptions_of(topic), EndpointType::Subscription);
 }
 
 CallbackGroup::SharedPtr Node::group_or_default(const CallbackGroup::SharedPtr & group)

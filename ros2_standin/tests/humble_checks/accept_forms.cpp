@@ -35,4 +35,12 @@ void accepted(
   sync.registerCallback(&Camera::pair, &camera);
   sync.registerCallback(
     std::bind(&Camera::pair, &camera, std::placeholders::_1, std::placeholders::_2));
+  for (const rclcpp::TopicEndpointInfo & info : node->get_publishers_info_by_topic("image")) {
+    const rclcpp::QoS & qos = info.qos_profile();
+    (void)(qos.depth() + info.node_name().size() + info.topic_type().size());
+    (void)(info.endpoint_type() == rclcpp::EndpointType::Publisher);
+    (void)(qos.reliability() == rclcpp::ReliabilityPolicy::Reliable);
+    (void)(qos.durability() == rclcpp::DurabilityPolicy::TransientLocal);
+  }
+  (void)node->get_subscriptions_info_by_topic("image", false).size();
 }

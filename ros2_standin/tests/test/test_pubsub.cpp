@@ -193,3 +193,36 @@ TEST_F(PubSubTest, WaitForMessageTakesTheNextMessageOrGivesUp)
   EXPECT_FALSE(rclcpp::wait_for_message(out, node, "once"));  // no timeout: shutdown ends it
   stopper.join();
 }
+
+TEST_F(PubSubTest, GraphQueriesReportEachEndpointsNodeTypeAndQos)
+{
+  auto node = std::make_shared<rclcpp::Node>("camera", "/robot");
+  auto peer = std::make_shared<rclcpp::Node>("peer");
+  auto latched = node->create_publisher<Point>("pose", rclcpp::QoS(1).transient_local());
+  auto plain = peer->create_publisher<Point>("/robot/pose", rclcpp::QoS(7).best_effort());
+  auto subscription = peer->create_subscription<Point>(
+    "/robot/pose", rclcpp::SensorDataQoS(), [](Point::ConstSharedPtr) {});
+
+  auto publishers = node->get_publishers_info_by_topic("pose");  // relative: "/robot/pose"
+  ASSERT_EQ(2u, publishers.size());
+  const auto & first = publishers[0];
+  EXPECT_EQ("camera", first.node_name());
+  EXPECT_EQ("/robot", first.node_namespace());
+  EXPECT_EQ("geometry_msgs/msg/Point", first.topic_type());
+  EXPECT_EQ(rclcpp::EndpointType::Publisher, first.endpoint_type());
+  EXPECT_EQ(rclcpp::QoS(1).transient_local(), first.qos_profile());
+  EXPECT_EQ("peer", publishers[1].node_name());
+  EXPECT_EQ(rclcpp::QoS(7).best_effort(), publishers[1].qos_profile());
+  EXPECT_NE(first.endpoint_gid(), publishers[1].endpoint_gid());
+
+  const auto subscriptions = node->get_subscriptions_info_by_topic("/robot/pose");
+  ASSERT_EQ(1u, subscriptions.size());
+  EXPECT_EQ(rclcpp::EndpointType::Subscription, subscriptions[0].endpoint_type());
+  EXPECT_EQ(rclcpp::SensorDataQoS(), subscriptions[0].qos_profile());
+
+  latched.reset();
+  subscription.reset();
+  EXPECT_EQ(1u, node->get_publishers_info_by_topic("pose").size());
+  EXPECT_TRUE(node->get_subscriptions_info_by_topic("pose").empty());
+  EXPECT_THROW(node->get_publishers_info_by_topic("bad name"), rclcpp::exceptions::InvalidTopicNameError);
+}

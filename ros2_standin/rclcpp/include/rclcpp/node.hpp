@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "rclcpp/callback_group.hpp"
 #include "rclcpp/client.hpp"
@@ -11,6 +12,7 @@
 #include "rclcpp/logger.hpp"
 #include "rclcpp/macros.hpp"
 #include "rclcpp/node_interfaces/node_base_interface.hpp"
+#include "rclcpp/node_interfaces/node_graph_interface.hpp"
 #include "rclcpp/node_options.hpp"
 #include "rclcpp/publisher.hpp"
 #include "rclcpp/publisher_options.hpp"
@@ -54,7 +56,7 @@ public:
   {
     (void)options;
     return std::make_shared<PublisherT>(
-      node_base_->resolve_topic_or_service_name(topic_name, false), qos, scope());
+      node_base_->resolve_topic_or_service_name(topic_name, false), qos, scope(), owner());
   }
 
   template<typename MessageT, typename CallbackT, typename AllocatorT = std::allocator<void>,
@@ -66,7 +68,7 @@ public:
   {
     auto subscription = SubscriptionT::create(
       node_base_->resolve_topic_or_service_name(topic_name, false), qos,
-      std::forward<CallbackT>(callback), scope());
+      std::forward<CallbackT>(callback), scope(), owner());
     group_or_default(options.callback_group)->add_executable(subscription);
     return subscription;
   }
@@ -100,6 +102,12 @@ public:
 
   size_t count_publishers(const std::string & topic_name) const;
   size_t count_subscribers(const std::string & topic_name) const;
+  // The endpoints of a topic (relative and private names resolved as for a
+  // publisher of this node), each with its node, type, GID and QoS.
+  std::vector<rclcpp::TopicEndpointInfo>
+  get_publishers_info_by_topic(const std::string & topic_name, bool no_mangle = false) const;
+  std::vector<rclcpp::TopicEndpointInfo>
+  get_subscriptions_info_by_topic(const std::string & topic_name, bool no_mangle = false) const;
 
   rclcpp::Clock::SharedPtr get_clock() {return clock_;}
   rclcpp::Clock::ConstSharedPtr get_clock() const {return clock_;}
@@ -109,6 +117,9 @@ public:
 
 private:
   detail::Scope scope() const {return detail::Scope::of(node_base_->get_context());}
+  detail::EndpointOwner owner() const {return {get_name(), get_namespace(), ""};}
+  static std::vector<TopicEndpointInfo> endpoint_infos(
+    const std::vector<detail::EndpointSnapshot> & endpoints, EndpointType type);
   CallbackGroup::SharedPtr group_or_default(const CallbackGroup::SharedPtr & group);
 
   const NodeOptions options_;

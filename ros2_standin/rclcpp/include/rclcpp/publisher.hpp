@@ -9,6 +9,7 @@
 #include "rclcpp/detail/graph.hpp"
 #include "rclcpp/macros.hpp"
 #include "rclcpp/qos.hpp"
+#include "rosidl_runtime_cpp/traits.hpp"
 
 namespace rclcpp
 {
@@ -17,8 +18,9 @@ class PublisherBase
 {
 public:
   PublisherBase(
-    const std::string & topic, std::type_index type, const QoS & qos, const detail::Scope & scope)
-  : record_(detail::Graph::instance().add_publisher(topic, type, qos, scope)) {}
+    const std::string & topic, std::type_index type, const QoS & qos, const detail::Scope & scope,
+    const detail::EndpointOwner & owner)
+  : record_(detail::Graph::instance().add_publisher(topic, type, qos, scope, owner)) {}
   virtual ~PublisherBase() {detail::Graph::instance().remove_publisher(record_.get());}
   PublisherBase(const PublisherBase &) = delete;
   PublisherBase & operator=(const PublisherBase &) = delete;
@@ -49,8 +51,12 @@ public:
   RCLCPP_SMART_PTR_DEFINITIONS(Publisher<MessageT, AllocatorT>)
   using ROSMessageType = MessageT;
 
-  Publisher(const std::string & topic, const QoS & qos, const detail::Scope & scope)
-  : PublisherBase(topic, std::type_index(typeid(MessageT)), qos, scope) {}
+  Publisher(
+    const std::string & topic, const QoS & qos, const detail::Scope & scope,
+    const detail::EndpointOwner & owner)
+  : PublisherBase(
+      topic, std::type_index(typeid(MessageT)), qos, scope,
+      owner.of_type(rosidl_generator_traits::name<MessageT>())) {}
 
   void publish(const MessageT & msg)
   {

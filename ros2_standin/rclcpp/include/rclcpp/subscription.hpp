@@ -16,6 +16,7 @@
 #include "rclcpp/function_traits.hpp"
 #include "rclcpp/macros.hpp"
 #include "rclcpp/qos.hpp"
+#include "rosidl_runtime_cpp/traits.hpp"
 
 namespace rclcpp
 {
@@ -44,12 +45,14 @@ public:
 
   template<typename CallbackT>
   static SharedPtr create(
-    const std::string & topic, const QoS & qos, CallbackT && callback, const detail::Scope & scope)
+    const std::string & topic, const QoS & qos, CallbackT && callback, const detail::Scope & scope,
+    const detail::EndpointOwner & owner)
   {
     auto subscription = std::shared_ptr<Subscription>(
       new Subscription(topic, qos, adapt(std::forward<CallbackT>(callback))));
     subscription->record_ = detail::Graph::instance().add_subscription(
-      topic, std::type_index(typeid(MessageT)), qos, scope, subscription);
+      topic, std::type_index(typeid(MessageT)), qos, scope,
+      owner.of_type(rosidl_generator_traits::name<MessageT>()), subscription);
     return subscription;
   }
 

@@ -32,7 +32,8 @@ bool wait_for_message(
     [slot](const std::shared_ptr<const MsgT> & msg) {
       std::lock_guard<std::mutex> lock(slot->mutex);
       slot->message = msg;
-    }, detail::Scope::of(node->get_node_base_interface()->get_context()));
+    }, detail::Scope::of(node->get_node_base_interface()->get_context()),
+    detail::EndpointOwner{node->get_name(), node->get_namespace(), ""});
   auto context = node->get_node_base_interface()->get_context();
   const auto timeout = std::chrono::duration_cast<std::chrono::nanoseconds>(time_to_wait);
   const auto end = std::chrono::steady_clock::now() + timeout;

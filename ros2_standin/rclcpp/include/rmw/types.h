@@ -63,6 +63,16 @@ typedef struct rmw_qos_profile_s
   bool avoid_ros_namespace_conventions;
 } rmw_qos_profile_t;
 
+// The most memory any implementation needs for a GID.
+#define RMW_GID_STORAGE_SIZE 24u
+
+typedef enum rmw_endpoint_type_e
+{
+  RMW_ENDPOINT_INVALID = 0,
+  RMW_ENDPOINT_PUBLISHER,
+  RMW_ENDPOINT_SUBSCRIPTION
+} rmw_endpoint_type_t;
+
 typedef struct rmw_request_id_s
 {
   int8_t writer_guid[16];

@@ -40,6 +40,21 @@ public:
   virtual void deliver(const std::shared_ptr<const void> & message) = 0;
 };
 
+// Who made an endpoint and of which type, as the graph queries report it.
+struct EndpointOwner
+{
+  std::string node_name;
+  std::string node_namespace;
+  std::string type_name;  // e.g. "sensor_msgs/msg/Image"
+
+  EndpointOwner of_type(const char * name) const
+  {
+    EndpointOwner typed = *this;
+    typed.type_name = name;
+    return typed;
+  }
+};
+
 // Registration of one publisher; keeps its history for late transient-local subscribers.
 struct PublisherRecord
 {
@@ -47,6 +62,7 @@ struct PublisherRecord
   std::type_index type;
   QoS qos;
   Scope scope;
+  EndpointOwner owner;
   std::deque<std::shared_ptr<const void>> history;
 };
 
@@ -56,7 +72,16 @@ struct SubscriptionRecord
   std::type_index type;
   QoS qos;
   Scope scope;
+  EndpointOwner owner;
   std::weak_ptr<SubscriptionEndpoint> endpoint;
+};
+
+// One live endpoint of a topic, for the graph queries.
+struct EndpointSnapshot
+{
+  EndpointOwner owner;
+  QoS qos;
+  const void * identity;  // distinct per endpoint: the source of its GID
 };
 
 // The receiving end of a service, fed by clients.
@@ -83,18 +108,21 @@ public:
   static Graph & instance();
 
   std::shared_ptr<PublisherRecord> add_publisher(
-    const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope);
+    const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope,
+    const EndpointOwner & owner);
   void remove_publisher(const PublisherRecord * record);
   // Registers the subscription and hands it the history of matching
   // transient-local publishers, atomically with respect to publish().
   std::shared_ptr<SubscriptionRecord> add_subscription(
     const std::string & topic, std::type_index type, const QoS & qos, const Scope & scope,
-    const std::weak_ptr<SubscriptionEndpoint> & endpoint);
+    const EndpointOwner & owner, const std::weak_ptr<SubscriptionEndpoint> & endpoint);
   void remove_subscription(const SubscriptionRecord * record);
   void publish(PublisherRecord & publisher, const std::shared_ptr<const void> & message);
 
   size_t count_publishers(const std::string & topic) const;
   size_t count_subscribers(const std::string & topic) const;
+  std::vector<EndpointSnapshot> publishers_of(const std::string & topic) const;
+  std::vector<EndpointSnapshot> subscriptions_of(const std::string & topic) const;
 
   std::shared_ptr<ServiceRecord> add_service(
     const std::string & name, std::type_index type, const Scope & scope,
