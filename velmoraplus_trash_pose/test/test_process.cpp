@@ -27,7 +27,9 @@ protected:
       {VELMORA_NODE_EXECUTABLE},
       {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()},
         {"VELMORAPLUS_DATA_DIR", prefix_.root() + "/data"}},
-      std::string("executor start"), timeout, kSpdlogVars);
+      // SIGINT once the executor's threads run: under ThreadSanitizer a signal
+      // that lands on a thread still being created can be held back for good.
+      std::string("executor start"), timeout, kSpdlogVars, std::chrono::milliseconds(200));
   }
 
   ConfigPrefix prefix_;
