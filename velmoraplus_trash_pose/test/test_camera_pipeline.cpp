@@ -724,7 +724,12 @@ TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetwee
   Start();
   Recorder<sensor_msgs::msg::Image> passes(harness_->test_node(), topic, rclcpp::QoS(100));
   const auto begin = std::chrono::steady_clock::now();
-  for (int i = 0; i < 75; ++i) {
+  // 1.5 s of pairs at 50 Hz, and on until the first pass has shown (a loaded
+  // machine or a sanitizer build can take longer than that to start one).
+  const auto give_up = begin + std::chrono::seconds(60);
+  for (int i = 0; i < 75 || (passes.Take().empty() && std::chrono::steady_clock::now() < give_up);
+    ++i)
+  {
     harness_->Publish(2, rgb, depth);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
