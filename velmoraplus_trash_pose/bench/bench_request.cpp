@@ -189,12 +189,7 @@ Options ParseArguments(const std::vector<std::string> & args)
   Options options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string & a = args[i];
-    const auto value = [&]() -> std::string {
-        if (i + 1 >= args.size()) {
-          Fail("option " + a + " needs a value");
-        }
-        return args[++i];
-      };
+    const auto value = [&]() {return velmora::TakeOptionValue(args, i);};
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <utility>
@@ -51,9 +50,10 @@ struct CameraParams
   {
     return file.GetName("camera_detection_params/" + key);
   }
-  ConfigError Error(const std::string & key, const std::string & why) const
+  template<typename T>
+  T GetWithin(const std::string & key, T lowest, T highest, const char * unit) const
   {
-    return file.ValueError("camera_detection_params/" + key, why);
+    return file.GetWithin<T>("camera_detection_params/" + key, lowest, highest, unit);
   }
 };
 
@@ -79,23 +79,21 @@ Eigen::Isometry3d ToIsometry(const geometry_msgs::msg::Pose & pose)
   return t;
 }
 
-// A checked 16-bit depth message as a CV_16UC1 image in host order; rows are
-// copied byte-wise, so any row step the message may have (odd ones too) works.
-cv::Mat DepthImageCopy(const sensor_msgs::msg::Image & depth)
+// A view of a depth message that CheckDepthImage accepts; an empty view otherwise.
+DepthImageView CheckedDepthView(const sensor_msgs::msg::Image & depth)
 {
-  cv::Mat image(static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1);
-  const std::size_t row_bytes = static_cast<std::size_t>(depth.width) * 2U;
-  for (std::uint32_t v = 0; v < depth.height; ++v) {
-    std::memcpy(
-      image.ptr(static_cast<int>(v)), depth.data.data() + static_cast<std::size_t>(v) * depth.step,
-      row_bytes);
+  DepthImageView view;
+  if (CheckDepthImage(
+      depth.encoding, depth.width, depth.height, depth.step, depth.data.size()).empty())
+  {
+    view.data = depth.data.data();
+    view.size = depth.data.size();
+    view.width = depth.width;
+    view.height = depth.height;
+    view.step = depth.step;
+    view.big_endian = depth.is_bigendian != 0;
   }
-  if (depth.is_bigendian) {
-    image.forEach<std::uint16_t>([](std::uint16_t & value, const int *) {
-        value = static_cast<std::uint16_t>((value >> 8) | (value << 8));
-      });
-  }
-  return image;
+  return view;
 }
 
 geometry_msgs::msg::Pose ToPoseMsg(const GrabPose & pose)
@@ -178,24 +176,15 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   is_debug_ = params.Get<bool>("is_debug");
   is_realtime_estimate_ = params.Get<bool>("is_realtime_estimate");
   is_enable_semantic_ = params.Get<bool>("is_enable_semantic");
-  detect_duration_ = params.Get<int>("detect_duration");
+  detect_duration_ = params.GetWithin(
+    "detect_duration", 0, kMaxDetectDurationMs, "milliseconds");
   camera_frame_id_ = params.Get<std::string>("camera_frame_id");
   robot_frame_id_ = params.Get<std::string>("robot_frame_id");
   image_edge_threshold_ = params.Get<int>("image_edge_threshold");
   min_trash_cloud_size_treshold_ = params.Get<unsigned>("min_trash_cloud_size_treshold");
   null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
   hw_ratio_threshold_ = params.Get<float>("hw_ratio_threshold");
-  mask_erosion_size_ = params.Get<int>("mask_erosion_size");
-  if (detect_duration_ < 0 || detect_duration_ > kMaxDetectDurationMs) {
-    throw params.Error(
-      "detect_duration", "must be between 0 and " + std::to_string(kMaxDetectDurationMs) +
-      " (milliseconds)");
-  }
-  if (mask_erosion_size_ < 0 || mask_erosion_size_ > kMaxMaskErosionSize) {
-    throw params.Error(
-      "mask_erosion_size", "must be between 0 and " + std::to_string(kMaxMaskErosionSize) +
-      " (pixels)");
-  }
+  mask_erosion_size_ = params.GetWithin("mask_erosion_size", 0, kMaxMaskErosionSize, "pixels");
   const std::string estimator_path = PackageConfigPath(
     params.GetName("pose_estimate_config_file"));
 
@@ -665,7 +654,7 @@ void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassRepor
     // Same stamp as the pass's "[initial].jpg", so the replay finds them together.
     std::string stamp = report.archive_stamp.empty() ? MakeTimestamp() : report.archive_stamp;
     note(
-      SaveArchiveImage(stem, stamp, "[depth].png", DepthImageCopy(depth), &stamp), "[depth].png");
+      SaveArchiveImage(stem, stamp, "[depth].png", DepthImageCopy(CheckedDepthView(depth)), &stamp), "[depth].png");
     note(SaveDetections(stem, stamp, report.detections), "[detections].yaml");
     const PictureGeometry geometry = picture_geometry();
     note(
@@ -943,17 +932,7 @@ void CameraDetectionNode::GetTrashCloud(
   std::cout << "mask.rows: " << object.mask.rows << "  mask.cols: " << object.mask.cols <<
     std::endl;
 
-  DepthImageView view;
-  if (depth && CheckDepthImage(
-      depth->encoding, depth->width, depth->height, depth->step, depth->data.size()).empty())
-  {
-    view.data = depth->data.data();
-    view.size = depth->data.size();
-    view.width = depth->width;
-    view.height = depth->height;
-    view.step = depth->step;
-    view.big_endian = depth->is_bigendian != 0;
-  }
+  const DepthImageView view = depth ? CheckedDepthView(*depth) : DepthImageView{};
   const CameraIntrinsics intrinsics{fx_, fy_, cx_, cy_};
   std::cout << std::endl;
   const MaskCloudCounts counts = BackProjectMask(view, object.mask, object.rect, intrinsics, *trash_cloud);

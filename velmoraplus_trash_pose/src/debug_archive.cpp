@@ -76,18 +76,21 @@ ArchiveFile ClaimArchiveFile(
   return {};
 }
 
-bool SaveArchiveImage(
-  const std::string & stem, const std::string & stamp, const std::string & tail,
-  const cv::Mat & image, std::string * used_stamp)
+namespace
 {
-  if (image.empty()) {
-    return false;
-  }
+
+// Claims an archive file and fills it with `write(path)`; the claimed file is
+// removed again when that fails, so no empty file stays behind.
+template<typename Write>
+bool WriteArchiveFile(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const Write & write, std::string * used_stamp)
+{
   const ArchiveFile file = ClaimArchiveFile(stem, stamp, tail);
   if (file.path.empty()) {
     return false;
   }
-  if (!SaveImage(file.path, image)) {
+  if (!write(file.path)) {
     std::remove(file.path.c_str());
     return false;
   }
@@ -97,19 +100,25 @@ bool SaveArchiveImage(
   return true;
 }
 
+}  // namespace
+
+bool SaveArchiveImage(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const cv::Mat & image, std::string * used_stamp)
+{
+  // No file is claimed for a picture that was never drawn.
+  return !image.empty() && WriteArchiveFile(
+    stem, stamp, tail, [&image](const std::string & path) {return SaveImage(path, image);},
+    used_stamp);
+}
+
 bool SaveArchiveCloud(
   const std::string & stem, const std::string & stamp, const std::string & tail,
   const pcl::PointCloud<pcl::PointXYZ> & cloud)
 {
-  const ArchiveFile file = ClaimArchiveFile(stem, stamp, tail);
-  if (file.path.empty()) {
-    return false;
-  }
-  if (!SaveCloudPly(file.path, cloud)) {
-    std::remove(file.path.c_str());
-    return false;
-  }
-  return true;
+  return WriteArchiveFile(
+    stem, stamp, tail, [&cloud](const std::string & path) {return SaveCloudPly(path, cloud);},
+    nullptr);
 }
 
 }  // namespace velmora

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
-#include <sstream>
+#include <utility>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -113,17 +113,6 @@ std::string ReadLabel(const YamlReader& reader, const std::string& key) {
   return label;
 }
 
-// Refuses a value outside [lowest, highest], naming the key, the value and the range.
-template <typename T>
-void RequireWithin(const YamlReader& reader, const std::string& key, T value, T lowest, T highest,
-                   const char* unit) {
-  if (value < lowest || value > highest) {
-    std::ostringstream range;
-    range << "must be between " << lowest << " and " << highest << " (" << unit << ")";
-    throw reader.ValueError(key, range.str());
-  }
-}
-
 void MeasureZ(const pcl::PointCloud<pcl::PointXYZ>& cloud, float& lowest, float& highest,
               float& height) {
   if (cloud.empty()) {
@@ -212,8 +201,8 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   cx_ = reader.Get<float>(in + "cx");
   cy_ = reader.Get<float>(in + "cy");
   // A focal length of 0 puts every back-projected point at infinity; a negative one mirrors it.
-  for (const char* key : {"fx", "fy"}) {
-    if (!(reader.Get<float>(in + key) > 0.0f)) {
+  for (const auto& [key, value] : {std::pair<const char*, float>{"fx", fx_}, {"fy", fy_}}) {
+    if (!(value > 0.0f)) {
       throw reader.ValueError(in + key, "must be greater than 0 (pixels)");
     }
   }
@@ -222,18 +211,12 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   base_height_ = reader.Get<float>(g + "base_height");
   finger2tcp_ = reader.Get<float>(g + "finger2tcp");
   extra_length_ratio_ = reader.Get<float>(g + "extra_length_ratio");
-  workspace_r_min_ = reader.Get<float>(g + "workspace_r_min");
-  workspace_r_max_ = reader.Get<float>(g + "workspace_r_max");
-  workspace_angle_min_ = reader.Get<float>(g + "workspace_angle_min");
-  workspace_angle_max_ = reader.Get<float>(g + "workspace_angle_max");
-  RequireWithin(reader, g + "workspace_r_min", workspace_r_min_, 0.0f, kMaxWorkspaceDistance,
-                "metres");
-  RequireWithin(reader, g + "workspace_r_max", workspace_r_max_, 0.0f, kMaxWorkspaceDistance,
-                "metres");
-  RequireWithin(reader, g + "workspace_angle_min", workspace_angle_min_, -kMaxWorkspaceAngle,
-                kMaxWorkspaceAngle, "degrees");
-  RequireWithin(reader, g + "workspace_angle_max", workspace_angle_max_, -kMaxWorkspaceAngle,
-                kMaxWorkspaceAngle, "degrees");
+  workspace_r_min_ = reader.GetWithin(g + "workspace_r_min", 0.0f, kMaxWorkspaceDistance, "metres");
+  workspace_r_max_ = reader.GetWithin(g + "workspace_r_max", 0.0f, kMaxWorkspaceDistance, "metres");
+  workspace_angle_min_ = reader.GetWithin(g + "workspace_angle_min", -kMaxWorkspaceAngle,
+                                          kMaxWorkspaceAngle, "degrees");
+  workspace_angle_max_ = reader.GetWithin(g + "workspace_angle_max", -kMaxWorkspaceAngle,
+                                          kMaxWorkspaceAngle, "degrees");
   grab_vertical_distance_min_ = reader.Get<float>(g + "grab_vertical_distance_min");
   grab_vertical_distance_max_ = reader.Get<float>(g + "grab_vertical_distance_max");
   grab_vertical_angle_min_ = reader.Get<float>(g + "grab_vertical_angle_min");
@@ -246,8 +229,7 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   if (sor_leaf_size_ <= 0.0f) {
     throw reader.ValueError(g + "sor_leaf_size", "must be greater than 0");
   }
-  sor2_meank_value_ = reader.Get<int>(g + "sor2_meank_value");
-  RequireWithin(reader, g + "sor2_meank_value", sor2_meank_value_, 1, kMaxMeanK, "neighbours");
+  sor2_meank_value_ = reader.GetWithin(g + "sor2_meank_value", 1, kMaxMeanK, "neighbours");
   pass_ajust_value_1_ = reader.Get<float>(g + "pass_ajust_value_1");
   pass_ajust_value_2_ = reader.Get<float>(g + "pass_ajust_value_2");
   pass_ajust_value_3_ = reader.Get<float>(g + "pass_ajust_value_3");

@@ -103,12 +103,7 @@ Options ParseArguments(const std::vector<std::string> & args)
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string & a = args[i];
-    const auto value = [&]() -> std::string {
-        if (i + 1 >= args.size()) {
-          Fail("option " + a + " needs a value");
-        }
-        return args[++i];
-      };
+    const auto value = [&]() {return velmora::TakeOptionValue(args, i);};
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       std::exit(0);
@@ -445,13 +440,15 @@ int Replay(const Options & options)
   }
   stop();
 
-  std::cout << "---\nframes:" << (yaml.str().empty() ? " []" : "") << "\n" << yaml.str();
+  // No answered frame (an interrupted run) still reads back as a list.
+  const std::string answers = "frames:" + std::string(yaml.str().empty() ? " []" : "") + "\n" +
+    yaml.str();
+  std::cout << "---\n" << answers;
   std::cout << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() << " passes\n";
   for (const char * key : {"model", "clouds", "estimator", "publishing", "pass"}) {
     std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed << Median(timings[key]) << "\n";
   }
-  std::ofstream(fs::path(options.out_dir) / "answers.yaml")
-    << "frames:" << (yaml.str().empty() ? " []" : "") << "\n" << yaml.str();
+  std::ofstream(fs::path(options.out_dir) / "answers.yaml") << answers;
   // A signal that came after the last answer still ends the run as interrupted.
   const int signal_number = signals.received();
   if (interrupted || signal_number != 0) {

@@ -125,6 +125,14 @@ sensor_msgs::msg::Image::SharedPtr ImageMessage(
   return cv_bridge::CvImage(header, encoding, image).toImageMsg();
 }
 
+std::string TakeOptionValue(const std::vector<std::string> & args, std::size_t & i)
+{
+  if (i + 1 >= args.size()) {
+    throw std::runtime_error("option " + args[i] + " needs a value");
+  }
+  return args[++i];
+}
+
 long ParseIntegerOption(
   const std::string & option, const std::string & value, long minimum, long maximum)
 {

@@ -24,6 +24,21 @@ std::uint16_t DepthImageView::At(std::uint32_t u, std::uint32_t v) const
          static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
+cv::Mat DepthImageCopy(const DepthImageView & depth)
+{
+  if (depth.data == nullptr) {
+    return {};
+  }
+  cv::Mat image(static_cast<int>(depth.height), static_cast<int>(depth.width), CV_16UC1);
+  for (std::uint32_t v = 0; v < depth.height; ++v) {
+    auto * row = image.ptr<std::uint16_t>(static_cast<int>(v));
+    for (std::uint32_t u = 0; u < depth.width; ++u) {
+      row[u] = depth.At(u, v);
+    }
+  }
+  return image;
+}
+
 std::string CheckDepthImage(
   const std::string & encoding, std::uint32_t width, std::uint32_t height,
   std::uint32_t step, std::size_t data_size)

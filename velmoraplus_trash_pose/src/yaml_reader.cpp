@@ -86,8 +86,10 @@ std::string YamlReader::ScalarText(const YAML::Node& node) const {
   return out.c_str();
 }
 
-std::string YamlReader::Describe(const YAML::Node& node) const {
-  return node.IsNull() ? "null" : "'" + ScalarText(node) + "'";
+ConfigError YamlReader::NodeError(const std::string& key, const YAML::Node& node,
+                                  const std::string& why) const {
+  const std::string value = node.IsNull() ? "null" : "'" + ScalarText(node) + "'";
+  return ConfigError(path_ + ": key '" + key + "': value " + value + " " + why);
 }
 
 ConfigError YamlReader::ValueError(const std::string& key, const std::string& value,
@@ -96,16 +98,13 @@ ConfigError YamlReader::ValueError(const std::string& key, const std::string& va
 }
 
 ConfigError YamlReader::ValueError(const std::string& key, const std::string& why) const {
-  return ConfigError(path_ + ": key '" + key + "': value " + Describe(Find(key)) + " " + why);
+  return NodeError(key, Find(key), why);
 }
 
 template <typename T>
 T YamlReader::Get(const std::string& key) const {
   const YAML::Node node = Find(key);
-  const auto wrong = [&] {
-    return ConfigError(path_ + ": key '" + key + "': value " + Describe(node) + " is not " +
-                       TypeWord<T>());
-  };
+  const auto wrong = [&] { return NodeError(key, node, std::string("is not ") + TypeWord<T>()); };
   // yaml-cpp reads a null string as "null" (an empty "camera_info_topic:" logs as null).
   if constexpr (std::is_same_v<T, std::string>) {
     if (node.IsNull()) return "null";
@@ -132,12 +131,22 @@ std::string YamlReader::GetName(const std::string& key) const {
   return Get<std::string>(key);
 }
 
+template <typename T>
+T YamlReader::GetWithin(const std::string& key, T lowest, T highest, const char* unit) const {
+  const T value = Get<T>(key);
+  if (value < lowest || value > highest) {
+    std::ostringstream range;
+    range << "must be between " << lowest << " and " << highest << " (" << unit << ")";
+    throw ValueError(key, range.str());
+  }
+  return value;
+}
+
 std::vector<float> YamlReader::GetFloats(const std::string& key, std::size_t count) const {
   const YAML::Node node = Find(key);
   const auto wrong = [&] {
-    return ConfigError(path_ + ": key '" + key + "': value " + Describe(node) +
-                       " is not a sequence of at least " + std::to_string(count) +
-                       " finite numbers");
+    return NodeError(key, node,
+                     "is not a sequence of at least " + std::to_string(count) + " finite numbers");
   };
   if (!node.IsSequence() || node.size() < count) throw wrong();
   std::vector<float> values(count);
@@ -157,5 +166,7 @@ template unsigned YamlReader::Get<unsigned>(const std::string&) const;
 template float YamlReader::Get<float>(const std::string&) const;
 template double YamlReader::Get<double>(const std::string&) const;
 template std::string YamlReader::Get<std::string>(const std::string&) const;
+template int YamlReader::GetWithin<int>(const std::string&, int, int, const char*) const;
+template float YamlReader::GetWithin<float>(const std::string&, float, float, const char*) const;
 
 }  // namespace velmora

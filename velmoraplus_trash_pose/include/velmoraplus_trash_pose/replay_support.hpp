@@ -64,6 +64,10 @@ std::string SignalName(int signal_number);
 // Camera slots a DetectTrash request triggers for `cam_num` (empty: none).
 std::vector<int> TriggeredSlots(int cam_num);
 
+// The value after the option args[i], stepping i onto it; throws
+// std::runtime_error "option <name> needs a value" at the end of the list.
+std::string TakeOptionValue(const std::vector<std::string> & args, std::size_t & i);
+
 // The whole of `value` as an integer in [minimum, maximum]; throws
 // std::runtime_error naming the command-line option otherwise.
 long ParseIntegerOption(

@@ -35,6 +35,10 @@ std::string CheckDepthImage(
   const std::string & encoding, std::uint32_t width, std::uint32_t height,
   std::uint32_t step, std::size_t data_size);
 
+// The depth image as CV_16UC1 in host byte order (empty for an empty view),
+// e.g. to archive it as a PNG.
+cv::Mat DepthImageCopy(const DepthImageView & depth);
+
 // A detector's float pixel coordinate truncated toward zero, as boxes are
 // turned into pixels; saturated (NaN gives 0) so a box far outside any image
 // cannot overflow.

@@ -48,6 +48,11 @@ class YamlReader {
   template <typename T>
   T Get(const std::string& key) const;
 
+  // Get<T> of an int or float that must lie in [lowest, highest]; otherwise
+  // refused as "value '...' must be between <lowest> and <highest> (<unit>)".
+  template <typename T>
+  T GetWithin(const std::string& key, T lowest, T highest, const char* unit) const;
+
   // A string that names a topic, service or file: as Get<std::string>, but a
   // YAML null is refused rather than read as the name "null".
   std::string GetName(const std::string& key) const;
@@ -64,8 +69,9 @@ class YamlReader {
  private:
   YAML::Node Find(const std::string& key) const;
   std::string ScalarText(const YAML::Node& node) const;
-  // "null" for a null value, else the text in single quotes.
-  std::string Describe(const YAML::Node& node) const;
+  // "<file>: key '<key>': value <node as written> <why>".
+  ConfigError NodeError(const std::string& key, const YAML::Node& node,
+                        const std::string& why) const;
 
   std::string path_;
   std::unique_ptr<YAML::Node> root_;
@@ -77,5 +83,8 @@ extern template unsigned YamlReader::Get<unsigned>(const std::string&) const;
 extern template float YamlReader::Get<float>(const std::string&) const;
 extern template double YamlReader::Get<double>(const std::string&) const;
 extern template std::string YamlReader::Get<std::string>(const std::string&) const;
+extern template int YamlReader::GetWithin<int>(const std::string&, int, int, const char*) const;
+extern template float YamlReader::GetWithin<float>(const std::string&, float, float,
+                                                   const char*) const;
 
 }  // namespace velmora
