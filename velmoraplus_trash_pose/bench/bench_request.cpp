@@ -27,7 +27,6 @@
 // Skips, saying so, where ../shared/data (or $VELMORA_SHARED_DATA) lacks the
 // model or python3-opencv is missing.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,7 +39,6 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,8 +51,6 @@
 #include <vector>
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/image.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
@@ -839,14 +835,10 @@ int Run(const Options & options, LogTap & log)
 {
   std::FILE * out = log.report();
   const fs::path sample(options.sample_dir);
-  const cv::Mat colour = cv::imread((sample / "color.png").string(), cv::IMREAD_COLOR);
-  const cv::Mat depth = cv::imread((sample / "depth.png").string(), cv::IMREAD_UNCHANGED);
-  if (colour.empty() || depth.type() != CV_16UC1 || depth.size() != colour.size()) {
-    Fail("sample folder " + sample.string() +
-      " needs color.png and a 16-bit depth.png of the same size");
-  }
-  cv::Mat rgb;
-  cv::cvtColor(colour, rgb, cv::COLOR_BGR2RGB);
+  const velmora::ImagePair images =
+    velmora::LoadImagePair((sample / "color.png").string(), (sample / "depth.png").string());
+  const cv::Mat & rgb = images.colour_rgb;
+  const cv::Mat & depth = images.depth_mm;
 
   std::map<std::string, fs::path> networks;
   for (const auto & variant : options.variants) {

@@ -23,8 +23,6 @@
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <cv_bridge/cv_bridge.h>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/image.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
@@ -151,24 +149,9 @@ Options ParseArguments(const std::vector<std::string> & args)
 
 void LoadPair(Pair & pair)
 {
-  const cv::Mat colour = cv::imread(pair.colour_path, cv::IMREAD_COLOR);
-  if (colour.empty()) {
-    Fail("cannot read colour image " + pair.colour_path);
-  }
-  cv::cvtColor(colour, pair.colour_rgb, cv::COLOR_BGR2RGB);
-  pair.depth_mm = cv::imread(pair.depth_path, cv::IMREAD_UNCHANGED);
-  if (pair.depth_mm.empty()) {
-    Fail("cannot read depth image " + pair.depth_path);
-  }
-  if (pair.depth_mm.type() != CV_16UC1) {
-    Fail("depth image " + pair.depth_path + " is not a single-channel 16-bit PNG (millimetres)");
-  }
-  if (pair.depth_mm.size() != pair.colour_rgb.size()) {
-    Fail("depth image " + pair.depth_path + " (" + std::to_string(pair.depth_mm.cols) + "x" +
-      std::to_string(pair.depth_mm.rows) + ") and colour image " + pair.colour_path + " (" +
-      std::to_string(pair.colour_rgb.cols) + "x" + std::to_string(pair.colour_rgb.rows) +
-      ") differ in size");
-  }
+  velmora::ImagePair images = velmora::LoadImagePair(pair.colour_path, pair.depth_path);
+  pair.colour_rgb = std::move(images.colour_rgb);
+  pair.depth_mm = std::move(images.depth_mm);
 }
 
 void PrintPose(std::ostream & out, const std::string & indent, const std::string & name,

@@ -13,6 +13,8 @@
 #include <system_error>
 
 #include <cv_bridge/cv_bridge.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <yaml-cpp/yaml.h>
 
 namespace fs = std::filesystem;
@@ -123,6 +125,32 @@ sensor_msgs::msg::Image::SharedPtr ImageMessage(
   header.stamp = stamp;
   header.frame_id = "camera_base";
   return cv_bridge::CvImage(header, encoding, image).toImageMsg();
+}
+
+ImagePair LoadImagePair(const std::string & colour_path, const std::string & depth_path)
+{
+  ImagePair pair;
+  const cv::Mat colour = cv::imread(colour_path, cv::IMREAD_COLOR);
+  if (colour.empty()) {
+    throw std::runtime_error("cannot read colour image " + colour_path);
+  }
+  cv::cvtColor(colour, pair.colour_rgb, cv::COLOR_BGR2RGB);
+  pair.depth_mm = cv::imread(depth_path, cv::IMREAD_UNCHANGED);
+  if (pair.depth_mm.empty()) {
+    throw std::runtime_error("cannot read depth image " + depth_path);
+  }
+  if (pair.depth_mm.type() != CV_16UC1) {
+    throw std::runtime_error(
+            "depth image " + depth_path + " is not a single-channel 16-bit PNG (millimetres)");
+  }
+  if (pair.depth_mm.size() != pair.colour_rgb.size()) {
+    throw std::runtime_error(
+            "depth image " + depth_path + " (" + std::to_string(pair.depth_mm.cols) + "x" +
+            std::to_string(pair.depth_mm.rows) + ") and colour image " + colour_path + " (" +
+            std::to_string(pair.colour_rgb.cols) + "x" + std::to_string(pair.colour_rgb.rows) +
+            ") differ in size");
+  }
+  return pair;
 }
 
 std::string TakeOptionValue(const std::vector<std::string> & args, std::size_t & i)

@@ -23,8 +23,6 @@
 
 #include <cv_bridge/cv_bridge.h>
 #include <fcntl.h>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/image.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
@@ -176,14 +174,10 @@ struct Sample
 int Soak(const Options & options, Report & report)
 {
   const fs::path sample(options.sample_dir);
-  const cv::Mat colour = cv::imread((sample / "color.png").string(), cv::IMREAD_COLOR);
-  const cv::Mat depth = cv::imread((sample / "depth.png").string(), cv::IMREAD_UNCHANGED);
-  if (colour.empty() || depth.type() != CV_16UC1 || depth.size() != colour.size()) {
-    Fail("sample folder " + sample.string() +
-      " needs color.png and a 16-bit depth.png of the same size");
-  }
-  cv::Mat rgb;
-  cv::cvtColor(colour, rgb, cv::COLOR_BGR2RGB);
+  const velmora::ImagePair images =
+    velmora::LoadImagePair((sample / "color.png").string(), (sample / "depth.png").string());
+  const cv::Mat & rgb = images.colour_rgb;
+  const cv::Mat & depth = images.depth_mm;
 
   const velmora::PrivateConfigPrefix prefix(sample / "config", "soak");
   ::setenv("VELMORAPLUS_DATA_DIR", (prefix.root() / "data").c_str(), 1);

@@ -61,6 +61,17 @@ private:
 // "SIGINT", "SIGTERM", else "signal N".
 std::string SignalName(int signal_number);
 
+// A colour and depth image pair as a camera driver would send it.
+struct ImagePair
+{
+  cv::Mat colour_rgb;   // 8-bit, 3 channels, RGB order
+  cv::Mat depth_mm;     // CV_16UC1, millimetres
+};
+
+// Reads a colour image and a 16-bit depth PNG of the same size; throws
+// std::runtime_error naming the file that cannot serve.
+ImagePair LoadImagePair(const std::string & colour_path, const std::string & depth_path);
+
 // Camera slots a DetectTrash request triggers for `cam_num` (empty: none).
 std::vector<int> TriggeredSlots(int cam_num);
 
