@@ -17,11 +17,6 @@
 namespace velmora::test {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(DebugArchive, ASecondFileOfTheSameSecondGetsTheNextNumberAndNothingIsOverwritten) {
   const std::string stem = ScratchDir("archive_names") + "/bottlep1_a";
   const std::string t = "2024-05-01-10-11-12";
@@ -39,7 +34,7 @@ TEST(DebugArchive, ASecondFileOfTheSameSecondGetsTheNextNumberAndNothingIsOverwr
   ASSERT_TRUE(SaveArchiveImage(stem, t, "[initial].jpg", cv::Mat(4, 4, CV_8UC3, cv::Scalar(1, 2, 3)),
                                &used));
   EXPECT_EQ(used, t + "_4");
-  EXPECT_EQ(ReadAll(stem + t + "[initial].jpg"), "earlier pass");
+  EXPECT_EQ(ReadFile(stem + t + "[initial].jpg"), "earlier pass");
   // A failed write leaves no empty file behind; an unwritable place gives up at once.
   EXPECT_FALSE(SaveArchiveImage(stem, t, "[x].unknown_extension", cv::Mat(4, 4, CV_8UC1)));
   std::ifstream missing(stem + t + "[x].unknown_extension");

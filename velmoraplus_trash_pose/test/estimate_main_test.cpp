@@ -26,11 +26,6 @@ int RunCommand(const std::string& arguments, const std::string& stderr_path) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(EstimateExecutable, ReplaysCloudsInOrderAndWritesYaml) {
   ConfigFile file("estimate");
   const std::string config = file.Write();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -80,6 +81,12 @@ inline std::string ScratchDir(const std::string& name) {
   const std::string dir = ::testing::TempDir() + "velmora_core_test/" + name;
   std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
   return dir;
+}
+
+// The whole file, byte for byte ("" when it cannot be read).
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class ConfigFile {

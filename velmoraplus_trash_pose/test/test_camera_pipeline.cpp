@@ -482,10 +482,12 @@ void ExpectSameAnswer(const TrashGrabInfo & a, const TrashGrabInfo & b)
   EXPECT_EQ(a.trash_type, b.trash_type);
   EXPECT_EQ(a.main_axis_type, b.main_axis_type);
   EXPECT_EQ(Position(a.grab_pose), Position(b.grab_pose));
-  EXPECT_EQ(a.grab_pose.orientation.x, b.grab_pose.orientation.x);
-  EXPECT_EQ(a.grab_pose.orientation.w, b.grab_pose.orientation.w);
+  EXPECT_EQ(Coefficients(a.grab_pose.orientation), Coefficients(b.grab_pose.orientation));
   EXPECT_EQ(Position(a.obb_pose), Position(b.obb_pose));
-  EXPECT_EQ(a.obb_size.x, b.obb_size.x);
+  EXPECT_EQ(Coefficients(a.obb_pose.orientation), Coefficients(b.obb_pose.orientation));
+  EXPECT_EQ(a.obb_size, b.obb_size);
+  // Any field the lines above miss.
+  EXPECT_TRUE(a == b);
 }
 
 TEST_F(CameraPipelineTest, DebugModeAnswersAsWithoutItAlsoForADepthImageWithAnOddRowStep)

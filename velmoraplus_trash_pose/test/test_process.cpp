@@ -152,15 +152,14 @@ TEST_F(ProcessTest, ValuesThatCannotWorkStopStartUpWithOneLineNamingFileKeyAndVa
     std::string value;     // as written in the file
     std::string says;
   };
+  // The camera's own keys; one estimator key shows that its errors reach the
+  // process the same way (the estimator's bounds are tested with the estimator).
   const std::string camera = "camera_detection_params";
   const std::vector<Case> cases = {
     {"cam1_detect_config.yaml", camera, "detect_duration", "100000000", "value '100000000' must be between 0 and 60000"},
     {"cam2_detect_config.yaml", camera, "mask_erosion_size", "1000000000", "value '1000000000' must be between 0 and 1000"},
-    {"cam3_pose_estimate_config.yaml", "camera_intrinsic", "fx", "0", "value '0' must be greater than 0"},
-    {"cam1_pose_estimate_config.yaml", "grab_pose_estimate", "sor2_meank_value", "1000000000", "must be between 1 and 200"},
     {"cam2_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "1e6", "value '1e6' must be between -360 and 360"},
     {"cam1_detect_config.yaml", camera, "rgb_topic", "~", "value null names nothing"},
-    {"cam1_detect_config.yaml", camera, "cam_id", "~", "value null is not an integer"},
     {"trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "detect_service", "~", "value null names nothing"},
   };
   for (const auto & c : cases) {

@@ -258,7 +258,8 @@ TEST_F(ReplayTest, InterruptedWhileProcessingItExitsWithTheSignalAndSaysSo)
   ASSERT_EQ(lines.size(), 1U) << result.err;
   EXPECT_NE(lines[0].find("interrupted by SIGINT"), std::string::npos) << lines[0];
   EXPECT_EQ(result.err.find("no answer"), std::string::npos) << result.err;
-  EXPECT_LT(result.exit_after_interrupt, std::chrono::seconds(3));
+  // The pass under way finishes first (a few hundred ms), then the usual exit.
+  EXPECT_LT(result.exit_after_interrupt, velmora_test::kExitBound + std::chrono::seconds(2));
   // What was printed is still one YAML document.
   EXPECT_NO_THROW(Answers(result.out));
 }

@@ -35,16 +35,9 @@
 namespace
 {
 
-// A signal ends the process within a second; sanitizer builds tear down
-// several times slower, so they get a looser bound.
-#ifdef VELMORA_SANITIZED_BUILD
-constexpr std::chrono::milliseconds kExitBound{3000};
-#else
-constexpr std::chrono::milliseconds kExitBound{1000};
-#endif
-
 using namespace std::chrono_literals;
 using velmora_test::ConfigPrefix;
+using velmora_test::kExitBound;
 using velmora_test::LinesContaining;
 using velmora_test::NodeHarness;
 using velmora_test::SplitLines;

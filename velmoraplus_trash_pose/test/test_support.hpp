@@ -13,6 +13,14 @@
 namespace velmora_test
 {
 
+// A signal ends a process within a second; sanitizer builds tear down several
+// times slower, so they get a looser bound.
+#ifdef VELMORA_SANITIZED_BUILD
+constexpr std::chrono::milliseconds kExitBound{3000};
+#else
+constexpr std::chrono::milliseconds kExitBound{1000};
+#endif
+
 // A private install prefix holding a copy of the package's shipped
 // configuration, registered in the ament index and put first on
 // AMENT_PREFIX_PATH, so a test can edit the files the node reads.
