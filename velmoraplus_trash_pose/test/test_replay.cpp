@@ -223,7 +223,9 @@ TEST_F(ReplayTest, RecordedScoresThatNoModelGivesAreRefusedWithOneLine)
   const auto first_score = recording.find("score: ");
   ASSERT_NE(first_score, std::string::npos);
   const auto end = recording.find('\n', first_score);
-  for (const std::string value : {".nan", ".inf", "-.inf", "-0.5", "1.5"}) {
+  // Which scores are refused is the model library's test; here, that the
+  // refusal reaches the tool as one line naming file, frame and value.
+  for (const std::string value : {".nan", "1.5"}) {
     SCOPED_TRACE(value);
     std::string bad = recording;
     bad.replace(first_score, end - first_score, "score: " + value);
