@@ -56,6 +56,7 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "velmoraplus_trash_pose/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/replay_support.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
 
@@ -429,19 +430,17 @@ class Player
 {
 public:
   Player(
-    rclcpp::Node::SharedPtr node, velmora::DetectionNode & detection, const std::vector<int> & slots,
-    const cv::Mat & rgb, const cv::Mat & depth, double rate_hz)
-  : node_(std::move(node)),
+    const velmora::InProcessDetection & robot, const std::vector<int> & slots, const cv::Mat & rgb,
+    const cv::Mat & depth, double rate_hz)
+  : robot_(robot),
     period_(std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::chrono::duration<double>(1.0 / rate_hz)))
   {
     for (int slot : slots) {
       Camera camera;
       camera.slot = slot;
-      camera.rgb = node_->create_publisher<Image>(detection.camera(slot)->rgb_topic(), 10);
-      camera.depth = node_->create_publisher<Image>(detection.camera(slot)->depth_topic(), 10);
-      camera.rgb_msg = *velmora::ImageMessage(rgb, "rgb8", node_->now());
-      camera.depth_msg = *velmora::ImageMessage(depth, "16UC1", node_->now());
+      camera.rgb_msg = *velmora::ImageMessage(rgb, "rgb8", robot_.peer()->now());
+      camera.depth_msg = *velmora::ImageMessage(depth, "16UC1", robot_.peer()->now());
       cameras_.push_back(std::move(camera));
     }
     const auto origin = std::chrono::steady_clock::now();
@@ -484,8 +483,6 @@ private:
   struct Camera
   {
     int slot = 0;
-    rclcpp::Publisher<Image>::SharedPtr rgb;
-    rclcpp::Publisher<Image>::SharedPtr depth;
     Image rgb_msg;
     Image depth_msg;
   };
@@ -495,7 +492,7 @@ private:
     while (running_ && rclcpp::ok()) {
       std::this_thread::sleep_until(next);
       next += period_;
-      const auto stamp = node_->now();
+      const auto stamp = robot_.peer()->now();
       camera.rgb_msg.header.stamp = stamp;
       camera.depth_msg.header.stamp = stamp;
       {
@@ -506,12 +503,11 @@ private:
           times.pop_front();
         }
       }
-      camera.rgb->publish(camera.rgb_msg);
-      camera.depth->publish(camera.depth_msg);
+      robot_.Publish(camera.slot, camera.rgb_msg, camera.depth_msg);
     }
   }
 
-  rclcpp::Node::SharedPtr node_;
+  const velmora::InProcessDetection & robot_;
   std::chrono::nanoseconds period_;
   std::vector<Camera> cameras_;
   std::vector<std::thread> threads_;
@@ -567,10 +563,11 @@ public:
     }
     const std::string config_path = prefix_.file("trash_pose_detect_config.yaml").string();
     rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None);
-    detection_ = std::make_unique<velmora::DetectionNode>(config_path);
-    slots_ = velmora::TriggeredSlots(detection_->camera_num());
+    robot_ = std::make_unique<velmora::InProcessDetection>(
+      config_path, "velmoraplus_trash_pose_bench_request");
+    slots_ = velmora::TriggeredSlots(robot_->detection().camera_num());
     for (int slot = 1; slot <= 3; ++slot) {
-      detection_->camera(slot)->SetPassObserver([this, slot](const velmora::PassReport & r) {
+      robot_->detection().camera(slot)->SetPassObserver([this, slot](const velmora::PassReport & r) {
           PassRecord record;
           record.slot = slot;
           record.end = std::chrono::system_clock::now();
@@ -583,18 +580,11 @@ public:
           passes_.push_back(std::move(record));
         });
     }
-    peer_ = std::make_shared<rclcpp::Node>("velmoraplus_trash_pose_bench_request");
-    const auto service = YAML::LoadFile(config_path)["velmoraplus_trash_pose"]["detect_service"]
-      .as<std::string>();
-    client_ = peer_->create_client<DetectTrash>(service);
-    peer_executor_.add_node(peer_);
-    node_thread_ = std::thread([this]() {detection_->run();});
-    peer_thread_ = std::thread([this]() {peer_executor_.spin();});
-    if (!client_->wait_for_service(10s)) {
+    if (!robot_->Start(10s)) {
       Stop();
-      Fail("service " + service + " did not come up");
+      Fail("service " + robot_->service_name() + " did not come up");
     }
-    player_ = std::make_unique<Player>(peer_, *detection_, slots_, rgb, depth, options.rate_hz);
+    player_ = std::make_unique<Player>(*robot_, slots_, rgb, depth, options.rate_hz);
   }
 
   ~VariantRun()
@@ -617,7 +607,7 @@ public:
       passes_.clear();
     }
     const SysTime sent = std::chrono::system_clock::now();
-    auto future = client_->async_send_request(std::make_shared<DetectTrash::Request>());
+    auto future = robot_->client()->async_send_request(std::make_shared<DetectTrash::Request>());
     if (future.wait_for(30s) != std::future_status::ready) {
       return std::nullopt;
     }
@@ -689,31 +679,22 @@ public:
   }
 
 private:
+  // The player publishes through the robot: it stops first.
   void Stop()
   {
     player_.reset();
-    if (rclcpp::ok()) {
-      rclcpp::shutdown();
-    }
-    if (node_thread_.joinable()) {
-      node_thread_.join();
-    }
-    if (peer_thread_.joinable()) {
-      peer_thread_.join();
+    if (robot_) {
+      robot_->Stop();
     }
   }
 
   velmora::PrivateConfigPrefix prefix_;
-  std::unique_ptr<velmora::DetectionNode> detection_;
-  std::vector<int> slots_;
-  rclcpp::Node::SharedPtr peer_;
-  rclcpp::Client<DetectTrash>::SharedPtr client_;
-  rclcpp::executors::MultiThreadedExecutor peer_executor_;
-  std::thread node_thread_;
-  std::thread peer_thread_;
-  std::unique_ptr<Player> player_;
+  // Filled by the cameras' threads: declared before the robot, so they outlive them.
   std::mutex passes_mutex_;
   std::vector<PassRecord> passes_;
+  std::unique_ptr<velmora::InProcessDetection> robot_;
+  std::vector<int> slots_;
+  std::unique_ptr<Player> player_;
 };
 
 // ------------------------------------------------------------------ report

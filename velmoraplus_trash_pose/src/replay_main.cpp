@@ -31,6 +31,7 @@
 #include "velmoraplus_trash_pose/debug_archive.hpp"
 #include "velmoraplus_trash_pose/floor_check.hpp"
 #include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/pass_pictures.hpp"
 #include "velmoraplus_trash_pose/replay_support.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
@@ -211,11 +212,15 @@ int Replay(const Options & options)
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
   const std::string config_path = prefix.file("trash_pose_detect_config.yaml").string();
   LOG_INFO("trash_pose_detect_config_path = {}", config_path);
-  auto detection = std::make_unique<velmora::DetectionNode>(config_path);
+  // Filled by the cameras' threads: declared first, so it outlives them.
+  std::mutex reports_mutex;
+  std::map<int, velmora::PassReport> reports;
+  velmora::InProcessDetection robot(config_path, "velmoraplus_trash_pose_replay");
+  velmora::DetectionNode & detection = robot.detection();
 
   // Frames a triggered camera needs must exist: a camera without a frame
   // would keep the request waiting.
-  const std::vector<int> triggered = velmora::TriggeredSlots(detection->camera_num());
+  const std::vector<int> triggered = velmora::TriggeredSlots(detection.camera_num());
   std::map<std::size_t, std::map<int, const Pair *>> frames;  // frame -> slot -> pair
   {
     std::size_t frame = 0;
@@ -232,56 +237,28 @@ int Replay(const Options & options)
   for (const auto & [index, slots] : frames) {
     for (int slot : triggered) {
       if (!slots.count(slot)) {
-        Fail("cam_num " + std::to_string(detection->camera_num()) + " triggers camera slot " +
+        Fail("cam_num " + std::to_string(detection.camera_num()) + " triggers camera slot " +
           std::to_string(slot) + ", but frame " + std::to_string(index + 1) +
           " has no pair for it (use --slot before the pair)");
       }
     }
   }
 
-  std::mutex reports_mutex;
-  std::map<int, velmora::PassReport> reports;
   for (int slot = 1; slot <= 3; ++slot) {
-    detection->camera(slot)->SetPassObserver([&reports_mutex, &reports, slot](const velmora::PassReport & r) {
+    detection.camera(slot)->SetPassObserver([&reports_mutex, &reports, slot](const velmora::PassReport & r) {
         std::lock_guard<std::mutex> lock(reports_mutex);
         reports[slot] = r;
       });
   }
 
-  auto player = std::make_shared<rclcpp::Node>("velmoraplus_trash_pose_replay");
-  std::map<int, rclcpp::Publisher<sensor_msgs::msg::Image>::SharedPtr> rgb_pubs;
-  std::map<int, rclcpp::Publisher<sensor_msgs::msg::Image>::SharedPtr> depth_pubs;
-  for (int slot = 1; slot <= 3; ++slot) {
-    rgb_pubs[slot] = player->create_publisher<sensor_msgs::msg::Image>(
-      detection->camera(slot)->rgb_topic(), 10);
-    depth_pubs[slot] = player->create_publisher<sensor_msgs::msg::Image>(
-      detection->camera(slot)->depth_topic(), 10);
-  }
-  const YAML::Node top = YAML::LoadFile(config_path);
-  const auto service_name = top["velmoraplus_trash_pose"]["detect_service"].as<std::string>();
-  auto client = player->create_client<DetectTrash>(service_name);
-  rclcpp::executors::MultiThreadedExecutor player_executor;
-  player_executor.add_node(player);
-
-  std::thread node_thread([&detection]() {detection->run();});
-  std::thread player_thread([&player_executor]() {player_executor.spin();});
-  const auto stop = [&]() {
-      rclcpp::shutdown();
-      if (node_thread.joinable()) {
-        node_thread.join();
-      }
-      if (player_thread.joinable()) {
-        player_thread.join();
-      }
-    };
   // A signal shuts ROS 2 down: every wait below ends within one stream period.
   bool interrupted = false;
   std::size_t answered = 0;
-  if (!client->wait_for_service(10s)) {
+  if (!robot.Start(10s)) {
     interrupted = !rclcpp::ok();
-    stop();
+    robot.Stop();
     if (!interrupted) {
-      Fail("service " + service_name + " did not come up");
+      Fail("service " + robot.service_name() + " did not come up");
     }
   }
 
@@ -294,14 +271,14 @@ int Replay(const Options & options)
         std::lock_guard<std::mutex> lock(reports_mutex);
         reports.clear();
       }
-      auto future = client->async_send_request(std::make_shared<DetectTrash::Request>());
+      auto future = robot.client()->async_send_request(std::make_shared<DetectTrash::Request>());
       // Stream the frame like a camera until the answer comes: the pass runs on
       // the first pair after the request. That pair goes out as soon as the
       // service has raised the request, not a period later, so that the answer
       // time is the node's and not the player's.
       const auto request_raised = [&]() {
           for (int slot : triggered) {
-            const auto & camera = detection->camera(slot);
+            const auto & camera = detection.camera(slot);
             if (!camera->is_detect_requested_.load() || camera->IsDetectionDone()) {
               return false;
             }
@@ -313,10 +290,11 @@ int Replay(const Options & options)
         std::this_thread::sleep_for(1ms);
       }
       const auto publish_frame = [&]() {
-          const auto stamp = player->now();
+          const auto stamp = robot.peer()->now();
           for (const auto & [slot, pair] : slots) {
-            rgb_pubs[slot]->publish(*velmora::ImageMessage(pair->colour_rgb, "rgb8", stamp));
-            depth_pubs[slot]->publish(*velmora::ImageMessage(pair->depth_mm, "16UC1", stamp));
+            robot.Publish(
+              slot, *velmora::ImageMessage(pair->colour_rgb, "rgb8", stamp),
+              *velmora::ImageMessage(pair->depth_mm, "16UC1", stamp));
           }
         };
       const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
@@ -327,8 +305,8 @@ int Replay(const Options & options)
           break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
-          stop();
-          Fail("no answer from " + service_name + " for frame " + std::to_string(index + 1));
+          robot.Stop();
+          Fail("no answer from " + robot.service_name() + " for frame " + std::to_string(index + 1));
         }
         publish_frame();
       }
@@ -366,7 +344,7 @@ int Replay(const Options & options)
       }
       yaml << "  cameras:\n";
       for (const auto & [slot, pair] : slots) {
-        const auto & camera = detection->camera(slot);
+        const auto & camera = detection.camera(slot);
         const velmora::PictureGeometry geometry = camera->picture_geometry();
         yaml << "    - slot: " << slot << "\n";
         yaml << "      cam_id: " << camera->cam_id() << "\n";
@@ -421,7 +399,7 @@ int Replay(const Options & options)
       }
     }
   }
-  stop();
+  robot.Stop();
 
   // No answered frame (an interrupted run) still reads back as a list.
   const std::string answers = "frames:" + std::string(yaml.str().empty() ? " []" : "") + "\n" +

@@ -28,6 +28,7 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "velmoraplus_trash_pose/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/logger.hpp"
 #include "velmoraplus_trash_pose/replay_support.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
@@ -35,7 +36,6 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using DetectTrash = velmora_plus_interfaces::srv::DetectTrash;
-using Image = sensor_msgs::msg::Image;
 
 namespace
 {
@@ -195,31 +195,35 @@ int Soak(const Options & options, Report & report)
   // rclcpp shuts down on SIGINT/SIGTERM and chains to this, which notes the signal.
   const velmora::StopSignalRecorder signals;
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
-  auto detection = std::make_unique<velmora::DetectionNode>(config_path);
   // Passes are counted on the first triggered camera; the others run alongside.
+  // Declared first: the camera's thread counts until the robot is stopped.
   std::atomic<long> passes{0};
   std::atomic<long> dropped{0};
-  detection->camera(slots.front())->SetPassObserver([&](const velmora::PassReport & r) {
+  velmora::InProcessDetection robot(config_path, "velmoraplus_trash_pose_soak");
+  robot.detection().camera(slots.front())->SetPassObserver([&](const velmora::PassReport & r) {
       if (!r.dropped.empty()) {
         ++dropped;
       }
       ++passes;
     });
-
-  auto player = std::make_shared<rclcpp::Node>("velmoraplus_trash_pose_soak");
-  std::vector<std::pair<rclcpp::Publisher<Image>::SharedPtr, rclcpp::Publisher<Image>::SharedPtr>> pubs;
-  for (int slot : slots) {
-    pubs.emplace_back(
-      player->create_publisher<Image>(detection->camera(slot)->rgb_topic(), 10),
-      player->create_publisher<Image>(detection->camera(slot)->depth_topic(), 10));
+  // A signal shuts ROS 2 down; every wait below looks at that at least every 100 ms.
+  const auto interrupted = [&]() {
+      const int signal_number = signals.received();
+      report.Line(
+        "velmoraplus_trash_pose_soak: interrupted by %s after %ld passes: no verdict",
+        signal_number != 0 ? velmora::SignalName(signal_number).c_str() : "a ROS 2 shutdown",
+        passes.load());
+      return signal_number != 0 ? 128 + signal_number : 1;
+    };
+  if (!robot.Start(10s)) {
+    const bool shut_down = !rclcpp::ok();
+    robot.Stop();
+    if (shut_down) {
+      return interrupted();
+    }
+    Fail("service " + robot.service_name() + " did not come up");
   }
-  const auto service_name = top["detect_service"].as<std::string>();
-  auto client = player->create_client<DetectTrash>(service_name);
-  rclcpp::executors::MultiThreadedExecutor player_executor;
-  player_executor.add_node(player);
 
-  std::thread node_thread([&detection]() {detection->run();});
-  std::thread player_thread([&player_executor]() {player_executor.spin();});
   std::atomic<bool> streaming{true};
   // At most two pairs ahead of the camera: the queues stay short, so memory
   // measures the node, not a backlog.
@@ -231,12 +235,11 @@ int Soak(const Options & options, Report & report)
         const long done = passes.load();
         const auto now = std::chrono::steady_clock::now();
         if (published - done < 2 || (done == passes_at_publish && now - last > kRepublishAfter)) {
-          const auto stamp = player->now();
+          const auto stamp = robot.peer()->now();
           const auto rgb_msg = velmora::ImageMessage(rgb, "rgb8", stamp);
           const auto depth_msg = velmora::ImageMessage(depth, "16UC1", stamp);
-          for (const auto & [rgb_pub, depth_pub] : pubs) {
-            rgb_pub->publish(*rgb_msg);
-            depth_pub->publish(*depth_msg);
+          for (int slot : slots) {
+            robot.Publish(slot, *rgb_msg, *depth_msg);
           }
           ++published;
           passes_at_publish = done;
@@ -246,34 +249,16 @@ int Soak(const Options & options, Report & report)
         }
       }
     });
+  // The streamer ends before ROS 2 does, so it never publishes into a shutdown.
   const auto stop = [&]() {
       streaming = false;
-      rclcpp::shutdown();
-      for (auto * t : {&streamer, &node_thread, &player_thread}) {
-        if (t->joinable()) {
-          t->join();
-        }
+      if (streamer.joinable()) {
+        streamer.join();
       }
+      robot.Stop();
     };
   // Whatever ends the soak, the threads are joined before they are destroyed.
   const std::shared_ptr<void> joiner(nullptr, [&stop](void *) {stop();});
-  // A signal shuts ROS 2 down; every wait below looks at that at least every 100 ms.
-  const auto interrupted = [&]() {
-      const int signal_number = signals.received();
-      report.Line(
-        "velmoraplus_trash_pose_soak: interrupted by %s after %ld passes: no verdict",
-        signal_number != 0 ? velmora::SignalName(signal_number).c_str() : "a ROS 2 shutdown",
-        passes.load());
-      return signal_number != 0 ? 128 + signal_number : 1;
-    };
-  if (!client->wait_for_service(10s)) {
-    const bool shut_down = !rclcpp::ok();
-    stop();
-    if (shut_down) {
-      return interrupted();
-    }
-    Fail("service " + service_name + " did not come up");
-  }
 
   // The allocator's per-thread arenas fill during the first few dozen passes.
   const long warm_up = std::clamp(options.passes / 20, 50L, 500L);
@@ -329,7 +314,7 @@ int Soak(const Options & options, Report & report)
     if (done >= next_call) {
       next_call = done + options.call_every;
       ++calls;
-      auto future = client->async_send_request(std::make_shared<DetectTrash::Request>());
+      auto future = robot.client()->async_send_request(std::make_shared<DetectTrash::Request>());
       const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
       auto status = std::future_status::timeout;
       while (rclcpp::ok() && std::chrono::steady_clock::now() < deadline) {
