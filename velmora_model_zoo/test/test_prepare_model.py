@@ -2,7 +2,8 @@
 """prepare_model.py on small graphs with the constructs of a YOLOv8-seg export: a quantised
 convolution chain, a Split with sizes as input, a head constant that relies on broadcasting
 and a Softmax over a middle axis; a YOLOv8-like head resized with --input-size; sibling
-convolutions to merge.  The prepared models must run in OpenCV and match numpy references.
+convolutions to merge or keep apart; unreadable input.  The prepared models must run in OpenCV
+and match numpy references.
 Exit code 77 (skipped) when python3-opencv is missing."""
 import os
 import subprocess
@@ -153,6 +154,15 @@ with tempfile.TemporaryDirectory() as tmp:
     odd = subprocess.run([sys.executable, TOOL, src, dst, "--input-size", "64x40"],
                          capture_output=True, text=True)
     assert odd.returncode == 1 and "multiples of 32" in odd.stderr, odd.stderr
+    # Unreadable or empty input: one line, not a traceback.
+    for name, content in (("junk.onnx", b"not a model"), ("empty.onnx", b"")):
+        with open(os.path.join(tmp, name), "wb") as f:
+            f.write(content)
+        bad = subprocess.run([sys.executable, TOOL, os.path.join(tmp, name), dst],
+                             capture_output=True, text=True)
+        assert bad.returncode == 1 and bad.stderr.startswith("prepare_model: ") and \
+            bad.stderr.count("\n") == 1, bad.stderr
+
 
 new_points, new_strides = anchor_grid(64, 32)
 assert out0.shape == (1, 4, new_points.shape[1]) == (1, 4, 42), out0.shape
@@ -196,17 +206,54 @@ with tempfile.TemporaryDirectory() as tmp:
     out0, out1 = net.forward(["output0", "output1"])
 
 
-def conv3x3(w, b):
-    xp = np.pad(x[0], ((0, 0), (1, 1), (1, 1)))
-    out = np.zeros((w.shape[0], 32, 32), np.float32)
-    for dy in range(3):
-        for dx in range(3):
-            out += np.einsum("oc,chw->ohw", w[:, :, dy, dx], xp[:, dy:dy + 32, dx:dx + 32])
+def conv(x, w, b, pad):
+    """numpy reference of a stride-1 Conv."""
+    k = w.shape[2]
+    xp = np.pad(x[0], ((0, 0), (pad, pad), (pad, pad)))
+    size = xp.shape[1] - k + 1
+    out = np.zeros((w.shape[0], size, size), np.float32)
+    for dy in range(k):
+        for dx in range(k):
+            out += np.einsum("oc,chw->ohw", w[:, :, dy, dx], xp[:, dy:dy + size, dx:dx + size])
     return out + b[:, None, None]
 
 
-a_ref, b_ref = conv3x3(wa, ba), conv3x3(wb, bb)
+a_ref, b_ref = conv(x, wa, ba, 1), conv(x, wb, bb, 1)
 np.testing.assert_allclose(out0[0], np.concatenate([a_ref, b_ref]).reshape(6, 1024), rtol=1e-4,
                            atol=1e-4)
 np.testing.assert_allclose(out1[0], 1 / (1 + np.exp(-a_ref)), rtol=1e-4, atol=1e-5)
 print("sibling convolutions merged with the same outputs")
+
+# Siblings without a kernel_shape (it then comes from the weights): a 3x3 pair merges, the
+# 1x1 beside them does not.
+w1 = rng.normal(size=(2, 3, 1, 1)).astype(np.float32)
+b1 = rng.normal(size=2).astype(np.float32)
+graph = helper.make_graph(
+    [helper.make_node("Conv", ["images", "wa", "ba"], ["a"]),
+     helper.make_node("Conv", ["images", "w1", "b1"], ["output1"]),
+     helper.make_node("Conv", ["images", "wb", "bb"], ["b"]),
+     helper.make_node("Concat", ["a", "b"], ["ab"], axis=1),
+     helper.make_node("Reshape", ["ab", "flat6"], ["output0"])],
+    "kernels",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 32, 32])],
+    [helper.make_tensor_value_info("output0", TensorProto.FLOAT, [1, 6, 900]),
+     helper.make_tensor_value_info("output1", TensorProto.FLOAT, [1, 2, 32, 32])],
+    [numpy_helper.from_array(w, n)
+     for w, n in ((wa, "wa"), (wb, "wb"), (w1, "w1"), (ba, "ba"), (bb, "bb"), (b1, "b1"))]
+    + [numpy_helper.from_array(np.array([1, 6, -1], np.int64), "flat6")])
+with tempfile.TemporaryDirectory() as tmp:
+    src, dst = os.path.join(tmp, "kernels.onnx"), os.path.join(tmp, "merged.onnx")
+    onnx.save(helper.make_model(graph, opset_imports=[helper.make_opsetid("", 12)]), src)
+    run = subprocess.run([sys.executable, TOOL, src, dst], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert "2 sibling convolutions merged into 1" in run.stdout, run.stdout
+    merged = onnx.load(dst)
+    assert [n.op_type for n in merged.graph.node].count("Conv") == 2
+    net = cv2.dnn.readNetFromONNX(dst)
+    net.setInput(x)
+    out0, out1 = net.forward(["output0", "output1"])
+np.testing.assert_allclose(
+    out0[0], np.concatenate([conv(x, wa, ba, 0), conv(x, wb, bb, 0)]).reshape(6, 900),
+    rtol=1e-4, atol=1e-4)
+np.testing.assert_allclose(out1[0], conv(x, w1, b1, 0), rtol=1e-4, atol=1e-4)
+print("convolutions of different kernels stay apart")
