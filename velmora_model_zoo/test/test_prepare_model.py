@@ -94,18 +94,14 @@ np.testing.assert_allclose(out1, ref1, rtol=1e-4, atol=1e-5)
 print("prepared model matches the float reference")
 
 # --input-size: a YOLOv8-like head (anchor points, per-anchor strides that need broadcasting,
-# an explicit anchor count in a Reshape) exported for 64x64, rewritten for 64x32.
-def anchor_grid(width, height):
-    points, strides = [], []
-    for s in (8, 16, 32):
-        xs, ys = np.meshgrid(np.arange(width // s) + 0.5, np.arange(height // s) + 0.5)
-        points.append(np.stack([xs.ravel(), ys.ravel()]))
-        strides.append(np.full(xs.size, s))
-    return np.concatenate(points, 1).astype(np.float32), np.concatenate(strides).astype(np.float32)
-
-
-points, head_strides = anchor_grid(64, 64)
-n0 = points.shape[1]
+# an explicit anchor count in a Reshape) exported for 64x64, rewritten for 64x32.  The 64x64
+# constants cell by cell, x fastest, level after level: 8x8 + 4x4 + 2x2 anchors.
+cells = [(x + 0.5, y + 0.5, s) for s in (8, 16, 32) for y in range(64 // s)
+         for x in range(64 // s)]
+points = np.array([c[:2] for c in cells], np.float32).T
+head_strides = np.array([c[2] for c in cells], np.float32)
+n0 = 84
+assert points.shape == (2, n0)
 bias = np.array([0.25, -0.5], np.float32)
 inits = [numpy_helper.from_array(np.array([1, 2, -1], np.int64), "flat"),
          numpy_helper.from_array(np.array([1, 2, n0], np.int64), "anchor_shape"),
@@ -163,12 +159,21 @@ with tempfile.TemporaryDirectory() as tmp:
         assert bad.returncode == 1 and bad.stderr.startswith("prepare_model: ") and \
             bad.stderr.count("\n") == 1, bad.stderr
 
-
-new_points, new_strides = anchor_grid(64, 32)
-assert out0.shape == (1, 4, new_points.shape[1]) == (1, 4, 42), out0.shape
+# 64x32: 8x4 anchors of stride 8, 4x2 of stride 16, 2x1 of stride 32.
+assert out0.shape == (1, 4, 42), out0.shape
 assert out1.shape == (1, 2, 8, 16), out1.shape
-expected = (bias[:, None] + new_points) * new_strides
-np.testing.assert_allclose(out0[0], np.concatenate([expected, expected]), rtol=1e-6)
+strides_64x32 = np.array([8] * 32 + [16] * 8 + [32] * 2, np.float32)
+points_64x32 = {0: (0.5, 0.5), 1: (1.5, 0.5), 8: (0.5, 1.5), 31: (7.5, 3.5),  # stride 8
+                32: (0.5, 0.5), 39: (3.5, 1.5),                              # stride 16
+                40: (0.5, 0.5), 41: (1.5, 0.5)}                              # stride 32
+for i, point in points_64x32.items():
+    expected = (bias + np.array(point, np.float32)) * strides_64x32[i]
+    np.testing.assert_allclose(out0[0, :, i], np.tile(expected, 2), rtol=1e-6, err_msg=f"{i}")
+# Every anchor's stride: the x row over it gives 0.25 + a cell centre of its level (a wrong
+# stride leaves a quarter over).
+cell_x = out0[0, 0] / strides_64x32 - bias[0]
+np.testing.assert_allclose(cell_x, np.round(cell_x - 0.5) + 0.5, atol=1e-5)
+assert (cell_x > 0).all() and (cell_x < np.repeat([8, 4, 2], [32, 8, 2])).all(), cell_x
 print("the head's anchors, strides and anchor count follow the new input size")
 
 # Convolutions that read one tensor with the same geometry become one Conv and a Split, with
