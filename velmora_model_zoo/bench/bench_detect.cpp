@@ -10,6 +10,7 @@
 //       --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
 // ends with the ratio of the forward medians (real_unmerged: the graph prepared with
 // --no-merge, as before the tool merged convolutions; real_320x256: --input-size 320x256).
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
@@ -88,11 +90,11 @@ Setup& real_320x256() {
 // ONNX Runtime in a node child process: one inference per request, its own timing.
 class OnnxRuntimeChild {
  public:
-  OnnxRuntimeChild(const std::string& onnx, const cv::Mat& blob, std::string& why) {
+  OnnxRuntimeChild(const std::string& onnx, const cv::Mat& blob) {
     const char* env = std::getenv("VELMORA_ONNXRUNTIME_NODE");
     const std::string package = env && *env ? env : ONNXRUNTIME_NODE_DIR;
     if (!std::ifstream(package + "/package.json")) {
-      why = "onnxruntime-node not found at " + package +
+      why_ = "onnxruntime-node not found at " + package +
             " (npm install --ignore-scripts --prefix build/ort onnxruntime-node, or set "
             "VELMORA_ONNXRUNTIME_NODE)";
       return;
@@ -104,8 +106,14 @@ class OnnxRuntimeChild {
     std::vector<std::string> args = {"node", ORT_FORWARD_SCRIPT, package, onnx, input};
     for (int i = 0; i < blob.dims; ++i) args.push_back(std::to_string(blob.size[i]));
     int to_child[2], from_child[2];
-    if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) {
-      why = "no pipe for the node child";
+    if (::pipe(to_child) != 0) {
+      why_ = "no pipe for the node child";
+      return;
+    }
+    if (::pipe(from_child) != 0) {
+      ::close(to_child[0]);
+      ::close(to_child[1]);
+      why_ = "no pipe for the node child";
       return;
     }
     posix_spawn_file_actions_t actions;
@@ -123,19 +131,23 @@ class OnnxRuntimeChild {
     ::close(from_child[1]);
     to_ = ::fdopen(to_child[1], "w");
     from_ = ::fdopen(from_child[0], "r");
-    if (rc != 0 || readLine() != "ready") {
-      why = "node could not run " + std::string(ORT_FORWARD_SCRIPT) + " with " + package;
+    if (rc != 0) {
       pid_ = -1;
+    } else if (readLine() == "ready") {
+      return;
     }
+    why_ = "node could not run " + std::string(ORT_FORWARD_SCRIPT) + " with " + package;
+    stop();
   }
 
-  ~OnnxRuntimeChild() {
-    if (to_) std::fclose(to_);
-    if (from_) std::fclose(from_);
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-  }
+  ~OnnxRuntimeChild() { stop(); }
+
+  OnnxRuntimeChild(const OnnxRuntimeChild&) = delete;
+  OnnxRuntimeChild& operator=(const OnnxRuntimeChild&) = delete;
 
   bool ok() const { return pid_ > 0; }
+  // Why the child is not running ("" while it is).
+  const std::string& why() const { return why_; }
 
   // One inference; its time in milliseconds, NaN when the child failed.
   double run() {
@@ -154,10 +166,32 @@ class OnnxRuntimeChild {
     return line;
   }
 
+  // Closing its standard input ends a ready child; one that never got ready may still be
+  // loading, so it is killed.  Either way it is reaped, not left a zombie.
+  void stop() {
+    const bool ready = why_.empty();
+    if (to_) std::fclose(to_);
+    if (from_) std::fclose(from_);
+    to_ = from_ = nullptr;
+    if (pid_ <= 0) return;
+    if (!ready) ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
   pid_t pid_ = -1;
   std::FILE* to_ = nullptr;
   std::FILE* from_ = nullptr;
+  std::string why_;
 };
+
+// One child per graph, started on its first capture: each ONNX path times its own model.
+OnnxRuntimeChild& onnxruntime_child(const std::string& onnx, const cv::Mat& blob) {
+  static std::map<std::string, std::unique_ptr<OnnxRuntimeChild>> children;
+  auto& child = children[onnx];
+  if (!child) child = std::make_unique<OnnxRuntimeChild>(onnx, blob);
+  return *child;
+}
 
 void preprocess(benchmark::State& state, Setup& (*get)()) {
   Setup& s = get();
@@ -177,9 +211,8 @@ void forward(benchmark::State& state, Setup& (*get)()) {
 void forward_onnxruntime(benchmark::State& state, Setup& (*get)()) {
   Setup& s = get();
   if (!s.model) return state.SkipWithError("model absent");
-  std::string why;
-  static OnnxRuntimeChild child(s.model->config().onnx, s.blob, why);
-  if (!child.ok()) return state.SkipWithError(why.c_str());
+  OnnxRuntimeChild& child = onnxruntime_child(s.model->config().onnx, s.blob);
+  if (!child.ok()) return state.SkipWithError(child.why().c_str());
   for (auto _ : state) {
     const double ms = child.run();
     if (std::isnan(ms)) return state.SkipWithError("onnxruntime-node stopped answering");
@@ -219,21 +252,20 @@ BENCHMARK_CAPTURE(detect, real, real)->Unit(benchmark::kMillisecond);
 
 namespace {
 
-// Keeps the real-model forward times (medians where repetitions were asked for) for the
-// closing ratio.
+// Keeps the real-model forward times for the closing ratio: the median aggregate where
+// repetitions were asked for, else the median of the runs.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.error_occurred) continue;
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type == Run::RT_Aggregate && !median) continue;
       const std::string name = run.run_name.str();
-      if (!median && medians_.count(name)) continue;
-      if (median) medians_[name] = true;
-      times_[name].push_back(run.GetAdjustedRealTime());
-      if (median) times_[name] = {run.GetAdjustedRealTime()};
+      if (run.run_type != Run::RT_Aggregate) {
+        times_[name].push_back(run.GetAdjustedRealTime());
+      } else if (run.aggregate_name == "median") {
+        medians_[name] = run.GetAdjustedRealTime();
+      }
     }
   }
 
@@ -256,6 +288,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   double median_of(const std::string& name) const {
+    const auto median = medians_.find(name);
+    if (median != medians_.end()) return median->second;
     const auto it = times_.find(name);
     if (it == times_.end() || it->second.empty()) return std::nan("");
     std::vector<double> v = it->second;
@@ -264,7 +298,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
   std::map<std::string, std::vector<double>> times_;
-  std::map<std::string, bool> medians_;
+  std::map<std::string, double> medians_;
 };
 
 }  // namespace

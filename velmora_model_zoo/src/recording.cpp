@@ -56,13 +56,18 @@ RecordedDetections::RecordedDetections(const std::string& index_path) : index_pa
         const YAML::Node o = objects[k];
         Recorded rec;
         rec.object.label = o["label"].as<int>();
-        rec.object.score = o["score"].as<float>();
         // Scores order the detections and meet thresholds: NaN or one out of
-        // range would be replayed as a detection no model can give.
-        if (!std::isfinite(rec.object.score) || rec.object.score < 0.0F ||
+        // range would be replayed as a detection no model can give.  Text that is no
+        // YAML float (inf, 0.5x) gets the same message, naming the value.
+        const YAML::Node score = o["score"];
+        if (!score.IsDefined() || !score.IsScalar() ||
+            !YAML::convert<float>::decode(score, rec.object.score) ||
+            !std::isfinite(rec.object.score) || rec.object.score < 0.0F ||
             rec.object.score > 1.0F) {
-          throw std::runtime_error("object " + std::to_string(k) + ": 'score' " +
-                                   o["score"].Scalar() + " is not a number within [0, 1]");
+          const std::string text =
+              score.IsDefined() && score.IsScalar() ? " " + score.Scalar() : "";
+          throw std::runtime_error("object " + std::to_string(k) + ": 'score'" + text +
+                                   " is not a number within [0, 1]");
         }
         const auto box = o["box"].as<std::vector<float>>();
         if (box.size() != 4 || rec.object.label < 0) {

@@ -14,25 +14,18 @@ if(NOT no_cv2 EQUAL 0)
   return()
 endif()
 file(MAKE_DIRECTORY ${OUT})
-execute_process(
-  COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/yolov8n_seg_320.onnx
-          --config ${OUT}/yolov8n_seg_320.yaml
-  RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "prepare_model.py failed for ${src}")
-endif()
-# Without the merged convolutions, as the tool prepared it before: the detections of
-# today's graph, the reference of the tests.
-execute_process(
-  COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/yolov8n_seg_320_unmerged.onnx --no-merge
-  RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "prepare_model.py --no-merge failed for ${src}")
-endif()
-# The same network for a 320x256 input: the size trade-off's accuracy test.
-execute_process(
-  COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/yolov8n_seg_320x256.onnx --input-size 320x256
-  RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "prepare_model.py --input-size 320x256 failed for ${src}")
-endif()
+# The graph the tests run, with its configuration; the same without merged convolutions,
+# as the tool prepared it before (its detections are the merge test's reference); the same
+# for a 320x256 input (the size trade-off's accuracy test).
+set(yolov8n_seg_320_options --config ${OUT}/yolov8n_seg_320.yaml)
+set(yolov8n_seg_320_unmerged_options --no-merge)
+set(yolov8n_seg_320x256_options --input-size 320x256)
+foreach(name yolov8n_seg_320 yolov8n_seg_320_unmerged yolov8n_seg_320x256)
+  execute_process(
+    COMMAND ${PYTHON} ${TOOL} ${src} ${OUT}/${name}.onnx ${${name}_options}
+    RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    string(REPLACE ";" " " options "${${name}_options}")
+    message(FATAL_ERROR "prepare_model.py ${options} failed for ${src}")
+  endif()
+endforeach()

@@ -2,7 +2,8 @@
 """prepare_model.py on small graphs with the constructs of a YOLOv8-seg export: a quantised
 convolution chain, a Split with sizes as input, a head constant that relies on broadcasting
 and a Softmax over a middle axis; a YOLOv8-like head resized with --input-size; sibling
-convolutions to merge.  The prepared models must run in OpenCV and match numpy references.
+convolutions to merge or keep apart; unreadable input.  The prepared models must run in OpenCV
+and match numpy references.
 Exit code 77 (skipped) when python3-opencv is missing."""
 import os
 import subprocess
@@ -93,18 +94,14 @@ np.testing.assert_allclose(out1, ref1, rtol=1e-4, atol=1e-5)
 print("prepared model matches the float reference")
 
 # --input-size: a YOLOv8-like head (anchor points, per-anchor strides that need broadcasting,
-# an explicit anchor count in a Reshape) exported for 64x64, rewritten for 64x32.
-def anchor_grid(width, height):
-    points, strides = [], []
-    for s in (8, 16, 32):
-        xs, ys = np.meshgrid(np.arange(width // s) + 0.5, np.arange(height // s) + 0.5)
-        points.append(np.stack([xs.ravel(), ys.ravel()]))
-        strides.append(np.full(xs.size, s))
-    return np.concatenate(points, 1).astype(np.float32), np.concatenate(strides).astype(np.float32)
-
-
-points, head_strides = anchor_grid(64, 64)
-n0 = points.shape[1]
+# an explicit anchor count in a Reshape) exported for 64x64, rewritten for 64x32.  The 64x64
+# constants cell by cell, x fastest, level after level: 8x8 + 4x4 + 2x2 anchors.
+cells = [(x + 0.5, y + 0.5, s) for s in (8, 16, 32) for y in range(64 // s)
+         for x in range(64 // s)]
+points = np.array([c[:2] for c in cells], np.float32).T
+head_strides = np.array([c[2] for c in cells], np.float32)
+n0 = 84
+assert points.shape == (2, n0)
 bias = np.array([0.25, -0.5], np.float32)
 inits = [numpy_helper.from_array(np.array([1, 2, -1], np.int64), "flat"),
          numpy_helper.from_array(np.array([1, 2, n0], np.int64), "anchor_shape"),
@@ -153,12 +150,30 @@ with tempfile.TemporaryDirectory() as tmp:
     odd = subprocess.run([sys.executable, TOOL, src, dst, "--input-size", "64x40"],
                          capture_output=True, text=True)
     assert odd.returncode == 1 and "multiples of 32" in odd.stderr, odd.stderr
+    # Unreadable or empty input: one line, not a traceback.
+    for name, content in (("junk.onnx", b"not a model"), ("empty.onnx", b"")):
+        with open(os.path.join(tmp, name), "wb") as f:
+            f.write(content)
+        bad = subprocess.run([sys.executable, TOOL, os.path.join(tmp, name), dst],
+                             capture_output=True, text=True)
+        assert bad.returncode == 1 and bad.stderr.startswith("prepare_model: ") and \
+            bad.stderr.count("\n") == 1, bad.stderr
 
-new_points, new_strides = anchor_grid(64, 32)
-assert out0.shape == (1, 4, new_points.shape[1]) == (1, 4, 42), out0.shape
+# 64x32: 8x4 anchors of stride 8, 4x2 of stride 16, 2x1 of stride 32.
+assert out0.shape == (1, 4, 42), out0.shape
 assert out1.shape == (1, 2, 8, 16), out1.shape
-expected = (bias[:, None] + new_points) * new_strides
-np.testing.assert_allclose(out0[0], np.concatenate([expected, expected]), rtol=1e-6)
+strides_64x32 = np.array([8] * 32 + [16] * 8 + [32] * 2, np.float32)
+points_64x32 = {0: (0.5, 0.5), 1: (1.5, 0.5), 8: (0.5, 1.5), 31: (7.5, 3.5),  # stride 8
+                32: (0.5, 0.5), 39: (3.5, 1.5),                              # stride 16
+                40: (0.5, 0.5), 41: (1.5, 0.5)}                              # stride 32
+for i, point in points_64x32.items():
+    expected = (bias + np.array(point, np.float32)) * strides_64x32[i]
+    np.testing.assert_allclose(out0[0, :, i], np.tile(expected, 2), rtol=1e-6, err_msg=f"{i}")
+# Every anchor's stride: the x row over it gives 0.25 + a cell centre of its level (a wrong
+# stride leaves a quarter over).
+cell_x = out0[0, 0] / strides_64x32 - bias[0]
+np.testing.assert_allclose(cell_x, np.round(cell_x - 0.5) + 0.5, atol=1e-5)
+assert (cell_x > 0).all() and (cell_x < np.repeat([8, 4, 2], [32, 8, 2])).all(), cell_x
 print("the head's anchors, strides and anchor count follow the new input size")
 
 # Convolutions that read one tensor with the same geometry become one Conv and a Split, with
@@ -196,17 +211,54 @@ with tempfile.TemporaryDirectory() as tmp:
     out0, out1 = net.forward(["output0", "output1"])
 
 
-def conv3x3(w, b):
-    xp = np.pad(x[0], ((0, 0), (1, 1), (1, 1)))
-    out = np.zeros((w.shape[0], 32, 32), np.float32)
-    for dy in range(3):
-        for dx in range(3):
-            out += np.einsum("oc,chw->ohw", w[:, :, dy, dx], xp[:, dy:dy + 32, dx:dx + 32])
+def conv(x, w, b, pad):
+    """numpy reference of a stride-1 Conv."""
+    k = w.shape[2]
+    xp = np.pad(x[0], ((0, 0), (pad, pad), (pad, pad)))
+    size = xp.shape[1] - k + 1
+    out = np.zeros((w.shape[0], size, size), np.float32)
+    for dy in range(k):
+        for dx in range(k):
+            out += np.einsum("oc,chw->ohw", w[:, :, dy, dx], xp[:, dy:dy + size, dx:dx + size])
     return out + b[:, None, None]
 
 
-a_ref, b_ref = conv3x3(wa, ba), conv3x3(wb, bb)
+a_ref, b_ref = conv(x, wa, ba, 1), conv(x, wb, bb, 1)
 np.testing.assert_allclose(out0[0], np.concatenate([a_ref, b_ref]).reshape(6, 1024), rtol=1e-4,
                            atol=1e-4)
 np.testing.assert_allclose(out1[0], 1 / (1 + np.exp(-a_ref)), rtol=1e-4, atol=1e-5)
 print("sibling convolutions merged with the same outputs")
+
+# Siblings without a kernel_shape (it then comes from the weights): a 3x3 pair merges, the
+# 1x1 beside them does not.
+w1 = rng.normal(size=(2, 3, 1, 1)).astype(np.float32)
+b1 = rng.normal(size=2).astype(np.float32)
+graph = helper.make_graph(
+    [helper.make_node("Conv", ["images", "wa", "ba"], ["a"]),
+     helper.make_node("Conv", ["images", "w1", "b1"], ["output1"]),
+     helper.make_node("Conv", ["images", "wb", "bb"], ["b"]),
+     helper.make_node("Concat", ["a", "b"], ["ab"], axis=1),
+     helper.make_node("Reshape", ["ab", "flat6"], ["output0"])],
+    "kernels",
+    [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, 32, 32])],
+    [helper.make_tensor_value_info("output0", TensorProto.FLOAT, [1, 6, 900]),
+     helper.make_tensor_value_info("output1", TensorProto.FLOAT, [1, 2, 32, 32])],
+    [numpy_helper.from_array(w, n)
+     for w, n in ((wa, "wa"), (wb, "wb"), (w1, "w1"), (ba, "ba"), (bb, "bb"), (b1, "b1"))]
+    + [numpy_helper.from_array(np.array([1, 6, -1], np.int64), "flat6")])
+with tempfile.TemporaryDirectory() as tmp:
+    src, dst = os.path.join(tmp, "kernels.onnx"), os.path.join(tmp, "merged.onnx")
+    onnx.save(helper.make_model(graph, opset_imports=[helper.make_opsetid("", 12)]), src)
+    run = subprocess.run([sys.executable, TOOL, src, dst], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert "2 sibling convolutions merged into 1" in run.stdout, run.stdout
+    merged = onnx.load(dst)
+    assert [n.op_type for n in merged.graph.node].count("Conv") == 2
+    net = cv2.dnn.readNetFromONNX(dst)
+    net.setInput(x)
+    out0, out1 = net.forward(["output0", "output1"])
+np.testing.assert_allclose(
+    out0[0], np.concatenate([conv(x, wa, ba, 0), conv(x, wb, bb, 0)]).reshape(6, 900),
+    rtol=1e-4, atol=1e-4)
+np.testing.assert_allclose(out1[0], conv(x, w1, b1, 0), rtol=1e-4, atol=1e-4)
+print("convolutions of different kernels stay apart")

@@ -292,6 +292,37 @@ TEST(YOLOv8Seg, ReplaysRecordedDetections) {
               HasSubstr("absent.png"));
 }
 
+// A recorded score orders the detections and meets thresholds: only numbers within [0, 1]
+// are replayed; the error names the object and the value.
+TEST(YOLOv8Seg, RecordedScoresLieWithinZeroAndOne) {
+  const auto recording = [](const std::string& name, const std::string& score) {
+    const std::string frames = write_file(
+        "recording/" + name + ".yaml",
+        "frames:\n  - objects:\n"
+        "      - {label: 1, score: 0.5, box: [0, 0, 1, 1], mask: m0.png}\n"
+        "      - {label: 2, score: " + score + ", box: [0, 0, 1, 1], mask: m0.png}\n");
+    return write_file(name + "_rec.yaml", "source: recorded\nrecording: " + frames + "\n");
+  };
+  ::mkdir(TEST_WORK_DIR, 0755);
+  ::mkdir((std::string(TEST_WORK_DIR) + "/recording").c_str(), 0755);
+  cv::imwrite(std::string(TEST_WORK_DIR) + "/recording/m0.png", cv::Mat::zeros(48, 64, CV_8UC1));
+
+  for (const std::string score : {".nan", ".inf", "-.inf", "inf", "-0.5", "1.5"}) {
+    SCOPED_TRACE(score);
+    const std::string error = error_of([&] { YOLOv8Seg m(recording("bad_score", score)); });
+    EXPECT_THAT(error, HasSubstr("frame 0: object 1: 'score' " + score + " is not a number"));
+  }
+
+  for (const std::string score : {"1.0", "0.0"}) {
+    SCOPED_TRACE(score);
+    YOLOv8Seg m(recording("edge_score", score));
+    std::vector<Object> objects;
+    m.detect(grey(64, 48), objects);
+    ASSERT_EQ(objects.size(), 2U);
+    EXPECT_FLOAT_EQ(objects[score == "1.0" ? 0 : 1].score, std::stof(score));
+  }
+}
+
 namespace {
 class FixedModel : public YOLOv8Seg {
  public:

@@ -13,7 +13,8 @@ The tool therefore
   1. folds each DynamicQuantizeLinear -> ConvInteger -> Cast -> Mul(scales) [-> Add(bias)]
      chain into one float Conv with weights (w_q - w_zp) * w_scale,
   2. writes opset 12 (Split sizes and axes as attributes, no Reshape allowzero, an empty
-     `roi` input for Resize),
+     `roi` input for Resize) and gives each Conv without a kernel_shape its weights' one,
+     which OpenCV requires,
   3. expands every constant operand of an element-wise operator that relies on broadcasting
      (more than one element, shape different from the result) to the full result shape,
 and keeps the graph inputs and outputs as they are.  It then
@@ -210,6 +211,12 @@ def to_opset12(model):
             del node.input[1:]
         elif op == "Reshape":
             set_attr(node, "allowzero", None)
+        elif op == "Conv" and not any(a.name == "kernel_shape" for a in node.attribute):
+            weight = idx.constant(node.input[1])
+            if weight is None:
+                raise PrepareError(f"Conv '{node.name}': no kernel_shape and no constant "
+                                   "weights to take it from")
+            set_attr(node, "kernel_shape", [int(k) for k in weight.shape[2:]])
         elif op == "Resize":
             # opset 12 requires `roi`; an empty tensor stands for "not used"
             while len(node.input) < 3:
@@ -412,10 +419,12 @@ def merge_sibling_convs(model):
         attrs = {a.name: helper.get_attribute_value(a) for a in node.attribute}
         if attrs.get("group", 1) != 1:
             continue
-        key = (node.input[0], repr(sorted(attrs.items())))
+        # The weights' kernel and input channels too: only those concatenate.
+        kernel = tuple(inits[node.input[1]].dims[1:])
+        key = (node.input[0], kernel, repr(sorted(attrs.items())))
         groups.setdefault(key, []).append(node)
     replace, drop, merged = {}, set(), 0
-    for (source, _), convs in groups.items():
+    for (source, _, _), convs in groups.items():
         if len(convs) < 2:
             continue
         weights = [numpy_helper.to_array(inits[c.input[1]]) for c in convs]
@@ -445,11 +454,27 @@ def merge_sibling_convs(model):
     return merged, len(replace)
 
 
-def run_opencv(path, blob, names):
+def one_line(error):
+    """An exception's message on one line (OpenCV's and onnx's span several)."""
+    return " ".join(line.strip(" >") for line in str(error).splitlines() if line.strip(" >"))
+
+
+def run_opencv(path, blob, names, timed=False):
+    """The outputs of a forward pass and, when timed, its milliseconds (a second pass: the
+    first allocates)."""
     import cv2
-    net = cv2.dnn.readNetFromONNX(path)
-    net.setInput(blob)
-    return net.forward(names)
+    try:
+        net = cv2.dnn.readNetFromONNX(path)
+        net.setInput(blob)
+        outs = net.forward(names)
+        if not timed:
+            return outs
+        start = time.perf_counter()
+        net.setInput(blob)
+        outs = net.forward(names)
+        return outs, (time.perf_counter() - start) * 1000.0
+    except cv2.error as e:
+        raise PrepareError(f"{path}: OpenCV cannot run it: {one_line(e)}")
 
 
 # The merged graph must give the unmerged one's outputs to within this (relative to the
@@ -457,14 +482,11 @@ def run_opencv(path, blob, names):
 MERGE_TOLERANCE = 1e-5
 
 
-def check_merge(path, unmerged_path):
-    """Both graphs on one random input in OpenCV: outputs within MERGE_TOLERANCE."""
-    model = onnx.load(path)
-    in_shape = [d.dim_value for d in model.graph.input[0].type.tensor_type.shape.dim]
-    names = [o.name for o in model.graph.output]
-    blob = np.random.default_rng(0).uniform(0, 1, in_shape).astype(np.float32)
-    for name, a, b in zip(names, run_opencv(unmerged_path, blob, names),
-                          run_opencv(path, blob, names)):
+def check_merge(path, unmerged_path, blob, outs):
+    """The unmerged graph on the blob that gave the merged one's outputs `outs`: each within
+    MERGE_TOLERANCE."""
+    names = [o.name for o in onnx.load(path).graph.output]
+    for name, a, b in zip(names, run_opencv(unmerged_path, blob, names), outs):
         scale = max(1.0, float(np.abs(a).max()))
         diff = float(np.abs(a - b).max())
         if not diff <= MERGE_TOLERANCE * scale:
@@ -474,6 +496,7 @@ def check_merge(path, unmerged_path):
 
 
 def check_with_opencv(path):
+    """Runs the model on a random input; returns the input, the outputs and its shape."""
     try:
         import cv2
     except ImportError:
@@ -482,14 +505,8 @@ def check_with_opencv(path):
     model = onnx.load(path)
     in_shape = [d.dim_value for d in model.graph.input[0].type.tensor_type.shape.dim]
     names = [o.name for o in model.graph.output]
-    net = cv2.dnn.readNetFromONNX(path)
-    blob = np.full(in_shape, 114.0 / 255.0, np.float32)
-    net.setInput(blob)
-    net.forward(names)
-    start = time.perf_counter()
-    net.setInput(blob)
-    outs = net.forward(names)
-    ms = (time.perf_counter() - start) * 1000.0
+    blob = np.random.default_rng(0).uniform(0, 1, in_shape).astype(np.float32)
+    outs, ms = run_opencv(path, blob, names, timed=True)
     for name, out in zip(names, outs):
         print(f"  {name}: {tuple(out.shape)}")
     if len(outs) != 2 or outs[0].ndim != 3 or outs[1].ndim != 4:
@@ -498,7 +515,7 @@ def check_with_opencv(path):
     if not all(np.isfinite(o).all() for o in outs):
         raise PrepareError(f"{path}: OpenCV produced non-finite outputs")
     print(f"OpenCV {cv2.__version__} runs {path}: forward {ms:.1f} ms")
-    return outs, in_shape
+    return blob, outs, in_shape
 
 
 def write_config(path, model_path, in_shape, outs):
@@ -513,14 +530,16 @@ def write_config(path, model_path, in_shape, outs):
     print(f"wrote {path}")
 
 
-def prepare(src, dst, size=None, merge=True):
+def prepare(src, dst, size=None, merge=True, unmerged=None):
     """Writes the prepared model; returns the anchor count of a resized head, else None.
-    With merging, the unmerged graph is also written, to `dst` + ".unmerged", for
-    check_merge."""
+    With merging and an `unmerged` path, the graph before merging is written there too (for
+    check_merge)."""
     try:
         model = onnx.load(src)
     except Exception as e:  # onnx raises several types for unreadable files
-        raise PrepareError(f"{src}: cannot read ONNX model: {e}")
+        raise PrepareError(f"{src}: cannot read ONNX model: {one_line(e)}")
+    if not model.graph.node:
+        raise PrepareError(f"{src}: holds no graph")
     folded = fold_conv_integer(model)
     remove_dead(model)
     to_opset12(model)
@@ -535,10 +554,14 @@ def prepare(src, dst, size=None, merge=True):
     del model.graph.value_info[:]
     merged = ""
     if merge:
-        onnx.save(model, dst + ".unmerged")
+        if unmerged:
+            onnx.save(model, unmerged)
         count, into = merge_sibling_convs(model)
         merged = f", {count} sibling convolutions merged into {into}"
-    onnx.checker.check_model(model)
+    try:
+        onnx.checker.check_model(model)
+    except onnx.checker.ValidationError as e:
+        raise PrepareError(f"{dst}: the rewritten graph is not valid ONNX: {one_line(e)}")
     onnx.save(model, dst)
     print(f"{dst}: {folded} quantised convolutions folded, {expanded} constants expanded, "
           f"{softmaxes} softmax axes moved{resized}{merged}, {len(model.graph.node)} nodes, "
@@ -557,13 +580,15 @@ def main(argv):
                     help="keep convolutions that read the same tensor apart")
     ap.add_argument("--no-check", action="store_true", help="do not run the result in OpenCV")
     args = ap.parse_args(argv)
+    check = not args.no_check or args.config
+    unmerged = args.output + ".unmerged" if check and not args.no_merge else None
     try:
         size = parse_size(args.input_size) if args.input_size else None
-        anchors = prepare(args.input, args.output, size, merge=not args.no_merge)
-        if not args.no_check or args.config:
-            outs, in_shape = check_with_opencv(args.output)
-            if not args.no_merge:
-                check_merge(args.output, args.output + ".unmerged")
+        anchors = prepare(args.input, args.output, size, not args.no_merge, unmerged)
+        if check:
+            blob, outs, in_shape = check_with_opencv(args.output)
+            if unmerged:
+                check_merge(args.output, unmerged, blob, outs)
             if anchors is not None and (outs[0].shape[2] != anchors or
                                         tuple(outs[1].shape[2:]) != (size[1] // 4, size[0] // 4)):
                 raise PrepareError(f"{args.output}: OpenCV's outputs {[o.shape for o in outs]} "
@@ -571,11 +596,14 @@ def main(argv):
             if args.config:
                 write_config(args.config, args.output, in_shape, outs)
     except PrepareError as e:
-        print(f"prepare_model: {e}", file=sys.stderr)
+        print(f"prepare_model: {one_line(e)}", file=sys.stderr)
+        return 1
+    except Exception as e:  # onnx's and numpy's own, on a graph unlike any seen so far
+        print(f"prepare_model: {args.input}: {type(e).__name__}: {one_line(e)}", file=sys.stderr)
         return 1
     finally:
-        if os.path.exists(args.output + ".unmerged"):
-            os.remove(args.output + ".unmerged")
+        if unmerged and os.path.exists(unmerged):
+            os.remove(unmerged)
     return 0
 
 
