@@ -121,20 +121,12 @@ void Graph::publish(PublisherRecord & publisher, const std::shared_ptr<const voi
 
 size_t Graph::count_publishers(const std::string & topic) const
 {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<size_t>(std::count_if(
-           publishers_.begin(), publishers_.end(),
-           [&topic](const auto & p) {return p->topic == topic && p->scope.alive();}));
+  return publishers_of(topic).size();
 }
 
 size_t Graph::count_subscribers(const std::string & topic) const
 {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<size_t>(std::count_if(
-           subscriptions_.begin(), subscriptions_.end(),
-           [&topic](const auto & s) {
-             return s->topic == topic && !s->endpoint.expired() && s->scope.alive();
-           }));
+  return subscriptions_of(topic).size();
 }
 
 std::vector<EndpointSnapshot> Graph::publishers_of(const std::string & topic) const

@@ -255,21 +255,25 @@ std::vector<TopicEndpointInfo> Node::endpoint_infos(
   return infos;
 }
 
+std::string Node::graph_topic(const std::string & topic_name, bool no_mangle) const
+{
+  return no_mangle ? topic_name : node_base_->resolve_topic_or_service_name(topic_name, false);
+}
+
 std::vector<TopicEndpointInfo> Node::get_publishers_info_by_topic(
   const std::string & topic_name, bool no_mangle) const
 {
-  const std::string topic = no_mangle ? topic_name :
-    node_base_->resolve_topic_or_service_name(topic_name, false);
-  return endpoint_infos(detail::Graph::instance().publishers_of(topic), EndpointType::Publisher);
+  return endpoint_infos(
+    detail::Graph::instance().publishers_of(graph_topic(topic_name, no_mangle)),
+    EndpointType::Publisher);
 }
 
 std::vector<TopicEndpointInfo> Node::get_subscriptions_info_by_topic(
   const std::string & topic_name, bool no_mangle) const
 {
-  const std::string topic = no_mangle ? topic_name :
-    node_base_->resolve_topic_or_service_name(topic_name, false);
   return endpoint_infos(
-    detail::Graph::instance().subscriptions_of(topic), EndpointType::Subscription);
+    detail::Graph::instance().subscriptions_of(graph_topic(topic_name, no_mangle)),
+    EndpointType::Subscription);
 }
 
 CallbackGroup::SharedPtr Node::group_or_default(const CallbackGroup::SharedPtr & group)

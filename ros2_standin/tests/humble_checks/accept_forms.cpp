@@ -26,7 +26,13 @@ void accepted(
 {
   node->create_service<AddTwoInts>(
     "add", [](const AddTwoInts::Request::SharedPtr, AddTwoInts::Response::SharedPtr) {});
+  node->create_service<AddTwoInts>(
+    "add", [](const std::shared_ptr<rmw_request_id_t> &, const AddTwoInts::Request::SharedPtr &,
+    AddTwoInts::Response::SharedPtr) {});
   node->create_subscription<Image>("image", 10, [](Image::ConstSharedPtr) {});
+  node->create_subscription<Image>("image", 10, [](const Image::ConstSharedPtr &) {});
+  node->create_subscription<Image>("image", 10, [](const Image &) {});
+  node->create_subscription<Image>("image", 10, [](Image::UniquePtr) {});
   client.async_send_request(
     std::make_shared<AddTwoInts::Request>(), [](rclcpp::Client<AddTwoInts>::SharedFuture) {});
   Image image;

@@ -118,6 +118,8 @@ public:
 private:
   detail::Scope scope() const {return detail::Scope::of(node_base_->get_context());}
   detail::EndpointOwner owner() const {return {get_name(), get_namespace(), ""};}
+  // The name a graph query looks up: as given when no_mangle, else resolved.
+  std::string graph_topic(const std::string & topic_name, bool no_mangle) const;
   static std::vector<TopicEndpointInfo> endpoint_infos(
     const std::vector<detail::EndpointSnapshot> & endpoints, EndpointType type);
   CallbackGroup::SharedPtr group_or_default(const CallbackGroup::SharedPtr & group);

@@ -1,6 +1,7 @@
 #ifndef RCLCPP__SERVICE_HPP_
 #define RCLCPP__SERVICE_HPP_
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <typeindex>
 #include <utility>
 
+#include "rclcpp/detail/callback_form.hpp"
 #include "rclcpp/detail/executable.hpp"
 #include "rclcpp/detail/graph.hpp"
 #include "rclcpp/detail/work_notifier.hpp"
@@ -101,26 +103,37 @@ private:
   Service(const std::string & name, Callback callback)
   : name_(name), callback_(std::move(callback)) {}
 
+  // humble's forms; the last two defer the response (Service::send_response),
+  // which the stand-in does not have: listed so that a callback both they and
+  // another form could take is ambiguous here as there.
+  template<typename CallbackT>
+  using Form = detail::callback_form<
+    typename function_traits::function_traits<CallbackT>::arguments,
+    void(SharedRequest, SharedResponse),
+    void(std::shared_ptr<rmw_request_id_t>, SharedRequest, SharedResponse),
+    void(std::shared_ptr<rmw_request_id_t>, SharedRequest),
+    void(std::shared_ptr<Service>, std::shared_ptr<rmw_request_id_t>, SharedRequest)>;
+
   template<typename CallbackT>
   static Callback adapt(CallbackT && callback)
   {
     using C = std::decay_t<CallbackT>;
-    // rclcpp deduces the callback's form from its signature: one it cannot
-    // deduce (a generic or mutable lambda) does not compile, here as there.
-    using Arguments = typename function_traits::function_traits<C>::arguments;
-    static_assert(std::tuple_size<Arguments>::value > 0, "a callback takes arguments");
+    constexpr std::size_t form = Form<C>::index;
+    static_assert(
+      Form<C>::found,
+      "service callback must take (request, response) or (request header, request, response) "
+      "as shared pointers");
+    static_assert(
+      !Form<C>::found || form < 2, "deferred service responses are not supported by the stand-in");
     C cb(std::forward<CallbackT>(callback));
-    if constexpr (std::is_invocable_v<C &, const SharedRequest &, const SharedResponse &>) {
+    if constexpr (form == 0) {
       return [cb](const std::shared_ptr<rmw_request_id_t> &, const SharedRequest & request,
                const SharedResponse & response) mutable {cb(request, response);};
-    } else {
-      static_assert(
-        std::is_invocable_v<C &, const std::shared_ptr<rmw_request_id_t> &, const SharedRequest &,
-        const SharedResponse &>,
-        "service callback must take (request, response) or (request header, request, response) "
-        "as shared pointers");
+    } else if constexpr (form == 1) {
       return [cb](const std::shared_ptr<rmw_request_id_t> & header, const SharedRequest & request,
                const SharedResponse & response) mutable {cb(header, request, response);};
+    } else {
+      return {};
     }
   }
 

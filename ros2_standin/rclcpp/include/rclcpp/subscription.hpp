@@ -1,6 +1,7 @@
 #ifndef RCLCPP__SUBSCRIPTION_HPP_
 #define RCLCPP__SUBSCRIPTION_HPP_
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <typeindex>
 #include <utility>
 
+#include "rclcpp/detail/callback_form.hpp"
 #include "rclcpp/detail/executable.hpp"
 #include "rclcpp/detail/graph.hpp"
 #include "rclcpp/detail/work_notifier.hpp"
@@ -102,29 +104,37 @@ private:
   Subscription(const std::string & topic, const QoS & qos, Callback callback)
   : topic_(topic), qos_(qos), callback_(std::move(callback)) {}
 
-  // Accepts the callback forms rclcpp accepts for a plain message.
+  // The forms humble takes a callback of a plain (not serialized) message in,
+  // without MessageInfo (the stand-in has none); the last is deprecated there.
+  template<typename CallbackT>
+  using Form = detail::callback_form<
+    typename function_traits::function_traits<CallbackT>::arguments,
+    void(const MessageT &),
+    void(std::unique_ptr<MessageT>),
+    void(std::shared_ptr<const MessageT>),
+    void(const std::shared_ptr<const MessageT> &),
+    void(std::shared_ptr<MessageT>)>;
+
   template<typename CallbackT>
   static Callback adapt(CallbackT && callback)
   {
     using C = std::decay_t<CallbackT>;
-    // rclcpp deduces the callback's form from its signature: one it cannot
-    // deduce (a generic or mutable lambda) does not compile, here as there.
-    using Arguments = typename function_traits::function_traits<C>::arguments;
-    static_assert(std::tuple_size<Arguments>::value > 0, "a callback takes arguments");
+    constexpr std::size_t form = Form<C>::index;
+    static_assert(
+      Form<C>::found,
+      "subscription callback must take exactly one of const T &, std::unique_ptr<T>, "
+      "std::shared_ptr<const T>, const std::shared_ptr<const T> & or std::shared_ptr<T>");
     C cb(std::forward<CallbackT>(callback));
-    if constexpr (std::is_invocable_v<C &, const ConstMessageSharedPtr &>) {
-      return [cb](const ConstMessageSharedPtr & msg) mutable {cb(msg);};
-    } else if constexpr (std::is_invocable_v<C &, std::shared_ptr<MessageT>>) {
-      return [cb](const ConstMessageSharedPtr & msg) mutable {cb(std::make_shared<MessageT>(*msg));};
-    } else if constexpr (std::is_invocable_v<C &, std::unique_ptr<MessageT>>) {
-      return [cb](const ConstMessageSharedPtr & msg) mutable {cb(std::make_unique<MessageT>(*msg));};
-    } else if constexpr (std::is_invocable_v<C &, const MessageT &>) {
+    if constexpr (form == 0) {
       return [cb](const ConstMessageSharedPtr & msg) mutable {cb(*msg);};
+    } else if constexpr (form == 1) {
+      return [cb](const ConstMessageSharedPtr & msg) mutable {cb(std::make_unique<MessageT>(*msg));};
+    } else if constexpr (form == 2 || form == 3) {
+      return [cb](const ConstMessageSharedPtr & msg) mutable {cb(msg);};
+    } else if constexpr (form == 4) {
+      // its own copy: the callback may change it
+      return [cb](const ConstMessageSharedPtr & msg) mutable {cb(std::make_shared<MessageT>(*msg));};
     } else {
-      static_assert(
-        std::is_invocable_v<C &, const MessageT &>,
-        "subscription callback must take the message as std::shared_ptr<const T>, "
-        "std::shared_ptr<T>, std::unique_ptr<T> or const T &");
       return {};
     }
   }

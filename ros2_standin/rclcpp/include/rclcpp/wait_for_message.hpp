@@ -13,10 +13,12 @@
 namespace rclcpp
 {
 
-// Waits for the next message on a topic, on the calling thread (no executor
-// involved). Returns false on timeout (negative: none) or when the context is
-// shut down meanwhile.
-template<class MsgT, class Rep = int64_t, class Period = std::ratio<1>>
+// Waits for the next message on a topic and takes it on the calling thread.
+// Returns false on timeout (negative: none) or when the context is shut down
+// meanwhile. As in humble, the subscription is the node's own, in its
+// default group: an executor spinning the node meanwhile may take the message
+// first, and the wait goes on.
+template<class MsgT, class Rep = int64_t, class Period = std::milli>
 bool wait_for_message(
   MsgT & out, rclcpp::Node::SharedPtr node, const std::string & topic,
   std::chrono::duration<Rep, Period> time_to_wait = std::chrono::duration<Rep, Period>(-1))
@@ -27,13 +29,11 @@ bool wait_for_message(
     std::shared_ptr<const MsgT> message;
   };
   auto slot = std::make_shared<Slot>();
-  auto subscription = rclcpp::Subscription<MsgT>::create(
-    node->get_node_base_interface()->resolve_topic_or_service_name(topic, false), rclcpp::QoS(1),
-    [slot](const std::shared_ptr<const MsgT> & msg) {
+  auto subscription = node->create_subscription<MsgT>(
+    topic, 1, [slot](const std::shared_ptr<const MsgT> & msg) {
       std::lock_guard<std::mutex> lock(slot->mutex);
       slot->message = msg;
-    }, detail::Scope::of(node->get_node_base_interface()->get_context()),
-    detail::EndpointOwner{node->get_name(), node->get_namespace(), ""});
+    });
   auto context = node->get_node_base_interface()->get_context();
   const auto timeout = std::chrono::duration_cast<std::chrono::nanoseconds>(time_to_wait);
   const auto end = std::chrono::steady_clock::now() + timeout;
@@ -41,7 +41,7 @@ bool wait_for_message(
   while (context->is_valid()) {
     const uint64_t seen = notifier.generation();
     if (auto work = subscription->take_work()) {
-      work();  // the subscription is in no callback group: this thread takes it
+      work();
       std::lock_guard<std::mutex> lock(slot->mutex);
       out = *slot->message;
       return true;

@@ -1,4 +1,5 @@
 // humble's async_send_request takes a callback of exactly (SharedFuture), by value.
+// expect: no matching function for call to '.*::async_send_request\(
 #include <rclcpp/rclcpp.hpp>
 #include <ros2_standin_tests/srv/add_two_ints.hpp>
 using AddTwoInts = ros2_standin_tests::srv::AddTwoInts;

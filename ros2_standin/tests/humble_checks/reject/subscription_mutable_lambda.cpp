@@ -1,4 +1,5 @@
 // humble deduces a subscription callback's form through a const call operator.
+// expect: 'operator\(\)' is not a member of
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/image.hpp>
 void f(rclcpp::Node & node)

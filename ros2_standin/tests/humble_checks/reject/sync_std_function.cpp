@@ -1,5 +1,7 @@
 // humble's Synchronizer calls a plain callable with nine arguments: a two-argument
 // std::function does not take them.
+// expect humble: no matching function for call to 'message_filters::Signal9<.*>::addCallback
+// expect stand-in: no match for call to '\(const std::function<void\(
 #include <functional>
 #include <message_filters/subscriber.h>
 #include <message_filters/sync_policies/approximate_time.h>
