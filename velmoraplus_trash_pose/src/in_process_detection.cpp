@@ -37,6 +37,11 @@ bool InProcessDetection::Start(std::chrono::seconds timeout)
 
 void InProcessDetection::Stop()
 {
+  // Once only: a later call must not shut down a context made after this one.
+  if (stopped_) {
+    return;
+  }
+  stopped_ = true;
   if (rclcpp::ok()) {
     rclcpp::shutdown();
   }

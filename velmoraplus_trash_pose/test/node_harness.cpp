@@ -13,24 +13,11 @@ NodeHarness::NodeHarness(const ConfigPrefix & prefix)
 {
   ::setenv("VELMORAPLUS_DATA_DIR", (prefix.root() + "/data").c_str(), 1);
   rclcpp::init(0, nullptr);
-  const std::string top = prefix.config_file("trash_pose_detect_config.yaml");
-  detection_ = std::make_unique<velmora::DetectionNode>(top);
-  const auto service = YAML::LoadFile(top)["velmoraplus_trash_pose"]["detect_service"].as<std::string>();
-
-  test_node_ = std::make_shared<rclcpp::Node>("velmora_test_peer");
-  client_ = test_node_->create_client<DetectTrash>(service);
-  for (int slot = 1; slot <= 3; ++slot) {
-    const auto & camera = detection_->camera(slot);
-    rgb_pubs_[slot] = test_node_->create_publisher<Image>(camera->rgb_topic(), 10);
-    depth_pubs_[slot] = test_node_->create_publisher<Image>(camera->depth_topic(), 10);
-  }
-  test_executor_ = std::make_shared<rclcpp::executors::MultiThreadedExecutor>();
-  test_executor_->add_node(test_node_);
-  run_thread_ = std::thread([this]() {detection_->run();});
-  test_thread_ = std::thread([this]() {test_executor_->spin();});
-  if (!client_->wait_for_service(std::chrono::seconds(10))) {
+  robot_ = std::make_unique<velmora::InProcessDetection>(
+    prefix.config_file("trash_pose_detect_config.yaml"), "velmora_test_peer");
+  if (!robot_->Start(std::chrono::seconds(10))) {
     Stop();
-    throw std::runtime_error("DetectTrash service " + service + " did not come up");
+    throw std::runtime_error("DetectTrash service " + robot_->service_name() + " did not come up");
   }
 }
 
@@ -41,32 +28,21 @@ NodeHarness::~NodeHarness()
 
 void NodeHarness::Stop()
 {
-  if (stopped_) {
-    return;
-  }
-  stopped_ = true;
-  rclcpp::shutdown();
-  if (run_thread_.joinable()) {
-    run_thread_.join();
-  }
-  if (test_thread_.joinable()) {
-    test_thread_.join();
-  }
+  robot_->Stop();
 }
 
 void NodeHarness::Publish(int slot, Image rgb, Image depth)
 {
-  const auto stamp = test_node_->now();
+  const auto stamp = robot_->peer()->now();
   rgb.header.stamp = stamp;
   depth.header.stamp = stamp;
-  rgb_pubs_.at(slot)->publish(rgb);
-  depth_pubs_.at(slot)->publish(depth);
+  robot_->Publish(slot, rgb, depth);
 }
 
 std::optional<NodeHarness::DetectTrash::Response> NodeHarness::CallStreaming(
   int slot, const Image & rgb, const Image & depth, std::chrono::milliseconds timeout)
 {
-  auto future = client_->async_send_request(std::make_shared<DetectTrash::Request>());
+  auto future = robot_->client()->async_send_request(std::make_shared<DetectTrash::Request>());
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
     if (std::chrono::steady_clock::now() > deadline) {
@@ -86,7 +62,7 @@ std::optional<NodeHarness::DetectTrash::Response> NodeHarness::Call(
   auto request = std::make_shared<DetectTrash::Request>();
   request->cmd = cmd;
   request->cam_choice = cam_choice;
-  auto future = client_->async_send_request(request);
+  auto future = robot_->client()->async_send_request(request);
   if (future.wait_for(timeout) != std::future_status::ready) {
     return std::nullopt;
   }

@@ -16,14 +16,15 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 
 #include "test_support.hpp"
+#include "velmoraplus_trash_pose/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/trash_pose_detection.hpp"
 
 namespace velmora_test
 {
 
-// The whole process in-process: DetectionNode built from a ConfigPrefix and
-// run on its own thread, plus a test node that can publish image pairs on the
-// cameras' topics, subscribe to their outputs and call DetectTrash.
+// The whole process in-process (the tools' InProcessDetection) built from a
+// ConfigPrefix and started at once; its peer is the test node, which can also
+// subscribe to the cameras' outputs.
 class NodeHarness
 {
 public:
@@ -35,8 +36,8 @@ public:
   NodeHarness(const NodeHarness &) = delete;
   NodeHarness & operator=(const NodeHarness &) = delete;
 
-  velmora::DetectionNode & detection() {return *detection_;}
-  rclcpp::Node::SharedPtr test_node() {return test_node_;}
+  velmora::DetectionNode & detection() {return robot_->detection();}
+  rclcpp::Node::SharedPtr test_node() {return robot_->peer();}
 
   // Sends a request and keeps publishing `rgb`/`depth` (same stamp per pair)
   // to `slot` until the answer arrives or `timeout` passes.
@@ -57,15 +58,7 @@ public:
   static Image DepthMessage(const cv::Mat & depth_mm);
 
 private:
-  std::unique_ptr<velmora::DetectionNode> detection_;
-  rclcpp::Node::SharedPtr test_node_;
-  rclcpp::Client<DetectTrash>::SharedPtr client_;
-  std::map<int, rclcpp::Publisher<Image>::SharedPtr> rgb_pubs_;
-  std::map<int, rclcpp::Publisher<Image>::SharedPtr> depth_pubs_;
-  std::shared_ptr<rclcpp::executors::MultiThreadedExecutor> test_executor_;
-  std::thread run_thread_;
-  std::thread test_thread_;
-  bool stopped_ = false;
+  std::unique_ptr<velmora::InProcessDetection> robot_;
 };
 
 }  // namespace velmora_test

@@ -20,7 +20,8 @@ namespace velmora
 // service, as the robot runs it: DetectionNode from a configuration, and a peer
 // node with a colour and a depth publisher per camera slot and a DetectTrash
 // client. rclcpp must be initialised first. Start() spins both on their own
-// threads; Stop() (also on destruction) shuts ROS 2 down and joins them.
+// threads; Stop() (also on destruction, and only once) shuts ROS 2 down and
+// joins them.
 class InProcessDetection
 {
 public:
@@ -54,6 +55,7 @@ private:
   rclcpp::executors::MultiThreadedExecutor peer_executor_;
   std::thread node_thread_;
   std::thread peer_thread_;
+  bool stopped_ = false;
 };
 
 }  // namespace velmora
