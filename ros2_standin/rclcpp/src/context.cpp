@@ -9,18 +9,28 @@
 #include <thread>
 #include <utility>
 
+#include "rclcpp/detail/arguments.hpp"
 #include "rclcpp/detail/graph.hpp"
 #include "rclcpp/detail/work_notifier.hpp"
+#include "rclcpp/exceptions.hpp"
 #include "rclcpp/logging.hpp"
 
 namespace rclcpp
 {
 
-void Context::init(int /*argc*/, char const * const * /*argv*/, const InitOptions & init_options)
+void Context::init(int argc, char const * const * argv, const InitOptions & init_options)
 {
   std::lock_guard<std::mutex> lock(mutex_);
   if (valid_) {
     throw ContextAlreadyInitialized();
+  }
+  // As humble: a bad command line leaves the context uninitialised.
+  auto arguments = detail::parse_arguments(argc, argv);
+  if (!arguments.unknown_ros_arguments.empty()) {
+    throw exceptions::UnknownROSArgsError(std::move(arguments.unknown_ros_arguments));
+  }
+  if (arguments.default_log_level) {
+    detail::set_default_log_level(*arguments.default_log_level);
   }
   valid_ = true;
   ++init_count_;

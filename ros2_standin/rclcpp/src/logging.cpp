@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +11,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "rclcpp/detail/arguments.hpp"
 
 namespace rclcpp
 {
@@ -112,9 +115,21 @@ private:
 
 }  // namespace
 
+namespace
+{
+// rcutils' default severity; --log-level <severity> changes it.
+std::atomic<int> g_default_level{static_cast<int>(Logger::Level::Info)};
+}  // namespace
+
+void set_default_log_level(Logger::Level level)
+{
+  // UNSET as the default means rcutils' own default, INFO.
+  g_default_level = static_cast<int>(level == Logger::Level::Unset ? Logger::Level::Info : level);
+}
+
 bool is_enabled_for(Logger::Level level)
 {
-  return level >= Logger::Level::Info;
+  return static_cast<int>(level) >= g_default_level.load(std::memory_order_relaxed);
 }
 
 void log(const Logger & logger, Logger::Level level, const char * format, ...)

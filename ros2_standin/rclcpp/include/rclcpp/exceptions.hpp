@@ -1,8 +1,11 @@
 #ifndef RCLCPP__EXCEPTIONS_HPP_
 #define RCLCPP__EXCEPTIONS_HPP_
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace rclcpp
 {
@@ -67,6 +70,37 @@ class RCLError : public std::runtime_error
 public:
   explicit RCLError(const std::string & message)
   : std::runtime_error(message) {}
+};
+
+// A ROS argument with a missing or malformed value (humble: from rcl_init).
+class RCLInvalidROSArgsError : public std::runtime_error
+{
+public:
+  explicit RCLInvalidROSArgsError(const std::string & message)
+  : std::runtime_error(message) {}
+};
+
+// ROS arguments that no ROS flag takes.
+class UnknownROSArgsError : public std::runtime_error
+{
+public:
+  explicit UnknownROSArgsError(std::vector<std::string> && unknown_ros_args_in)
+  : std::runtime_error("found unknown ROS arguments: '" + join(unknown_ros_args_in) + "'"),
+    unknown_ros_args(std::move(unknown_ros_args_in))
+  {
+  }
+
+  const std::vector<std::string> unknown_ros_args;
+
+private:
+  static std::string join(const std::vector<std::string> & items)
+  {
+    std::string joined;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      joined += (i == 0 ? "" : "', '") + items[i];
+    }
+    return joined;
+  }
 };
 
 }  // namespace exceptions
