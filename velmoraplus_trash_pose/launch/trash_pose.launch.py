@@ -4,13 +4,38 @@
         spdlog_systemd:=true spdlog_level:=info ros_args:="--log-level info"
 """
 
+import shlex
+
 from launch import LaunchDescription
-from launch.actions import DeclareLaunchArgument, SetEnvironmentVariable
+from launch.actions import DeclareLaunchArgument, OpaqueFunction, SetEnvironmentVariable
 from launch.substitutions import LaunchConfiguration
 from launch_ros.actions import Node
 
 PACKAGE = "velmoraplus_trash_pose"
 EXECUTABLE = "velmoraplus_trash_pose_node"
+
+
+def node_ros_arguments(ros_args):
+    """The node's ROS arguments from the ros_args launch argument, one item a word.
+
+    launch_ros passes each item as one command-line argument and puts "--ros-args"
+    before them: a whole "--log-level info" or an empty item would reach rclcpp as
+    one unknown ROS argument. None when there are none, so that no empty ROS
+    section is added.
+    """
+    words = shlex.split(ros_args)
+    return words or None
+
+
+def _node(context):
+    ros_args = LaunchConfiguration("ros_args").perform(context)
+    return [Node(
+        package=PACKAGE,
+        executable=EXECUTABLE,
+        output="screen",
+        emulate_tty=True,
+        ros_arguments=node_ros_arguments(ros_args),
+    )]
 
 
 def generate_launch_description():
@@ -33,12 +58,4 @@ def generate_launch_description():
         SetEnvironmentVariable("SPDLOG_SYSTEMD", LaunchConfiguration("spdlog_systemd")),
         SetEnvironmentVariable("SPDLOG_LEVEL", LaunchConfiguration("spdlog_level")),
     ]
-    node = Node(
-        package=PACKAGE,
-        executable=EXECUTABLE,
-        output="screen",
-        emulate_tty=True,
-        arguments=["--ros-args"],
-        ros_arguments=[LaunchConfiguration("ros_args")],
-    )
-    return LaunchDescription(arguments + environment + [node])
+    return LaunchDescription(arguments + environment + [OpaqueFunction(function=_node)])

@@ -10,8 +10,9 @@
 
 int main(int argc, char ** argv)
 {
-  rclcpp::init(argc, argv, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
   try {
+    // Inside the try: an unknown or malformed ROS argument is a start-up error too.
+    rclcpp::init(argc, argv, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
     const std::string config_path =
       ament_index_cpp::get_package_share_directory("velmoraplus_trash_pose") +
       "/config/trash_pose_detect_config.yaml";

@@ -21,10 +21,14 @@ const std::vector<std::string> kSpdlogVars = {"SPDLOG_STDOUT", "SPDLOG_SYSTEMD",
 class ProcessTest : public ::testing::Test
 {
 protected:
-  velmora_test::ChildResult Run(std::chrono::seconds timeout = std::chrono::seconds(60))
+  velmora_test::ChildResult Run(
+    std::chrono::seconds timeout = std::chrono::seconds(60),
+    const std::vector<std::string> & arguments = {})
   {
+    std::vector<std::string> argv = {VELMORA_NODE_EXECUTABLE};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     return RunChild(
-      {VELMORA_NODE_EXECUTABLE},
+      argv,
       {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()},
         {"VELMORAPLUS_DATA_DIR", prefix_.root() + "/data"}},
       // SIGINT once the executor's threads run: under ThreadSanitizer a signal
@@ -97,6 +101,43 @@ TEST_F(ProcessTest, StartsEchoesConfigurationAndExitsZeroOnSigint)
   const auto start = std::find(lines.begin(), lines.end(), "executor start");
   EXPECT_NE(start, lines.end());
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "executor start"), 1);
+}
+
+// The command lines launch_ros makes of the launch file (no ros_args, and
+// ros_args:="--log-level info") start the node; an unknown or malformed ROS
+// argument is one fatal line and status 1, before anything else is printed.
+TEST_F(ProcessTest, RosCommandLinesOfTheLaunchFileStartAndBadOnesFailWithOneLine)
+{
+  const std::vector<std::vector<std::string>> good = {
+    {"--ros-args"}, {"--ros-args", "--log-level", "info", "--ros-args"}};
+  for (const auto & arguments : good) {
+    const auto result = Run(std::chrono::seconds(60), arguments);
+    ASSERT_FALSE(result.timed_out) << arguments.size() << " arguments: " << result.err;
+    EXPECT_EQ(result.exit_status, 0) << arguments.size() << " arguments: " << result.err;
+    EXPECT_NE(result.out.find("executor start"), std::string::npos) << result.err;
+  }
+
+  struct Bad
+  {
+    std::vector<std::string> arguments;
+    std::string says;
+  };
+  const std::vector<Bad> bad = {
+    {{"--ros-args", "--ros-args", "", "--ros-args"}, "unknown ROS arguments: ''"},
+    {{"--ros-args", "--log-level info"}, "unknown ROS arguments: '--log-level info'"},
+    {{"--ros-args", "--log-level", "loud"}, "--log-level loud"},
+    {{"--ros-args", "-r"}, "trailing -r flag"},
+  };
+  for (const auto & c : bad) {
+    const auto result = Run(std::chrono::seconds(60), c.arguments);
+    ASSERT_FALSE(result.timed_out) << c.says;
+    EXPECT_EQ(result.exit_status, 1) << c.says << ": " << result.err;
+    EXPECT_EQ(result.signal, 0) << c.says;
+    const auto fatal = LinesContaining(SplitLines(result.err), "fatal");
+    ASSERT_EQ(fatal.size(), 1U) << result.err;
+    EXPECT_NE(fatal[0].find(c.says), std::string::npos) << fatal[0];
+    EXPECT_EQ(result.out.find("executor start"), std::string::npos) << c.says;
+  }
 }
 
 TEST_F(ProcessTest, MissingKeyFailsWithStatusOneAfterTheLinesAlreadyPrinted)
