@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """Checks that the files around the node agree with the code.
 
-  check_docs.py config-reference REPO   every configuration key the code reads is in
-                                        docs/configuration.md
-  check_docs.py launch-rviz REPO        the launch file compiles and starts an executable
-                                        the package installs; the RViz file parses and
-                                        shows the topics of the shipped configuration
+  check_docs.py config-reference PACKAGE   every configuration key the node's code reads
+                                           is in docs/configuration.md
+  check_docs.py launch-rviz PACKAGE        the launch file compiles and starts an executable
+                                           the package installs; the RViz file parses and
+                                           shows the topics of the shipped configuration
+
+PACKAGE is the package's source folder: the check reads nothing outside it, so it runs
+in a workspace that holds only the packages.
 """
 import py_compile
 import re
@@ -20,9 +23,9 @@ def read(path):
     return Path(path).read_text(encoding="utf-8")
 
 
-def keys_read_by_code(repo):
+def keys_read_by_code(package):
     keys = {}
-    node_sources = sorted((repo / "velmoraplus_trash_pose" / "src").glob("*.cpp"))
+    node_sources = sorted((package / "src").glob("*.cpp"))
     getter = re.compile(
         r'(?:Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel)\('
         r'(?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
@@ -30,21 +33,15 @@ def keys_read_by_code(repo):
         for key in getter.findall(read(source)):
             if key.split("/")[-1]:
                 keys.setdefault(key.split("/")[-1], source.name)
-    tables = read(repo / "velmoraplus_trash_pose" / "src" / "class_tables.cpp")
+    tables = read(package / "src" / "class_tables.cpp")
     for key in re.findall(r'\{"([a-z_]+)", &ClassConf::', tables):
         keys.setdefault(key, "class_tables.cpp")
-    zoo = repo / "velmora_model_zoo" / "src"
-    for key in re.findall(r'reader\.(?:text|integer|fraction|has|required)\("([a-z_]+)"',
-                          read(zoo / "model_config.cpp")):
-        keys.setdefault(key, "model_config.cpp")
-    for key in re.findall(r'\["([a-z_]+)"\]', read(zoo / "recording.cpp")):
-        keys.setdefault(key, "recording.cpp")
     return keys
 
 
-def check_config_reference(repo):
-    doc = read(repo / "docs" / "configuration.md")
-    keys = keys_read_by_code(repo)
+def check_config_reference(package):
+    doc = read(package / "docs" / "configuration.md")
+    keys = keys_read_by_code(package)
     if len(keys) < 60:
         return [f"only {len(keys)} keys found in the sources: the scan is broken"]
     return [f"key '{key}' (read in {where}) is missing from docs/configuration.md"
@@ -52,8 +49,7 @@ def check_config_reference(repo):
             if f"`{key}`" not in doc and f"/{key}`" not in doc]
 
 
-def check_launch_rviz(repo):
-    package = repo / "velmoraplus_trash_pose"
+def check_launch_rviz(package):
     problems = []
     launch = package / "launch" / "trash_pose.launch.py"
     with tempfile.TemporaryDirectory() as scratch:
@@ -87,9 +83,9 @@ def check_launch_rviz(repo):
 
 
 def main():
-    check, repo = sys.argv[1], Path(sys.argv[2])
+    check, package = sys.argv[1], Path(sys.argv[2])
     problems = {"config-reference": check_config_reference,
-                "launch-rviz": check_launch_rviz}[check](repo)
+                "launch-rviz": check_launch_rviz}[check](package)
     for problem in problems:
         print(problem)
     print(f"{check}: {'ok' if not problems else str(len(problems)) + ' problems'}")
