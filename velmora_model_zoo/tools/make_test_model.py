@@ -185,13 +185,13 @@ def build_model(det, protos, net_size):
     nodes = [
         # (1,3,H,W) -> (1,C,1,1) zeros -> padded to (1,C,1,N) -> (1,C,N) -> + constant
         make_node("Conv", ["images", "zero_w0"], ["z0"], kernel_shape=[1, 1],
-                         strides=[net_h, net_w]),
+                  strides=[net_h, net_w]),
         make_node("Conv", ["z0", "zero_w1"], ["z1"], kernel_shape=[1, 1],
-                         pads=[0, 0, 0, n - 1]),
+                  pads=[0, 0, 0, n - 1]),
         make_node("Reshape", ["z1", "det_shape"], ["z2"]),
         make_node("Add", ["z2", "det_values"], ["output0"]),
         make_node("Conv", ["images", "zero_wp"], ["z3"], kernel_shape=[1, 1],
-                         strides=[PROTO_RATIO, PROTO_RATIO]),
+                  strides=[PROTO_RATIO, PROTO_RATIO]),
         make_node("Add", ["z3", "proto_values"], ["output1"]),
     ]
     graph = make_graph(
