@@ -45,8 +45,14 @@ import os
 import sys
 
 import numpy as np
-import onnx
-from onnx import TensorProto, helper, numpy_helper
+
+from onnx_writer import FLOAT, from_array, make_graph, make_model, make_node, \
+    make_tensor_value_info
+
+try:  # only to check the written model where the onnx package happens to be installed
+    from onnx import checker as onnx_checker
+except ImportError:
+    onnx_checker = None
 
 NUM_PROTOS = 32
 PROTO_RATIO = 4
@@ -169,35 +175,35 @@ def build_model(det, protos, net_size):
     net_w, net_h = net_size
     channels, n = det.shape[1], det.shape[2]
     inits = [
-        numpy_helper.from_array(np.zeros((channels, 3, 1, 1), np.float32), "zero_w0"),
-        numpy_helper.from_array(np.zeros((channels, channels, 1, 1), np.float32), "zero_w1"),
-        numpy_helper.from_array(np.array([1, channels, n], np.int64), "det_shape"),
-        numpy_helper.from_array(det, "det_values"),
-        numpy_helper.from_array(np.zeros((NUM_PROTOS, 3, 1, 1), np.float32), "zero_wp"),
-        numpy_helper.from_array(protos, "proto_values"),
+        from_array(np.zeros((channels, 3, 1, 1), np.float32), "zero_w0"),
+        from_array(np.zeros((channels, channels, 1, 1), np.float32), "zero_w1"),
+        from_array(np.array([1, channels, n], np.int64), "det_shape"),
+        from_array(det, "det_values"),
+        from_array(np.zeros((NUM_PROTOS, 3, 1, 1), np.float32), "zero_wp"),
+        from_array(protos, "proto_values"),
     ]
     nodes = [
         # (1,3,H,W) -> (1,C,1,1) zeros -> padded to (1,C,1,N) -> (1,C,N) -> + constant
-        helper.make_node("Conv", ["images", "zero_w0"], ["z0"], kernel_shape=[1, 1],
-                         strides=[net_h, net_w]),
-        helper.make_node("Conv", ["z0", "zero_w1"], ["z1"], kernel_shape=[1, 1],
-                         pads=[0, 0, 0, n - 1]),
-        helper.make_node("Reshape", ["z1", "det_shape"], ["z2"]),
-        helper.make_node("Add", ["z2", "det_values"], ["output0"]),
-        helper.make_node("Conv", ["images", "zero_wp"], ["z3"], kernel_shape=[1, 1],
-                         strides=[PROTO_RATIO, PROTO_RATIO]),
-        helper.make_node("Add", ["z3", "proto_values"], ["output1"]),
+        make_node("Conv", ["images", "zero_w0"], ["z0"], kernel_shape=[1, 1],
+                  strides=[net_h, net_w]),
+        make_node("Conv", ["z0", "zero_w1"], ["z1"], kernel_shape=[1, 1],
+                  pads=[0, 0, 0, n - 1]),
+        make_node("Reshape", ["z1", "det_shape"], ["z2"]),
+        make_node("Add", ["z2", "det_values"], ["output0"]),
+        make_node("Conv", ["images", "zero_wp"], ["z3"], kernel_shape=[1, 1],
+                  strides=[PROTO_RATIO, PROTO_RATIO]),
+        make_node("Add", ["z3", "proto_values"], ["output1"]),
     ]
-    graph = helper.make_graph(
+    graph = make_graph(
         nodes, "yolov8_seg_test",
-        [helper.make_tensor_value_info("images", TensorProto.FLOAT, [1, 3, net_h, net_w])],
-        [helper.make_tensor_value_info("output0", TensorProto.FLOAT, list(det.shape)),
-         helper.make_tensor_value_info("output1", TensorProto.FLOAT, list(protos.shape))],
+        [make_tensor_value_info("images", FLOAT, [1, 3, net_h, net_w])],
+        [make_tensor_value_info("output0", FLOAT, list(det.shape)),
+         make_tensor_value_info("output1", FLOAT, list(protos.shape))],
         inits)
-    model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 12)],
-                              producer_name="velmora_model_zoo make_test_model")
-    model.ir_version = 7
-    onnx.checker.check_model(model)
+    model = make_model(graph, opset=12, producer_name="velmora_model_zoo make_test_model",
+                       ir_version=7)
+    if onnx_checker is not None:
+        onnx_checker.check_model(model)
     return model
 
 
@@ -233,7 +239,8 @@ def main(argv):
         print(f"make_test_model: {args.description}: {e!r}", file=sys.stderr)
         return 1
     os.makedirs(args.out_dir, exist_ok=True)
-    onnx.save(model, os.path.join(args.out_dir, name + ".onnx"))
+    with open(os.path.join(args.out_dir, name + ".onnx"), "wb") as f:
+        f.write(model)
     write_config(os.path.join(args.out_dir, name + ".yaml"), name + ".onnx", net_size, nc,
                  desc.get("config"))
     return 0
