@@ -12,6 +12,7 @@ namespace velmora_test
 NodeHarness::NodeHarness(const ConfigPrefix & prefix)
 {
   ::setenv("VELMORAPLUS_DATA_DIR", (prefix.root() + "/data").c_str(), 1);
+  IsolateRosTraffic();
   rclcpp::init(0, nullptr);
   robot_ = std::make_unique<velmora::InProcessDetection>(
     prefix.config_file("trash_pose_detect_config.yaml"), "velmora_test_peer");

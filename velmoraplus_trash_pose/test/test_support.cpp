@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,12 +97,36 @@ void ConfigPrefix::Remove(
   Save(name, root);
 }
 
+void IsolateRosTraffic()
+{
+  static const bool isolated = [] {
+      // Domain ids 1 to 101 are safe for every DDS port mapping on Linux.
+      for (int id = 1; id <= 101; ++id) {
+        const std::string lock = "/tmp/velmora_test_ros_domain_" + std::to_string(id) + ".lock";
+        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+          continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+          // The descriptor stays open: the claim lasts as long as the process.
+          ::setenv("ROS_DOMAIN_ID", std::to_string(id).c_str(), 1);
+          ::setenv("ROS_LOCALHOST_ONLY", "1", 1);
+          return true;
+        }
+        ::close(fd);
+      }
+      throw std::runtime_error("no free ROS domain id for the test (all of 1..101 claimed)");
+    }();
+  (void)isolated;
+}
+
 ChildResult RunChild(
   const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
   const std::optional<std::string> & interrupt_after, std::chrono::seconds timeout,
   const std::vector<std::string> & unset_env, std::chrono::milliseconds interrupt_delay,
   int signal_number)
 {
+  IsolateRosTraffic();
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {

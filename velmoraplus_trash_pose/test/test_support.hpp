@@ -75,6 +75,12 @@ ChildResult RunChild(
   std::chrono::milliseconds interrupt_delay = std::chrono::milliseconds(0),
   int signal_number = SIGINT);
 
+// Keeps a test process's ROS traffic to itself on a robot's real middleware:
+// loopback only, and a ROS domain no other test process on the machine holds
+// (claimed with a lock file for the process's life). Children inherit both.
+// Called before rclcpp::init and before starting a ROS child; idempotent.
+void IsolateRosTraffic();
+
 std::vector<std::string> SplitLines(const std::string & text);
 
 // The whole of a file ("" when it cannot be read).
