@@ -13,6 +13,8 @@ PACKAGES=(
   python3-colcon-parallel-executor python3-colcon-recursive-crawl
   python3-colcon-test-result python3-colcon-output python3-colcon-package-information
   ament-cmake libament-index-cpp-dev
+  # humble's test conventions: ament_cmake_gtest, ament_lint_auto and its linters
+  ament-cmake-googletest ament-lint
   # the real rosidl: rosidl_generate_interfaces, the C and C++ generators, the
   # introspection type supports (also what the check against humble's headers needs)
   rosidl-cmake rosidl-generator-c-cpp librosidl-typesupport-introspection-c-cpp-dev

@@ -59,7 +59,8 @@ def check_launch_rviz(package):
             problems.append(f"{launch} does not compile: {error}")
     executable = re.search(r'EXECUTABLE = "([^"]+)"', read(launch)).group(1)
     cmake = read(package / "CMakeLists.txt")
-    if "OUTPUT_NAME ${PROJECT_NAME}_node" not in cmake or executable != "velmoraplus_trash_pose_node":
+    installed = "OUTPUT_NAME ${PROJECT_NAME}_node" in cmake
+    if not installed or executable != "velmoraplus_trash_pose_node":
         problems.append(f"launch file starts '{executable}', which the package does not install")
     if "install(DIRECTORY config launch rviz systemd" not in cmake:
         problems.append("CMakeLists.txt does not install launch/ and rviz/")
@@ -76,7 +77,8 @@ def check_launch_rviz(package):
         wanted = [params["detected_image_topic"], params["trashes_cloud_topic"]] + [
             f"/velmoraplus_trash_pose/cam{cam_id}{suffix}"
             for suffix in ("_trashes_init_cloud", "_trash_obb_markers", "_trash_pose")]
-        problems += [f"RViz shows no display for {topic}" for topic in wanted if topic not in shown]
+        problems += [f"RViz shows no display for {topic}"
+                     for topic in wanted if topic not in shown]
     if not any(d["Class"] == "rviz_default_plugins/TF" for d in manager["Displays"]):
         problems.append("RViz shows no TF display")
     return problems
