@@ -6,8 +6,10 @@
 # their own base paths: the ros2_standin/COLCON_IGNORE marker keeps a robot's
 # plain `colcon build` away from them.
 #
-# usage: scripts/build.sh [release|asan|tsan] [package...] [colcon build options...]
+# usage: scripts/build.sh [release|asan|tsan|humble] [package...] [colcon build options...]
 #   packages named first are built with what they depend on (--packages-up-to).
+#   humble: the product packages against the real humble client libraries built by
+#   scripts/real_humble.sh (no stand-in on any path), optimised as release.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -24,8 +26,17 @@ case "$config" in
   release) build_type=RelWithDebInfo; flags="" ;;
   asan)    build_type=Debug; flags="-O1 -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" ;;
   tsan)    build_type=Debug; flags="-O1 -fsanitize=thread" ;;
-  *) echo "unknown configuration '$config' (release, asan or tsan)" >&2; exit 2 ;;
+  humble)  build_type=RelWithDebInfo; flags="" ;;
+  *) echo "unknown configuration '$config' (release, asan, tsan or humble)" >&2; exit 2 ;;
 esac
+if [ "$config" = humble ]; then
+  humble_dir=$("$root/scripts/real_humble.sh")
+  # env.sh reads variables it may not find set.
+  set +u
+  # shellcheck source=/dev/null
+  . "$humble_dir/env.sh"
+  set -u
+fi
 cmake_args=(
   -DCMAKE_BUILD_TYPE="$build_type"
   "-DCMAKE_CXX_FLAGS=-Wall -Wextra $flags"
@@ -40,11 +51,11 @@ cmake_args=(
   -DCMAKE_INSTALL_MESSAGE=NEVER
   --no-warn-unused-cli
 )
-# Sanitizer builds exist for the tests: no benchmarks there.
+# Sanitizer and humble builds exist for the tests: no benchmarks there.
 [ "$config" = release ] || cmake_args+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
 
 base_paths=(.)
-[ -n "${ROS_DISTRO:-}" ] || base_paths+=(ros2_standin/*/)
+[ -n "${ROS_DISTRO:-}" ] || [ "$config" = humble ] || base_paths+=(ros2_standin/*/)
 
 # Parallel packages share the machine: make's load limit (colcon's -jN -lN) keeps
 # them from overloading it. VELMORA_BUILD_JOBS caps the jobs of each package.

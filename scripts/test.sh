@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds with colcon, runs every
 # package's tests with colcon test.
-# usage: scripts/test.sh [release|asan|tsan]
+# usage: scripts/test.sh [release|asan|tsan|humble]
+#   humble: the same suite against the real humble client libraries over Cyclone DDS
+#   on loopback (each test process claims its own ROS domain).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 config=${1:-release}
@@ -21,8 +23,23 @@ case "$config" in
 esac
 
 base_paths=(.)
-[ -n "${ROS_DISTRO:-}" ] || base_paths+=(ros2_standin/*/)
+[ -n "${ROS_DISTRO:-}" ] || [ "$config" = humble ] || base_paths+=(ros2_standin/*/)
 cd "$root"
+if [ "$config" = humble ]; then
+  humble_dir=$("$root/scripts/real_humble.sh")
+  set +u
+  # shellcheck source=/dev/null
+  . "$humble_dir/env.sh"
+  set -u
+  export ROS_LOCALHOST_ONLY=1
+  # The node must run on the real client library, not on a stand-in.
+  node="install/humble/lib/velmoraplus_trash_pose/velmoraplus_trash_pose_node"
+  rclcpp_lib=$(ldd "$node" | awk '/librclcpp\.so/ {print $3}')
+  case "$rclcpp_lib" in
+    "$humble_dir"/install/lib/librclcpp.so*) echo "test: $node links $rclcpp_lib" ;;
+    *) echo "test: $node links '$rclcpp_lib', not humble's in $humble_dir" >&2; exit 1 ;;
+  esac
+fi
 # One package at a time, its tests in parallel: the shutdown and pipeline tests
 # measure their own bounds and should not compete with a second package's.
 status=0
