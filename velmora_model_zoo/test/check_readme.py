@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Every key the model configuration and recording readers take is documented in README.md.
+"""
+Every key the model configuration and recording readers take is documented in README.md.
 
   check_readme.py PACKAGE   PACKAGE is the package's source folder; nothing outside it is read
 """

@@ -1,9 +1,13 @@
 #!/usr/bin/python3
-"""make_test_model.py on the package's descriptions: each file equals, byte for byte, the model
-the onnx helpers build from the same constants; OpenCV runs it to the described outputs; with
-the onnx package hidden the tool writes the same bytes.
+"""
+make_test_model.py on the package's descriptions.
+
+Each file equals, byte for byte, the model the onnx helpers build from the same constants;
+OpenCV runs it to the described outputs; with the onnx package hidden the tool writes the
+same bytes.
 Usage: test_make_test_model.py <tools_dir> <models_dir>.
-Exit code 77 (skipped) when python3-onnx or python3-opencv is missing."""
+Exit code 77 (skipped) when python3-onnx or python3-opencv is missing.
+"""
 import os
 import subprocess
 import sys
@@ -59,7 +63,7 @@ def reference(det, protos, net_w, net_h):
 
 
 def column(det, cls, score):
-    """The detection row of the one candidate with this class score."""
+    """Return the detection row of the one candidate with this class score."""
     hits = np.flatnonzero(det[0, 4 + cls] == np.float32(score))
     assert len(hits) == 1, (cls, score, hits)
     return det[0, :, hits[0]]

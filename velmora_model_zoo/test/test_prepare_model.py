@@ -1,10 +1,13 @@
 #!/usr/bin/python3
-"""prepare_model.py on small graphs with the constructs of a YOLOv8-seg export: a quantised
-convolution chain, a Split with sizes as input, a head constant that relies on broadcasting
-and a Softmax over a middle axis; a YOLOv8-like head resized with --input-size; sibling
-convolutions to merge or keep apart; unreadable input.  The prepared models must run in OpenCV
-and match numpy references.
-Exit code 77 (skipped) when python3-opencv is missing."""
+"""
+prepare_model.py on small graphs with the constructs of a YOLOv8-seg export.
+
+The graphs: a quantised convolution chain, a Split with sizes as input, a head constant that
+relies on broadcasting and a Softmax over a middle axis; a YOLOv8-like head resized with
+--input-size; sibling convolutions to merge or keep apart; unreadable input.  The prepared
+models must run in OpenCV and match numpy references.
+Exit code 77 (skipped) when python3-opencv is missing.
+"""
 import os
 import subprocess
 import sys
@@ -212,7 +215,7 @@ with tempfile.TemporaryDirectory() as tmp:
 
 
 def conv(x, w, b, pad):
-    """numpy reference of a stride-1 Conv."""
+    """Return the numpy reference of a stride-1 Conv."""
     k = w.shape[2]
     xp = np.pad(x[0], ((0, 0), (pad, pad), (pad, pad)))
     size = xp.shape[1] - k + 1

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Write a tiny YOLOv8-seg-shaped ONNX model whose outputs are known in advance.
+"""
+Write a tiny YOLOv8-seg-shaped ONNX model whose outputs are known in advance.
 
 The model ignores its input: output0 (1, 4+nc+32, N) and output1 (1, 32, H/4, W/4) are
 constants, wired to the input through zero-weight convolutions so that OpenCV 4.5/4.6 DNN
@@ -225,7 +226,7 @@ def write_config(path, onnx_name, net_size, nc, extra):
 
 
 def main(argv):
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
     ap.add_argument("description", help="JSON or YAML description")
     ap.add_argument("out_dir")
     ap.add_argument("--name", help="overrides the description's name")

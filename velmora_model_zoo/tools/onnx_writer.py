@@ -1,4 +1,5 @@
-"""Serialise small ONNX models without the onnx package (numpy only).
+"""
+Serialise small ONNX models without the onnx package (numpy only).
 
 The functions mirror onnx.helper and onnx.numpy_helper for the messages a constant test graph
 needs, but each returns the message's protobuf encoding as bytes.  Fields go out in
@@ -61,7 +62,11 @@ def _messages(field, encoded):
 
 
 def from_array(array, name):
-    """TensorProto with the array's bytes in raw_data, little-endian, as numpy_helper writes it."""
+    """
+    Return a TensorProto with the array's bytes in raw_data, as numpy_helper writes it.
+
+    The bytes are little-endian.
+    """
     array = np.asarray(array)
     data_type = _DATA_TYPES.get(f"{array.dtype.kind}{array.dtype.itemsize}")
     if data_type is None:
@@ -84,7 +89,7 @@ def _attribute(name, value):
 
 
 def make_node(op_type, inputs, outputs, name=None, **attributes):
-    """NodeProto; attributes sorted by name, as onnx.helper.make_node adds them."""
+    """Return a NodeProto; attributes sorted by name, as onnx.helper.make_node adds them."""
     return (_strs(1, inputs) + _strs(2, outputs) + (_str(3, name) if name else b"")
             + _str(4, op_type)
             + _messages(5, (_attribute(k, v) for k, v in sorted(attributes.items())
@@ -92,7 +97,7 @@ def make_node(op_type, inputs, outputs, name=None, **attributes):
 
 
 def make_tensor_value_info(name, elem_type, shape):
-    """ValueInfoProto of a tensor with a fixed shape."""
+    """Return the ValueInfoProto of a tensor with a fixed shape."""
     dims = _messages(1, (_int(1, d) for d in shape))
     tensor_type = _int(1, elem_type) + _bytes(2, dims)
     return _str(1, name) + _bytes(2, _bytes(1, tensor_type))
@@ -104,6 +109,6 @@ def make_graph(nodes, name, inputs, outputs, initializer):
 
 
 def make_model(graph, opset, producer_name, ir_version):
-    """ModelProto importing the default domain at the given opset version."""
+    """Return a ModelProto importing the default domain at the given opset version."""
     opset_id = _str(1, "") + _int(2, opset)
     return _int(1, ir_version) + _str(2, producer_name) + _bytes(7, graph) + _bytes(8, opset_id)

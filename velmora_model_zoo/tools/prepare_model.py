@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Rewrite a stock YOLOv8-seg ONNX export into a graph that OpenCV 4.5/4.6 DNN runs.
+"""
+Rewrite a stock YOLOv8-seg ONNX export into a graph that OpenCV 4.5/4.6 DNN runs.
 
 OpenCV 4.5/4.6 cannot import or run an Ultralytics export as it comes:
   * dynamic-int8 exports (onnxruntime quantize_dynamic) use DynamicQuantizeLinear and
@@ -280,12 +281,14 @@ def expand_broadcast_constants(model):
 
 
 def softmax_on_last_axis(model):
-    """Make every Softmax normalise its last axis, between two Transposes when needed.
+    """
+    Make every Softmax normalise its last axis, between two Transposes when needed.
 
     Before opset 13 ONNX flattens the input to 2-D around `axis`, so a Softmax over axis 1
     of a 4-D tensor (the YOLOv8 box distributions) would mean something else to a runtime
     that follows the standard; OpenCV normalises the single axis either way.  Over the last
-    axis both readings agree."""
+    axis both readings agree.
+    """
     g = model.graph
     shapes = shapes_of(model)
     nodes = []
@@ -316,8 +319,11 @@ def softmax_on_last_axis(model):
 
 
 def anchor_grid(width, height):
-    """YOLOv8's anchor points (cell centres, in cells of their level; x row, y row) and the
-    stride of each, level by level, for a width x height input."""
+    """
+    Return YOLOv8's anchor points and strides, level by level, for a width x height input.
+
+    Anchor points are cell centres, in cells of their level (x row, y row); one stride a point.
+    """
     points, strides = [], []
     for s in HEAD_STRIDES:
         xs, ys = np.meshgrid(np.arange(width // s) + 0.5, np.arange(height // s) + 0.5)
@@ -345,14 +351,16 @@ def input_size(model):
 
 
 def resize_input(model, width, height):
-    """Rewrite the head's input-size-dependent constants for a width x height input.
+    """
+    Rewrite the head's input-size-dependent constants for a width x height input.
 
     YOLOv8 exports its anchor points, the stride of each anchor and the anchor count (in the
     Reshape shapes of the box distributions) as constants for the exported size.  Each
     constant holding the anchor count along its last axis must equal the exported size's
     anchor points or strides exactly (repeated along its other axes) to be regenerated;
     anything else stops the tool, so an unfamiliar head is never half-rewritten.  Returns
-    the number of constants rewritten."""
+    the number of constants rewritten.
+    """
     w0, h0 = input_size(model)
     old_points, old_strides = anchor_grid(w0, h0)
     new_points, new_strides = anchor_grid(width, height)
@@ -407,8 +415,12 @@ def resize_input(model, width, height):
 
 
 def merge_sibling_convs(model):
-    """Merge Convs with one input, equal attributes (group 1) and constant weights and
-    biases into one Conv whose outputs a Split hands out; returns (merged, groups)."""
+    """
+    Merge Convs that read one input into one Conv whose outputs a Split hands out.
+
+    They need equal attributes (group 1) and constant weights and biases.  Returns
+    (merged, groups).
+    """
     g = model.graph
     inits = {i.name: i for i in g.initializer}
     groups = {}
@@ -455,13 +467,16 @@ def merge_sibling_convs(model):
 
 
 def one_line(error):
-    """An exception's message on one line (OpenCV's and onnx's span several)."""
+    """Return an exception's message on one line (OpenCV's and onnx's span several)."""
     return " ".join(line.strip(" >") for line in str(error).splitlines() if line.strip(" >"))
 
 
 def run_opencv(path, blob, names, timed=False):
-    """The outputs of a forward pass and, when timed, its milliseconds (a second pass: the
-    first allocates)."""
+    """
+    Return the outputs of a forward pass and, when timed, its milliseconds.
+
+    The timed pass is a second pass: the first allocates.
+    """
     import cv2
     try:
         net = cv2.dnn.readNetFromONNX(path)
@@ -483,8 +498,11 @@ MERGE_TOLERANCE = 1e-5
 
 
 def check_merge(path, unmerged_path, blob, outs):
-    """The unmerged graph on the blob that gave the merged one's outputs `outs`: each within
-    MERGE_TOLERANCE."""
+    """
+    Run the unmerged graph on the blob that gave the merged one's outputs `outs`.
+
+    Each output must be within MERGE_TOLERANCE.
+    """
     names = [o.name for o in onnx.load(path).graph.output]
     for name, a, b in zip(names, run_opencv(unmerged_path, blob, names), outs):
         scale = max(1.0, float(np.abs(a).max()))
@@ -496,7 +514,7 @@ def check_merge(path, unmerged_path, blob, outs):
 
 
 def check_with_opencv(path):
-    """Runs the model on a random input; returns the input, the outputs and its shape."""
+    """Run the model on a random input; return the input, the outputs and its shape."""
     try:
         import cv2
     except ImportError:
@@ -531,9 +549,12 @@ def write_config(path, model_path, in_shape, outs):
 
 
 def prepare(src, dst, size=None, merge=True, unmerged=None):
-    """Writes the prepared model; returns the anchor count of a resized head, else None.
+    """
+    Write the prepared model; return the anchor count of a resized head, else None.
+
     With merging and an `unmerged` path, the graph before merging is written there too (for
-    check_merge)."""
+    check_merge).
+    """
     try:
         model = onnx.load(src)
     except Exception as e:  # onnx raises several types for unreadable files
@@ -570,7 +591,7 @@ def prepare(src, dst, size=None, merge=True, unmerged=None):
 
 
 def main(argv):
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
     ap.add_argument("input")
     ap.add_argument("output")
     ap.add_argument("--input-size", metavar="WxH",

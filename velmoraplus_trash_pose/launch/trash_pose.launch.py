@@ -1,4 +1,5 @@
-"""Starts the trash pose node with its program-log settings as launch arguments.
+"""
+Starts the trash pose node with its program-log settings as launch arguments.
 
     ros2 launch velmoraplus_trash_pose trash_pose.launch.py \
         spdlog_systemd:=true spdlog_level:=info ros_args:="--log-level info"
@@ -16,7 +17,8 @@ EXECUTABLE = "velmoraplus_trash_pose_node"
 
 
 def node_ros_arguments(ros_args):
-    """The node's ROS arguments from the ros_args launch argument, one item a word.
+    """
+    Return the node's ROS arguments from the ros_args launch argument, one item a word.
 
     launch_ros passes each item as one command-line argument and puts "--ros-args"
     before them: a whole "--log-level info" or an empty item would reach rclcpp as

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Checks that the files around the node agree with the code.
+"""
+Checks that the files around the node agree with the code.
 
   check_docs.py config-reference PACKAGE   every configuration key the node's code reads
                                            is in docs/configuration.md

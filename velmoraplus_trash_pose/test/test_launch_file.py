@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""The launch file's node command line for the ros_args values integrators use.
+"""
+The launch file's node command line for the ros_args values integrators use.
 
 launch and launch_ros are not installed here: small stand-ins record what the launch
 file builds, and the command line is laid out as humble's launch_ros.actions.Node does
