@@ -25,7 +25,14 @@ void Context::init(int argc, char const * const * argv, const InitOptions & init
     throw ContextAlreadyInitialized();
   }
   // As humble: a bad command line leaves the context uninitialised.
-  auto arguments = detail::parse_arguments(argc, argv);
+  detail::ParsedArguments arguments;
+  try {
+    arguments = detail::parse_arguments(argc, argv);
+  } catch (const exceptions::RCLInvalidROSArgsError &) {
+    // rcl_init says so on the console before rclcpp throws.
+    RCLCPP_ERROR(get_logger("rcl"), "Failed to parse global arguments");
+    throw;
+  }
   if (!arguments.unknown_ros_arguments.empty()) {
     throw exceptions::UnknownROSArgsError(std::move(arguments.unknown_ros_arguments));
   }

@@ -2,8 +2,11 @@
 // integrators pass must start or fail exactly as on a robot.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "rclcpp/exceptions.hpp"
@@ -81,18 +84,37 @@ TEST_F(InitArguments, FlagsWithoutAValidValueAreInvalidRosArguments)
   }
 }
 
-TEST_F(InitArguments, LogLevelFlagSetsTheDefaultSeverity)
+// In a fresh process of its own: humble leaves logging configured after an
+// init that failed on unknown arguments, and a later --log-level is then ignored.
+TEST(InitArgumentsLogLevel, FlagSetsTheDefaultSeverity)
 {
+  // Re-executed, not forked: a fork would inherit that configured logging.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto shown = [](const std::vector<std::string> & arguments) {
       init_with(arguments);
-      testing::internal::CaptureStderr();
+      // The death test holds gtest's own capture: the console goes to a file.
+      std::FILE * console = std::tmpfile();
+      ::dup2(::fileno(console), STDERR_FILENO);
       RCLCPP_INFO(rclcpp::get_logger("level_test"), "info line");
       RCLCPP_WARN(rclcpp::get_logger("level_test"), "warn line");
-      const std::string out = testing::internal::GetCapturedStderr();
+      std::fflush(stderr);
       rclcpp::shutdown();
-      return std::make_pair(
-        out.find("info line") != std::string::npos, out.find("warn line") != std::string::npos);
+      std::string out(4096, '\0');
+      std::rewind(console);
+      out.resize(std::fread(&out[0], 1, out.size(), console));
+      // Exit code: 1 when the info line shows, 2 when the warn line does not.
+      std::exit(
+        (out.find("info line") != std::string::npos ? 1 : 0) +
+        (out.find("warn line") == std::string::npos ? 2 : 0));
     };
-  EXPECT_EQ(shown({"--ros-args", "--log-level", "WARN"}), std::make_pair(false, true));
-  EXPECT_EQ(shown({"--ros-args", "--log-level", "info"}), std::make_pair(true, true));
+  EXPECT_EXIT(shown({"--ros-args", "--log-level", "WARN"}), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(shown({"--ros-args", "--log-level", "info"}), ::testing::ExitedWithCode(1), "");
+}
+
+TEST(InitArgumentsConsole, AnInvalidArgumentIsReportedByRclBeforeTheException)
+{
+  testing::internal::CaptureStderr();
+  EXPECT_THROW(init_with({"--ros-args", "-r"}), rclcpp::exceptions::RCLInvalidROSArgsError);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("[rcl]: Failed to parse global arguments"), std::string::npos) << err;
 }
