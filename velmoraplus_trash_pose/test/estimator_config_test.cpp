@@ -1,6 +1,7 @@
 // Loading of the pose-estimate file: calibration forms, debug directories, errors.
 #include <sys/stat.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -310,6 +311,30 @@ TEST(YamlReader, NullStringsReadAsNullWhereOnlyLoggedAndAreRefusedAsNames) {
   ConfigFile file("null_label");
   file.Set("debug_choice", "file_name_suffix", "~");
   ExpectMentions(ErrorOf(file), {"'debug_choice/file_name_suffix'", "value null"});
+}
+
+TEST(YamlReader, AKeyWrittenTwiceInOneMappingIsRefusedNamingFileKeyAndBothLines) {
+  const auto message = [](const std::string& text) {
+    const std::string path = ScratchDir("duplicate") + "/camera.yaml";
+    std::ofstream(path) << text;
+    try {
+      YamlReader reader(path);
+    } catch (const ConfigError& error) {
+      return std::string(error.what());
+    }
+    return std::string();
+  };
+  const std::string path = ScratchDir("duplicate") + "/camera.yaml";
+  // A value edited on a robot by adding a line below the old one.
+  EXPECT_EQ(message("camera_detection_params:\n  cam_id: 2\n  is_debug: false\n  cam_id: 3\n"),
+            path + ": key 'cam_id' is written twice in one mapping, on line 2 and on line 4: "
+                   "keep one");
+  // At the top level, and in a mapping inside a list; quoting does not make another key.
+  ExpectMentions(message("a: 1\nb: 2\n\"a\": 3\n"), {"'a'", "line 1 and on line 3"});
+  ExpectMentions(message("frames:\n  - objects: []\n    image: x.png\n    objects: []\n"),
+                 {"'objects'", "line 2 and on line 4"});
+  // The same key in different mappings is no duplicate.
+  EXPECT_EQ(message("a: {cam_id: 1}\nb: {cam_id: 1}\nc: [{x: 1}, {x: 2}]\n"), "");
 }
 
 TEST(YamlReader, TypedKeysForOtherConfigurationFiles) {

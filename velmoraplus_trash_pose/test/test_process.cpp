@@ -142,6 +142,36 @@ TEST_F(ProcessTest, BrokenTopLevelFileNamesFileKeyAndValue)
   EXPECT_NE(result.err.find("three"), std::string::npos) << result.err;
 }
 
+TEST_F(ProcessTest, AKeyWrittenTwiceOrTwoActiveCamerasWithOneIdStopStartUp)
+{
+  // cam_id edited on the robot by adding a line: refused, naming file, key and lines.
+  const std::string cam2 = prefix_.config_file("cam2_detect_config.yaml");
+  const std::string original = velmora_test::ReadText(cam2);
+  prefix_.Write("cam2_detect_config.yaml", original + "  cam_id: 3\n");
+  auto result = Run();
+  prefix_.Write("cam2_detect_config.yaml", original);
+  EXPECT_EQ(result.exit_status, 1);
+  auto fatal = LinesContaining(SplitLines(result.err), "fatal");
+  ASSERT_EQ(fatal.size(), 1U) << result.err;
+  EXPECT_NE(fatal[0].find(cam2 + ": key 'cam_id' is written twice in one mapping, on line "),
+    std::string::npos) << fatal[0];
+
+  // Slots 1 and 2 with one id: refused while cam_num uses both, naming both files.
+  const std::string camera = "camera_detection_params";
+  prefix_.Set("cam1_detect_config.yaml", camera, "cam_id", "2");
+  result = Run();
+  EXPECT_EQ(result.exit_status, 1);
+  fatal = LinesContaining(SplitLines(result.err), "fatal");
+  ASSERT_EQ(fatal.size(), 1U) << result.err;
+  EXPECT_NE(fatal[0].find(prefix_.config_file("cam1_detect_config.yaml") + " and " + cam2 +
+    ": key 'camera_detection_params/cam_id': value '2' is in both files"), std::string::npos)
+    << fatal[0];
+  // With cam_num 1 only slot 2 answers: the same ids start.
+  prefix_.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num", "1");
+  result = Run();
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+}
+
 TEST_F(ProcessTest, ValuesThatCannotWorkStopStartUpWithOneLineNamingFileKeyAndValue)
 {
   struct Case

@@ -6,7 +6,8 @@
 //   unsigned n = reader.Get<unsigned>("grab_pose_estimate/min_trash_cloud_size");
 //   std::vector<float> t = reader.GetFloats("camera_extrinsic/Txyz", 3);
 //
-// Keys are paths of map keys separated by "/". Every key is required: a missing
+// A file with a key written twice in one mapping is refused at once, naming the
+// key and both lines. Keys are paths of map keys separated by "/". Every key is required: a missing
 // key, a value of the wrong type or a non-finite float raises ConfigError, e.g.
 //   "cam1.yaml: key 'grab_pose_estimate/min_trash_cloud_size': value '-5' is not an unsigned integer"
 // Supported types of Get<T>: bool, int, unsigned (32 bit, text-stream extraction
