@@ -27,8 +27,9 @@ namespace
 
 constexpr const char * kPackageName = "velmoraplus_trash_pose";
 
-// The throttle paces a camera between image pairs; a pause of over a minute
-// would leave every request waiting that long, which no robot wants.
+// The throttle paces a camera between image pairs (0 or less: no pause); a
+// pause of over a minute would leave every request waiting that long, which no
+// robot wants.
 constexpr int kMaxDetectDurationMs = 60000;
 // The erosion trims a few depth-edge pixels off a mask. A (2k+1)-pixel window
 // wider than 2001 px is wider than any RGB-D camera's image and erases every
@@ -54,6 +55,11 @@ struct CameraParams
   T GetWithin(const std::string & key, T lowest, T highest, const char * unit) const
   {
     return file.GetWithin<T>("camera_detection_params/" + key, lowest, highest, unit);
+  }
+  template<typename T>
+  T GetAtMost(const std::string & key, T highest, const char * unit) const
+  {
+    return file.GetAtMost<T>("camera_detection_params/" + key, highest, unit);
   }
 };
 
@@ -176,8 +182,7 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   is_debug_ = params.Get<bool>("is_debug");
   is_realtime_estimate_ = params.Get<bool>("is_realtime_estimate");
   is_enable_semantic_ = params.Get<bool>("is_enable_semantic");
-  detect_duration_ = params.GetWithin(
-    "detect_duration", 0, kMaxDetectDurationMs, "milliseconds");
+  detect_duration_ = params.GetAtMost("detect_duration", kMaxDetectDurationMs, "milliseconds");
   camera_frame_id_ = params.Get<std::string>("camera_frame_id");
   robot_frame_id_ = params.Get<std::string>("robot_frame_id");
   image_edge_threshold_ = params.Get<int>("image_edge_threshold");

@@ -32,15 +32,18 @@ constexpr double kSin75 = 0.9659258262890683;
 
 // Bounds of settings that would otherwise stall a pass or blind the estimator.
 // A floor-cleaning arm reaches well under 2 m; 10 m leaves room for any robot.
+// A distance is never negative: a lower limit of 0 or less is no limit.
 constexpr float kMaxWorkspaceDistance = 10.0f;
 // An azimuth lies within +-180 degrees: a bound up to a full turn still reads
 // as "no limit", anything further is a typing error (the top view of a pass
 // steps through the range).
 constexpr float kMaxWorkspaceAngle = 360.0f;
-// The outlier removal judges a point by its near neighbours (50 is usual). Past
-// a few hundred, the neighbourhood of a thinned trash cloud (a few thousand
-// points) is the whole piece, while every neighbour costs time in every pass.
-constexpr int kMaxMeanK = 200;
+// The outlier removal judges a point by its near neighbours (50 is usual, 100
+// to 300 common at 1 mm voxels); it needs at least one. A piece's cloud has at
+// most one point per mask pixel and no RGB-D camera's depth image has a
+// million pixels, so no cloud can offer more neighbours: a larger value is a
+// typing error. Above a piece's point count every other point is a neighbour.
+constexpr int kMaxMeanK = 1000000;
 
 // One console line: colour + text + reset.
 template <typename... Parts>
@@ -211,7 +214,7 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   base_height_ = reader.Get<float>(g + "base_height");
   finger2tcp_ = reader.Get<float>(g + "finger2tcp");
   extra_length_ratio_ = reader.Get<float>(g + "extra_length_ratio");
-  workspace_r_min_ = reader.GetWithin(g + "workspace_r_min", 0.0f, kMaxWorkspaceDistance, "metres");
+  workspace_r_min_ = reader.GetAtMost(g + "workspace_r_min", kMaxWorkspaceDistance, "metres");
   workspace_r_max_ = reader.GetWithin(g + "workspace_r_max", 0.0f, kMaxWorkspaceDistance, "metres");
   workspace_angle_min_ = reader.GetWithin(g + "workspace_angle_min", -kMaxWorkspaceAngle,
                                           kMaxWorkspaceAngle, "degrees");

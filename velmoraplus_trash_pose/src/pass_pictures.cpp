@@ -178,7 +178,8 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
     };
   // The configuration bounds these; clamped here as well, so that no geometry
   // can make the outline loop long or leave the screen's integer range.
-  const double r_in = std::min(horizontal(ws.r_min), 100.0);
+  // A lower limit of 0 or less is no limit: the inner bound is the origin.
+  const double r_in = std::min(horizontal(std::max(ws.r_min, 0.0)), 100.0);
   const double r_out = std::min(horizontal(ws.r_max), 100.0);
   const double angle_min = std::max(ws.angle_min_deg, -360.0);
   const double angle_max = std::min(ws.angle_max_deg, 360.0);

@@ -174,6 +174,17 @@ T YamlReader::GetWithin(const std::string& key, T lowest, T highest, const char*
   return value;
 }
 
+template <typename T>
+T YamlReader::GetAtMost(const std::string& key, T highest, const char* unit) const {
+  const T value = Get<T>(key);
+  if (value > highest) {
+    std::ostringstream range;
+    range << "must be at most " << highest << " (" << unit << ")";
+    throw ValueError(key, range.str());
+  }
+  return value;
+}
+
 std::vector<float> YamlReader::GetFloats(const std::string& key, std::size_t count) const {
   const YAML::Node node = Find(key);
   const auto wrong = [&] {
@@ -200,5 +211,7 @@ template double YamlReader::Get<double>(const std::string&) const;
 template std::string YamlReader::Get<std::string>(const std::string&) const;
 template int YamlReader::GetWithin<int>(const std::string&, int, int, const char*) const;
 template float YamlReader::GetWithin<float>(const std::string&, float, float, const char*) const;
+template int YamlReader::GetAtMost<int>(const std::string&, int, const char*) const;
+template float YamlReader::GetAtMost<float>(const std::string&, float, const char*) const;
 
 }  // namespace velmora

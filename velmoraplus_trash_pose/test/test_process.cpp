@@ -186,7 +186,7 @@ TEST_F(ProcessTest, ValuesThatCannotWorkStopStartUpWithOneLineNamingFileKeyAndVa
   // process the same way (the estimator's bounds are tested with the estimator).
   const std::string camera = "camera_detection_params";
   const std::vector<Case> cases = {
-    {"cam1_detect_config.yaml", camera, "detect_duration", "100000000", "value '100000000' must be between 0 and 60000"},
+    {"cam1_detect_config.yaml", camera, "detect_duration", "60001", "value '60001' must be at most 60000 (milliseconds)"},
     {"cam2_detect_config.yaml", camera, "mask_erosion_size", "1000000000", "value '1000000000' must be between 0 and 1000"},
     {"cam2_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "1e6", "value '1e6' must be between -360 and 360"},
     {"cam1_detect_config.yaml", camera, "rgb_topic", "~", "value null names nothing"},
@@ -215,6 +215,9 @@ TEST_F(ProcessTest, NullTextWhereOnlyLoggedAndLimitsThatLeaveNothingStartWithOne
   prefix_.Set("cam1_detect_config.yaml", camera, "camera_info_topic", "~");
   prefix_.Set("cam1_detect_config.yaml", camera, "camera_frame_id", "~");
   prefix_.Set("cam1_detect_config.yaml", camera, "mask_erosion_size", "400");
+  // A negative pause is no pause; the longest one is accepted.
+  prefix_.Set("cam1_detect_config.yaml", camera, "detect_duration", "-5");
+  prefix_.Set("cam2_detect_config.yaml", camera, "detect_duration", "60000");
   prefix_.Set("cam1_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_min", "60");
   prefix_.Set("cam1_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "-60");
   const auto result = Run();
@@ -224,6 +227,8 @@ TEST_F(ProcessTest, NullTextWhereOnlyLoggedAndLimitsThatLeaveNothingStartWithOne
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_camera_info_topic = null").size(), 1U);
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_camera_frame_id = null").size(), 1U);
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_mask_erosion_size = 400 ms").size(), 1U);
+  EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_detect_duration = -5 ms").size(), 1U);
+  EXPECT_EQ(LinesContaining(lines, "[INFO] cam_2_detect_duration = 60000 ms").size(), 1U);
   EXPECT_EQ(
     LinesContaining(SplitLines(result.err), "cam_1 mask_erosion_size 400: an erosion window wider "
     "than the 640 px image erodes every trash mask away").size(), 1U) << result.err;
