@@ -603,7 +603,8 @@ bool GrabPoseEstimator::IsInWorkspace(const Eigen::Vector3f& point) {
 void GrabPoseEstimator::ClassifyMainAxis() {
   auto major = pca_eigen_vectors_.col(0);
   const double vertical = std::abs(static_cast<double>(major.z()));
-  // An exactly vertical axis (|z| rounding to 1 or above) is an upright object too.
+  // An exactly vertical axis (|z| rounding to 1 or above) is an upright object
+  // too: every axis gets one of the four classes, none keeps the previous one.
   if (vertical < kSin15) {
     main_axis_type_ = 1;
   } else if (vertical < kSin45) {
@@ -704,8 +705,9 @@ int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
     const float half = theta / 2.0f;
     const Eigen::Quaterniond q2(std::cos(half), 0.0, 0.0, std::sin(half));
     orientation = q1 * q2;
-  } else if (main_axis_type_ == 2 || main_axis_type_ == 4) {
-    // Sideways grasp from the camera's side.
+  } else {
+    // Classes 2 and 4 (every axis has one of the four classes): sideways grasp
+    // from the camera's side.
     grab_mainaxis_ = Eigen::Vector3f(0.0f, 0.0f, -1.0f);
     Say(kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
         grab_mainaxis_.z());
@@ -718,9 +720,6 @@ int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
     Say(kColorMagenta, "grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !");
     Say(kColorMagenta, "grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !");
     orientation = ParallelOrientation();
-  } else {
-    std::cout << '\n';
-    return kGrabUnhandledAxis;
   }
 
   SetGrabPose(orientation);
