@@ -91,7 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Fail("box outside the image or empty: x " + std::to_string(o.rect.x) + " y " + std::to_string(o.rect.y) +
            " w " + std::to_string(o.rect.width) + " h " + std::to_string(o.rect.height));
     }
-    if (o.mask.size() != image || o.mask.type() != CV_8UC1) Fail("mask is not image-sized 8UC1");
+    if (!o.mask.empty() && (o.mask.size() != o.mask_box.size() || o.mask.type() != CV_8UC1 ||
+                            (o.mask_box & cv::Rect(cv::Point(), image)) != o.mask_box)) {
+      Fail("mask is not an 8UC1 of its box inside the image");
+    }
     if (!(o.score > params.confidence_threshold) || o.score > last_score) Fail("score order");
     last_score = o.score;
     if (o.label < 0) Fail("negative label");

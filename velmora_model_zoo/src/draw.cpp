@@ -84,15 +84,18 @@ void draw_objects_masks(const cv::Mat& image, cv::Mat& out, const std::vector<Ob
                         const std::vector<std::vector<unsigned int>>& mask_colors) {
   check_input(image, "draw_objects_masks");
   cv::Mat canvas = image.clone();
-  cv::Mat tinted;
+  const cv::Rect whole(0, 0, canvas.cols, canvas.rows);
   for (const Object& obj : objects) {
     const cv::Scalar color = color_at(mask_colors, obj.label, "mask_colors");
-    if (obj.mask.type() != CV_8UC1 || obj.mask.size() != canvas.size()) continue;
-    tinted.create(canvas.size(), canvas.type());
-    tinted.setTo(color);
+    if (obj.mask.empty() || obj.mask.type() != CV_8UC1 ||
+        obj.mask.size() != obj.mask_box.size() || (obj.mask_box & whole) != obj.mask_box) {
+      continue;
+    }
+    cv::Mat area = canvas(obj.mask_box);
+    const cv::Mat tinted(area.size(), area.type(), color);
     cv::Mat blended;
-    cv::addWeighted(canvas, 0.5, tinted, 0.5, 0.0, blended);
-    blended.copyTo(canvas, obj.mask);
+    cv::addWeighted(area, 0.5, tinted, 0.5, 0.0, blended);
+    blended.copyTo(area, obj.mask);
   }
   draw_boxes(canvas, objects, class_names, colors);
   out = canvas;

@@ -78,7 +78,15 @@ RecordedDetections::RecordedDetections(const std::string& index_path) : index_pa
         rec.mask_file = resolve_model_path(o["mask"].as<std::string>(), dir);
         const cv::Mat mask = cv::imread(rec.mask_file, cv::IMREAD_GRAYSCALE);
         if (mask.empty()) throw std::runtime_error("mask '" + rec.mask_file + "' cannot be read");
-        cv::threshold(mask, rec.object.mask, 0, 1, cv::THRESH_BINARY);
+        // Only the pixels of the box are kept, as the network's masks hold them.
+        rec.image_size = mask.size();
+        rec.object.mask_box = covering_pixels(
+            rec.object.rect & cv::Rect_<float>(0.0F, 0.0F, static_cast<float>(mask.cols),
+                                               static_cast<float>(mask.rows)),
+            mask.size());
+        if (!rec.object.mask_box.empty()) {
+          cv::threshold(mask(rec.object.mask_box), rec.object.mask, 0, 1, cv::THRESH_BINARY);
+        }
         frame.objects.push_back(std::move(rec));
       }
     } catch (const YAML::Exception& e) {
@@ -104,10 +112,10 @@ void RecordedDetections::next(const cv::Mat& image, std::vector<Object>& objects
   const cv::Rect_<float> bounds(0.0F, 0.0F, static_cast<float>(image.cols),
                                 static_cast<float>(image.rows));
   for (const Recorded& rec : frames_[chosen].objects) {
-    if (rec.object.mask.size() != image.size()) {
+    if (rec.image_size != image.size()) {
       throw std::runtime_error("recording '" + index_path_ + "': mask '" + rec.mask_file +
-                               "' is " + std::to_string(rec.object.mask.cols) + "x" +
-                               std::to_string(rec.object.mask.rows) + ", the image " +
+                               "' is " + std::to_string(rec.image_size.width) + "x" +
+                               std::to_string(rec.image_size.height) + ", the image " +
                                std::to_string(image.cols) + "x" + std::to_string(image.rows));
     }
     Object obj = rec.object;

@@ -25,7 +25,8 @@ class RecordedDetections {
 
  private:
   struct Recorded {
-    Object object;
+    Object object;           // the mask cut to the box
+    cv::Size image_size;     // of the mask file, which must be the image's
     std::string mask_file;
   };
   struct Frame {

@@ -166,17 +166,16 @@ std::vector<SegPostprocessor::Candidate> SegPostprocessor::suppress(
   return kept;
 }
 
-cv::Mat SegPostprocessor::make_mask(const cv::Mat& det, const cv::Mat& protos, int anchor,
-                                    const cv::Rect2d& box, const Letterbox& lb) const {
-  // Plain constructors, not Mat::zeros: OpenCV initialises its MatExpr machinery lazily
-  // without synchronisation, and cameras detect in parallel.
-  cv::Mat mask(lb.image, CV_8UC1, cv::Scalar(0));
-  // Pixels whose centre lies inside the box.
+void SegPostprocessor::make_mask(const cv::Mat& det, const cv::Mat& protos, int anchor,
+                                 const cv::Rect2d& box, const Letterbox& lb, Object& obj) const {
+  // Pixels whose centre lies inside the box; the mask covers these only.
   const int x0 = std::max(0, static_cast<int>(std::ceil(box.x - 0.5)));
   const int y0 = std::max(0, static_cast<int>(std::ceil(box.y - 0.5)));
   const int x1 = std::min(lb.image.width - 1, static_cast<int>(std::floor(box.br().x - 0.5)));
   const int y1 = std::min(lb.image.height - 1, static_cast<int>(std::floor(box.br().y - 0.5)));
-  if (x1 < x0 || y1 < y0) return mask;
+  obj.mask = cv::Mat();
+  obj.mask_box = cv::Rect();
+  if (x1 < x0 || y1 < y0) return;
 
   const int nm = protos.size[1];
   const int ph = protos.size[2];
@@ -216,11 +215,14 @@ cv::Mat SegPostprocessor::make_mask(const cv::Mat& det, const cv::Mat& protos, i
   cv::Mat sampled;
   cv::warpAffine(logits, sampled, to_window, roi_size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
                  cv::BORDER_REPLICATE);
-  cv::Mat roi = mask(cv::Rect(cv::Point(x0, y0), roi_size));
+  // Plain constructors, not Mat::zeros: OpenCV initialises its MatExpr machinery lazily
+  // without synchronisation, and cameras detect in parallel.
+  cv::Mat roi(roi_size, CV_8UC1, cv::Scalar(0));
   // NaN compares false and stays background.
   cv::compare(sampled, mask_logit_threshold_, roi, cv::CMP_GT);
   roi &= 1;
-  return mask;
+  obj.mask = roi;
+  obj.mask_box = cv::Rect(cv::Point(x0, y0), roi_size);
 }
 
 void SegPostprocessor::run(const cv::Mat& det, const cv::Mat& protos, const Letterbox& lb,
@@ -245,7 +247,7 @@ void SegPostprocessor::run(const cv::Mat& det, const cv::Mat& protos, const Lett
     if (!(obj.rect.width > 0.0F && obj.rect.height > 0.0F)) continue;
     obj.label = c.label;
     obj.score = c.score;
-    obj.mask = make_mask(det, protos, c.anchor, clipped, lb);
+    make_mask(det, protos, c.anchor, clipped, lb, obj);
     objects.push_back(std::move(obj));
   }
 }

@@ -78,13 +78,34 @@ TEST(SegPostprocessor, NmsKeepsBelowThresholdOverlapAndSortsByScore) {
   EXPECT_FLOAT_EQ(out[1].score, 0.5F);
   EXPECT_EQ(out[2].label, 1);
   EXPECT_EQ(cv::countNonZero(out[0].mask), 400);
-  EXPECT_EQ(cv::countNonZero(out[0].mask(cv::Rect(12, 10, 20, 20))), 400);
+  EXPECT_EQ(cv::countNonZero(det::image_mask(out[0], {64, 64})(cv::Rect(12, 10, 20, 20))), 400);
+  EXPECT_EQ(out[0].mask_box, cv::Rect(12, 10, 20, 20));  // the box's pixels only
 
   PostprocessParams one = params();
   one.max_detections = 1;
   SegPostprocessor(one).run(t.det, t.protos, kSquare, out);
   ASSERT_EQ(out.size(), 1U);
   EXPECT_FLOAT_EQ(out[0].score, 0.7F);
+}
+
+TEST(SegPostprocessor, DefaultMaskThresholdIsAProbabilityOfOneHalf) {
+  // Prototype 0 holds a logit of 0.01 everywhere: a pixel of probability
+  // 0.5025 with coefficient +1, 0.4975 with -1, either side of the default
+  // threshold 0.5 (logit 0). A default of 0.45 or 0.55 would flip one of them.
+  Tensors t;
+  t.protos.setTo(0.0F);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) t.protos.at<float>(cv::Vec4i(0, 0, y, x)) = 0.01F;
+  }
+  t.set(0, 20, 20, 16, 16, 0, 0.9F);
+  t.set(1, 44, 44, 16, 16, 1, 0.8F);
+  t.at(4 + kClasses, 1) = -1.0F;
+  std::vector<Object> out;
+  SegPostprocessor(params()).run(t.det, t.protos, kSquare, out);
+  ASSERT_EQ(out.size(), 2U);
+  EXPECT_EQ(cv::countNonZero(out[0].mask), 16 * 16);  // just above: every pixel of its box
+  EXPECT_EQ(cv::countNonZero(out[1].mask), 0);        // just below: none
+  EXPECT_FLOAT_EQ(PostprocessParams().mask_threshold, 0.5F);
 }
 
 TEST(SegPostprocessor, SurvivesHostileValues) {

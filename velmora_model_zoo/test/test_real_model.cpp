@@ -71,7 +71,12 @@ double box_iou(const cv::Rect_<float>& a, const cv::Rect_<float>& b) {
   return inter / (a.area() + b.area() - inter);
 }
 
-double mask_iou(const cv::Mat& a, const cv::Mat& b) {
+// Both masks placed in one picture covering both boxes.
+double mask_iou(const det::Object& first, const det::Object& second) {
+  const cv::Size size((first.mask_box | second.mask_box).br());
+  const cv::Mat a = det::image_mask(first, size);
+  const cv::Mat b = det::image_mask(second, size);
+  if (a.empty() || b.empty()) return a.empty() && b.empty() ? 1.0 : 0.0;
   const int uni = cv::countNonZero(a | b);
   return uni == 0 ? 1.0 : static_cast<double>(cv::countNonZero(a & b)) / uni;
 }
@@ -106,7 +111,7 @@ void compare(const std::vector<det::Object>& reference, const std::vector<det::O
     used[best] = true;
     ++agreement.paired;
     agreement.min_box_iou = std::min(agreement.min_box_iou, box_iou(r.rect, other[best].rect));
-    agreement.min_mask_iou = std::min(agreement.min_mask_iou, mask_iou(r.mask, other[best].mask));
+    agreement.min_mask_iou = std::min(agreement.min_mask_iou, mask_iou(r, other[best]));
   }
   for (size_t j = 0; j < other.size(); ++j) {
     if (!used[j] && other[j].score >= loose_below) {

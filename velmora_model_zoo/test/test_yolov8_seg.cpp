@@ -30,7 +30,10 @@ void expect_rect(const Object& o, float x, float y, float w, float h) {
   EXPECT_NEAR(o.rect.height, h, 1e-3);
 }
 
-int mask_pixels(const Object& o, cv::Rect r) { return cv::countNonZero(o.mask(r)); }
+int mask_pixels(const Object& o, cv::Rect r) {
+  const cv::Rect inside = r & o.mask_box;
+  return inside.empty() ? 0 : cv::countNonZero(o.mask(inside - o.mask_box.tl()));
+}
 
 template <typename F>
 std::string error_of(F&& f) {
@@ -62,7 +65,9 @@ TEST(YOLOv8Seg, DecodesSuppressesAndClipsOn640x480) {
 
   for (const Object& o : objects) {
     EXPECT_EQ(o.mask.type(), CV_8UC1);
-    EXPECT_EQ(o.mask.size(), cv::Size(640, 480));
+    EXPECT_EQ(o.mask.size(), o.mask_box.size());
+    const cv::Rect covering = det::covering_pixels(o.rect, {640, 480});
+    EXPECT_EQ(o.mask_box & covering, o.mask_box);  // within the box's pixels
     double max = 0;
     cv::minMaxLoc(o.mask, nullptr, &max);
     EXPECT_EQ(max, 1.0);
@@ -77,8 +82,8 @@ TEST(YOLOv8Seg, DecodesSuppressesAndClipsOn640x480) {
   EXPECT_EQ(mask_pixels(objects[3], cv::Rect(310, 228, 12, 16)), 12 * 16);
   // Ellipse of C: area pi*30*30 within a few percent, centre set, box corners clear.
   EXPECT_NEAR(cv::countNonZero(objects[1].mask), 3.14159 * 900, 0.01 * 3.14159 * 900);
-  EXPECT_EQ(objects[1].mask.at<uchar>(150, 150), 1);
-  EXPECT_EQ(objects[1].mask.at<uchar>(121, 121), 0);
+  EXPECT_EQ(det::image_mask(objects[1], {640, 480}).at<uchar>(150, 150), 1);
+  EXPECT_EQ(det::image_mask(objects[1], {640, 480}).at<uchar>(121, 121), 0);
 }
 
 TEST(YOLOv8Seg, MapsBoxesAndMasksBackFrom1280x720) {
@@ -90,7 +95,7 @@ TEST(YOLOv8Seg, MapsBoxesAndMasksBackFrom1280x720) {
   expect_rect(objects[0], 200, 80, 160, 240);
   expect_rect(objects[1], 240, 120, 120, 120);
   expect_rect(objects[2], 600, 320, 80, 80);
-  EXPECT_EQ(objects[0].mask.size(), cv::Size(1280, 720));
+  EXPECT_EQ(objects[0].mask_box, cv::Rect(200, 80, 160, 240));
   // Twice the input resolution: corners lose up to 6 pixels each.
   EXPECT_NEAR(cv::countNonZero(objects[0].mask), 160 * 240, 24);
   EXPECT_EQ(mask_pixels(objects[0], cv::Rect(204, 84, 152, 232)), 152 * 232);
@@ -270,7 +275,10 @@ TEST(YOLOv8Seg, ReplaysRecordedDetections) {
   EXPECT_EQ(objects[0].label, 2);
   EXPECT_EQ(objects[0].rect, cv::Rect_<float>(60, 40, 4, 8));
   EXPECT_EQ(cv::countNonZero(objects[1].mask), 20);
-  EXPECT_EQ(objects[1].mask.at<uchar>(10, 10), 1);
+  EXPECT_EQ(det::image_mask(objects[1], {64, 48}).at<uchar>(10, 10), 1);
+  // A detection holds the pixels of its box, not an image-size mask.
+  EXPECT_EQ(objects[1].mask_box, cv::Rect(10, 10, 5, 4));
+  EXPECT_EQ(objects[1].mask.total(), 20U);
   model_.detect(grey(64, 48), objects);  // frame 1
   EXPECT_TRUE(objects.empty());
   model_.detect(special, objects);  // matched by its image
@@ -327,7 +335,7 @@ namespace {
 class FixedModel : public YOLOv8Seg {
  public:
   void detect(const cv::Mat&, std::vector<Object>& objects) override {
-    objects.assign(1, Object{{1, 2, 3, 4}, 5, 0.5F, cv::Mat()});
+    objects.assign(1, Object{{1, 2, 3, 4}, 5, 0.5F, cv::Mat(), {}});
   }
 };
 }  // namespace

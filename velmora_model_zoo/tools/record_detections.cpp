@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
       for (size_t k = 0; k < objects.size(); ++k) {
         const det::Object& o = objects[k];
         const std::string mask = name + "_" + std::to_string(k) + ".png";
-        cv::imwrite(out + "/" + mask, o.mask * 255);
+        cv::imwrite(out + "/" + mask, det::image_mask(o, rgb.size()) * 255);
         index << "      - {label: " << o.label << ", score: " << o.score << ", box: [" << o.rect.x
               << ", " << o.rect.y << ", " << o.rect.width << ", " << o.rect.height
               << "], mask: " << mask << "}\n";

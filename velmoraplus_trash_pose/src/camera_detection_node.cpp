@@ -27,8 +27,9 @@ namespace
 
 constexpr const char * kPackageName = "velmoraplus_trash_pose";
 
-// The throttle paces a camera between image pairs; a pause of over a minute
-// would leave every request waiting that long, which no robot wants.
+// The throttle paces a camera between image pairs (0 or less: no pause); a
+// pause of over a minute would leave every request waiting that long, which no
+// robot wants.
 constexpr int kMaxDetectDurationMs = 60000;
 // The erosion trims a few depth-edge pixels off a mask. A (2k+1)-pixel window
 // wider than 2001 px is wider than any RGB-D camera's image and erases every
@@ -54,6 +55,11 @@ struct CameraParams
   T GetWithin(const std::string & key, T lowest, T highest, const char * unit) const
   {
     return file.GetWithin<T>("camera_detection_params/" + key, lowest, highest, unit);
+  }
+  template<typename T>
+  T GetAtMost(const std::string & key, T highest, const char * unit) const
+  {
+    return file.GetAtMost<T>("camera_detection_params/" + key, highest, unit);
   }
 };
 
@@ -176,8 +182,7 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   is_debug_ = params.Get<bool>("is_debug");
   is_realtime_estimate_ = params.Get<bool>("is_realtime_estimate");
   is_enable_semantic_ = params.Get<bool>("is_enable_semantic");
-  detect_duration_ = params.GetWithin(
-    "detect_duration", 0, kMaxDetectDurationMs, "milliseconds");
+  detect_duration_ = params.GetAtMost("detect_duration", kMaxDetectDurationMs, "milliseconds");
   camera_frame_id_ = params.Get<std::string>("camera_frame_id");
   robot_frame_id_ = params.Get<std::string>("robot_frame_id");
   image_edge_threshold_ = params.Get<int>("image_edge_threshold");
@@ -429,13 +434,14 @@ void CameraDetectionNode::RunPass(
 
   if (is_debug_) {
     const std::string stem = pose_estimator_->file_prefix_;
-    // The pass's other archive files take this image's stamp where they can.
-    if (SaveArchiveImage(stem, MakeTimestamp(), "[initial].jpg", image, &report.archive_stamp)) {
+    // One stamp for every file of the pass, claimed with its "[initial].jpg".
+    report.archive_stamp = ClaimPassStamp(stem, MakeTimestamp());
+    if (SavePassImage(stem, report.archive_stamp, kPassKeyTail, image)) {
       LOG_INFO("cam_{0:d} initial image succeed to save", cam_id_);
     } else {
       LOG_INFO("cam_{0:d} initial image failed to save", cam_id_);
     }
-    if (SaveArchiveImage(stem, MakeTimestamp(), "[detected].jpg", drawn)) {
+    if (SavePassImage(stem, report.archive_stamp, "[detected].jpg", drawn)) {
       LOG_INFO("cam_{0:d} detected image succeed to save", cam_id_);
     } else {
       LOG_INFO("cam_{0:d} detected image failed to save", cam_id_);
@@ -505,13 +511,17 @@ bool CameraDetectionNode::ProcessTrashObject(
   if (!object.mask.empty()) {
     object.mask = object.mask * 255;
   }
+  // The archive shows a mask as the image-size picture it stands for.
+  const cv::Size image_size(static_cast<int>(depth->width), static_cast<int>(depth->height));
   if (is_debug_) {
-    SaveArchiveImage(stem, MakeTimestamp(), tag + "[mask][initial].jpg", object.mask);
+    SavePassImage(
+      stem, pass.archive_stamp, tag + "[mask][initial].jpg", det::image_mask(object, image_size));
   }
   bool is_transparent = false;
   GetTrashCloud(depth, object, trash_cloud, is_transparent);
   if (is_debug_) {
-    SaveArchiveImage(stem, MakeTimestamp(), tag + "[mask][eroded].jpg", object.mask);
+    SavePassImage(
+      stem, pass.archive_stamp, tag + "[mask][eroded].jpg", det::image_mask(object, image_size));
   }
   report.detection = object;
   report.transparent = is_transparent;
@@ -529,15 +539,20 @@ bool CameraDetectionNode::ProcessTrashObject(
     return false;
   }
   if (is_debug_) {
-    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[initial].ply", *trash_cloud);
+    SavePassCloud(stem, pass.archive_stamp, tag + "[initial].ply", *trash_cloud);
   }
 
   auto transformed_cloud = std::make_shared<Cloud>();
   pose_estimator_->TransformCloud(*trash_cloud, *transformed_cloud, pose_estimator_->base2camera_);
   if (is_debug_) {
-    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[transformed].ply", *transformed_cloud);
+    SavePassCloud(stem, pass.archive_stamp, tag + "[transformed].ply", *transformed_cloud);
   }
-  init_clouds.push_back(*transformed_cloud);
+  // The pass's clouds are kept only where they are published or drawn: a
+  // frame may hold hundreds of pieces.
+  const bool publishing = is_debug_ || is_realtime_estimate_;
+  if (publishing) {
+    init_clouds.push_back(*transformed_cloud);
+  }
   pass.clouds_ms += MillisecondsSince(clouds_start);
 
   const auto estimator_start = std::chrono::system_clock::now();
@@ -546,10 +561,14 @@ bool CameraDetectionNode::ProcessTrashObject(
     pose_estimator_->GetInitialGrabPose(transformed_cloud);
   pass.estimator_ms += MillisecondsSince(estimator_start);
 
-  processed_clouds.push_back(*transformed_cloud);
-  report.cloud = *transformed_cloud;
+  if (publishing) {
+    processed_clouds.push_back(*transformed_cloud);
+  }
+  if (is_debug_ || pass_observer_) {
+    report.cloud = *transformed_cloud;
+  }
   if (is_debug_) {
-    SaveArchiveCloud(stem, MakeTimestamp(), tag + "[processed].ply", *transformed_cloud);
+    SavePassCloud(stem, pass.archive_stamp, tag + "[processed].ply", *transformed_cloud);
   }
   switch (flag_estimate) {
     case 1:
@@ -651,15 +670,17 @@ void CameraDetectionNode::ArchivePassExtras(const Image & depth, const PassRepor
     };
   try {
     const std::string stem = pose_estimator_->file_prefix_;
-    // Same stamp as the pass's "[initial].jpg", so the replay finds them together.
-    std::string stamp = report.archive_stamp.empty() ? MakeTimestamp() : report.archive_stamp;
+    // The pass's own stamp, so the replay finds them together.
+    const std::string & stamp = report.archive_stamp;
     note(
-      SaveArchiveImage(stem, stamp, "[depth].png", DepthImageCopy(CheckedDepthView(depth)), &stamp), "[depth].png");
-    note(SaveDetections(stem, stamp, report.detections), "[detections].yaml");
+      SavePassImage(stem, stamp, "[depth].png", DepthImageCopy(CheckedDepthView(depth))),
+      "[depth].png");
+    note(
+      SaveDetections(stem, stamp, report.detections, report.image_rgb.size()),
+      "[detections].yaml");
     const PictureGeometry geometry = picture_geometry();
-    note(
-      SaveArchiveImage(stem, stamp, "[pass].png", DrawPassImage(report, geometry)), "[pass].png");
-    note(SaveArchiveImage(stem, stamp, "[top].png", DrawTopView(report, geometry)), "[top].png");
+    note(SavePassImage(stem, stamp, "[pass].png", DrawPassImage(report, geometry)), "[pass].png");
+    note(SavePassImage(stem, stamp, "[top].png", DrawTopView(report, geometry)), "[top].png");
   } catch (const std::exception & e) {
     note(false, e.what());
   }
@@ -924,18 +945,22 @@ void CameraDetectionNode::GetTrashCloud(
   trash_cloud->width = 0;
   trash_cloud->height = 0;
 
+  // The mask covers the detection's box of an image of the depth image's size.
+  const cv::Size image = depth ?
+    cv::Size(static_cast<int>(depth->width), static_cast<int>(depth->height)) :
+    cv::Size(object.mask_box.br());
   if (object.rect.x > 10.0F && object.rect.y > 10.0F) {
-    ErodeMask(object.mask, mask_erosion_size_);
+    ErodeMaskInImage(object.mask, object.mask_box.tl(), image, mask_erosion_size_);
   }
   std::cout << "mask_rect: [ x: " << object.rect.x << " y: " << object.rect.y << " w: " <<
     object.rect.width << " h: " << object.rect.height << "]" << std::endl;
-  std::cout << "mask.rows: " << object.mask.rows << "  mask.cols: " << object.mask.cols <<
-    std::endl;
+  std::cout << "mask.rows: " << image.height << "  mask.cols: " << image.width << std::endl;
 
   const DepthImageView view = depth ? CheckedDepthView(*depth) : DepthImageView{};
   const CameraIntrinsics intrinsics{fx_, fy_, cx_, cy_};
   std::cout << std::endl;
-  const MaskCloudCounts counts = BackProjectMask(view, object.mask, object.rect, intrinsics, *trash_cloud);
+  const MaskCloudCounts counts = BackProjectMask(
+    view, object.mask, object.rect, intrinsics, *trash_cloud, object.mask_box.tl());
 
   LOG_INFO("mask_points.size: {}", counts.mask_points);
   LOG_INFO("null_count: {}", counts.null_count);

@@ -76,21 +76,19 @@ ArchiveFile ClaimArchiveFile(
   return {};
 }
 
-namespace
-{
-
-// Claims an archive file and fills it with `write(path)`; the claimed file is
-// removed again when that fails, so no empty file stays behind.
-template<typename Write>
-bool WriteArchiveFile(
+bool SaveArchiveImage(
   const std::string & stem, const std::string & stamp, const std::string & tail,
-  const Write & write, std::string * used_stamp)
+  const cv::Mat & image, std::string * used_stamp)
 {
+  // No file is claimed for a picture that was never drawn.
+  if (image.empty()) {
+    return false;
+  }
   const ArchiveFile file = ClaimArchiveFile(stem, stamp, tail);
   if (file.path.empty()) {
     return false;
   }
-  if (!write(file.path)) {
+  if (!SaveImage(file.path, image)) {
     std::remove(file.path.c_str());
     return false;
   }
@@ -100,25 +98,68 @@ bool WriteArchiveFile(
   return true;
 }
 
-}  // namespace
-
-bool SaveArchiveImage(
-  const std::string & stem, const std::string & stamp, const std::string & tail,
-  const cv::Mat & image, std::string * used_stamp)
+std::string ClaimPassStamp(const std::string & stem, const std::string & stamp)
 {
-  // No file is claimed for a picture that was never drawn.
-  return !image.empty() && WriteArchiveFile(
-    stem, stamp, tail, [&image](const std::string & path) {return SaveImage(path, image);},
-    used_stamp);
+  return ClaimArchiveFile(stem, stamp, kPassKeyTail).stamp;
 }
 
-bool SaveArchiveCloud(
+std::string CreatePassFile(
+  const std::string & stem, const std::string & stamp, const std::string & tail)
+{
+  if (stamp.empty()) {
+    return {};
+  }
+  const std::string path = stem + stamp + tail;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    return {};
+  }
+  ::close(fd);
+  return path;
+}
+
+namespace
+{
+
+// Fills one file of a claimed pass with `write(path)`.
+template<typename Write>
+bool WritePassFile(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const Write & write)
+{
+  const bool key = tail == kPassKeyTail;
+  const std::string path = key ?
+    (stamp.empty() ? std::string() : stem + stamp + tail) :
+    CreatePassFile(stem, stamp, tail);
+  if (path.empty()) {
+    return false;
+  }
+  if (write(path)) {
+    return true;
+  }
+  if (!key) {
+    std::remove(path.c_str());
+  }
+  return false;
+}
+
+}  // namespace
+
+bool SavePassImage(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const cv::Mat & image)
+{
+  // No file is made for a picture that was never drawn.
+  return !image.empty() && WritePassFile(
+    stem, stamp, tail, [&image](const std::string & path) {return SaveImage(path, image);});
+}
+
+bool SavePassCloud(
   const std::string & stem, const std::string & stamp, const std::string & tail,
   const pcl::PointCloud<pcl::PointXYZ> & cloud)
 {
-  return WriteArchiveFile(
-    stem, stamp, tail, [&cloud](const std::string & path) {return SaveCloudPly(path, cloud);},
-    nullptr);
+  return WritePassFile(
+    stem, stamp, tail, [&cloud](const std::string & path) {return SaveCloudPly(path, cloud);});
 }
 
 }  // namespace velmora

@@ -32,15 +32,18 @@ constexpr double kSin75 = 0.9659258262890683;
 
 // Bounds of settings that would otherwise stall a pass or blind the estimator.
 // A floor-cleaning arm reaches well under 2 m; 10 m leaves room for any robot.
+// A distance is never negative: a lower limit of 0 or less is no limit.
 constexpr float kMaxWorkspaceDistance = 10.0f;
 // An azimuth lies within +-180 degrees: a bound up to a full turn still reads
 // as "no limit", anything further is a typing error (the top view of a pass
 // steps through the range).
 constexpr float kMaxWorkspaceAngle = 360.0f;
-// The outlier removal judges a point by its near neighbours (50 is usual). Past
-// a few hundred, the neighbourhood of a thinned trash cloud (a few thousand
-// points) is the whole piece, while every neighbour costs time in every pass.
-constexpr int kMaxMeanK = 200;
+// The outlier removal judges a point by its near neighbours (50 is usual, 100
+// to 300 common at 1 mm voxels); it needs at least one. A piece's cloud has at
+// most one point per mask pixel and no RGB-D camera's depth image has a
+// million pixels, so no cloud can offer more neighbours: a larger value is a
+// typing error. Above a piece's point count every other point is a neighbour.
+constexpr int kMaxMeanK = 1000000;
 
 // One console line: colour + text + reset.
 template <typename... Parts>
@@ -211,7 +214,7 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   base_height_ = reader.Get<float>(g + "base_height");
   finger2tcp_ = reader.Get<float>(g + "finger2tcp");
   extra_length_ratio_ = reader.Get<float>(g + "extra_length_ratio");
-  workspace_r_min_ = reader.GetWithin(g + "workspace_r_min", 0.0f, kMaxWorkspaceDistance, "metres");
+  workspace_r_min_ = reader.GetAtMost(g + "workspace_r_min", kMaxWorkspaceDistance, "metres");
   workspace_r_max_ = reader.GetWithin(g + "workspace_r_max", 0.0f, kMaxWorkspaceDistance, "metres");
   workspace_angle_min_ = reader.GetWithin(g + "workspace_angle_min", -kMaxWorkspaceAngle,
                                           kMaxWorkspaceAngle, "degrees");
@@ -600,7 +603,8 @@ bool GrabPoseEstimator::IsInWorkspace(const Eigen::Vector3f& point) {
 void GrabPoseEstimator::ClassifyMainAxis() {
   auto major = pca_eigen_vectors_.col(0);
   const double vertical = std::abs(static_cast<double>(major.z()));
-  // An exactly vertical axis (|z| rounding to 1 or above) is an upright object too.
+  // An exactly vertical axis (|z| rounding to 1 or above) is an upright object
+  // too: every axis gets one of the four classes, none keeps the previous one.
   if (vertical < kSin15) {
     main_axis_type_ = 1;
   } else if (vertical < kSin45) {
@@ -701,8 +705,9 @@ int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
     const float half = theta / 2.0f;
     const Eigen::Quaterniond q2(std::cos(half), 0.0, 0.0, std::sin(half));
     orientation = q1 * q2;
-  } else if (main_axis_type_ == 2 || main_axis_type_ == 4) {
-    // Sideways grasp from the camera's side.
+  } else {
+    // Classes 2 and 4 (every axis has one of the four classes): sideways grasp
+    // from the camera's side.
     grab_mainaxis_ = Eigen::Vector3f(0.0f, 0.0f, -1.0f);
     Say(kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
         grab_mainaxis_.z());
@@ -715,9 +720,6 @@ int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
     Say(kColorMagenta, "grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !");
     Say(kColorMagenta, "grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !");
     orientation = ParallelOrientation();
-  } else {
-    std::cout << '\n';
-    return kGrabUnhandledAxis;
   }
 
   SetGrabPose(orientation);

@@ -100,9 +100,17 @@ cv::Mat DrawPassImage(const PassReport & report, const PictureGeometry & geometr
     const bool accepted = object.outcome == ObjectOutcome::kAccepted;
     const cv::Scalar colour = accepted ? kAccepted : kRefused;
     const auto & rect = object.detection.rect;
-    if (!object.detection.mask.empty() && object.detection.mask.size() == image.size()) {
+    const det::Object & d = object.detection;
+    if (!d.mask.empty() && d.mask.size() == d.mask_box.size() &&
+      (d.mask_box & cv::Rect(cv::Point(), image.size())) == d.mask_box)
+    {
       std::vector<std::vector<cv::Point>> contours;
-      cv::findContours(object.detection.mask.clone(), contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+      // The mask with a background margin, placed where its box lies.
+      cv::Mat padded;
+      cv::copyMakeBorder(d.mask, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+      cv::findContours(
+        padded, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE,
+        d.mask_box.tl() - cv::Point(1, 1));
       cv::drawContours(image, contours, -1, colour, 1);
     }
     cv::rectangle(image, rect, colour, 2);
@@ -178,7 +186,8 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
     };
   // The configuration bounds these; clamped here as well, so that no geometry
   // can make the outline loop long or leave the screen's integer range.
-  const double r_in = std::min(horizontal(ws.r_min), 100.0);
+  // A lower limit of 0 or less is no limit: the inner bound is the origin.
+  const double r_in = std::min(horizontal(std::max(ws.r_min, 0.0)), 100.0);
   const double r_out = std::min(horizontal(ws.r_max), 100.0);
   const double angle_min = std::max(ws.angle_min_deg, -360.0);
   const double angle_max = std::min(ws.angle_max_deg, 360.0);

@@ -57,7 +57,8 @@ const char * kUsage =
   "  --cam-num N      cam_num for the DetectTrash service (default: as configured)\n"
   "  --slot S         camera slot (1-3) that receives the following pairs (default 2)\n"
   "  --debug | --no-debug   the cameras' debug archive on or off (default: as configured)\n"
-  "  --out DIR        output folder for pictures and the archive (default ./replay_out)\n"
+  "  --out DIR        output folder for pictures and the archive (default out/replay\n"
+  "                   under the current folder)\n"
   "  --repeat N       replay the frames N times and print timing medians (default 1)\n"
   "  --detections F   use the detections recorded in F (e.g. an archived \"[detections].yaml\")\n"
   "                   instead of each camera's model\n"
@@ -79,7 +80,8 @@ struct Options
   std::optional<int> cam_num;
   std::optional<bool> debug;
   std::optional<std::string> detections;
-  std::string out_dir = "replay_out";
+  // Below out/, which the repository ignores: a run from its root adds nothing to it.
+  std::string out_dir = "out/replay";
   int repeat = 1;
   std::vector<Pair> pairs;
 };

@@ -63,7 +63,8 @@ std::string CheckDepthImage(
 
 MaskCloudCounts BackProjectMask(
   const DepthImageView & depth, const cv::Mat & mask, const cv::Rect_<float> & rect,
-  const CameraIntrinsics & intrinsics, pcl::PointCloud<pcl::PointXYZ> & cloud)
+  const CameraIntrinsics & intrinsics, pcl::PointCloud<pcl::PointXYZ> & cloud,
+  cv::Point mask_origin)
 {
   MaskCloudCounts counts;
   if (mask.empty() || mask.type() != CV_8UC1 || depth.data == nullptr) {
@@ -75,22 +76,22 @@ MaskCloudCounts BackProjectMask(
     return counts;
   }
   // Integer box as the detector's float box truncates; clamp the loops to
-  // what both the mask and the depth image cover.
+  // what both the mask and the depth image cover (outside the mask is background).
   const long long x0 = TruncatePixel(rect.x);
   const long long y0 = TruncatePixel(rect.y);
   const long long w = TruncatePixel(rect.width);
   const long long h = TruncatePixel(rect.height);
-  const long long cols = std::min<long long>(mask.cols, depth.width);
-  const long long rows = std::min<long long>(mask.rows, depth.height);
-  const long long u_begin = std::max<long long>(x0, 0);
-  const long long u_end = std::min<long long>(x0 + w, cols);
-  const long long v_begin = std::max<long long>(y0, 0);
-  const long long v_end = std::min<long long>(y0 + h, rows);
+  const long long ox = mask_origin.x;
+  const long long oy = mask_origin.y;
+  const long long u_begin = std::max<long long>({x0, 0, ox});
+  const long long u_end = std::min<long long>({x0 + w, depth.width, ox + mask.cols});
+  const long long v_begin = std::max<long long>({y0, 0, oy});
+  const long long v_end = std::min<long long>({y0 + h, depth.height, oy + mask.rows});
 
   for (long long v = v_begin; v < v_end; ++v) {
-    const std::uint8_t * mask_row = mask.ptr<std::uint8_t>(static_cast<int>(v));
+    const std::uint8_t * mask_row = mask.ptr<std::uint8_t>(static_cast<int>(v - oy));
     for (long long u = u_begin; u < u_end; ++u) {
-      if (mask_row[u] == 0) {
+      if (mask_row[u - ox] == 0) {
         continue;
       }
       ++counts.mask_points;
@@ -126,6 +127,26 @@ void ErodeMask(cv::Mat & mask, int erosion_size)
   cv::erode(
     mask, mask, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
     cv::morphologyDefaultBorderValue());
+}
+
+void ErodeMaskInImage(cv::Mat & mask, cv::Point origin, cv::Size image_size, int erosion_size)
+{
+  if (mask.empty()) {
+    return;
+  }
+  // Every window reaching the mask's area lies within k of it: erode that
+  // margin of background (cut by the image, whose border never erodes), then
+  // keep the mask's area. Capped as ErodeMask caps k.
+  const cv::Rect image(cv::Point(), image_size);
+  const cv::Rect area(origin, mask.size());
+  const int k = std::clamp(
+    erosion_size, 0, std::max({image_size.width, image_size.height, mask.rows, mask.cols}));
+  cv::Rect window(area.x - k, area.y - k, area.width + 2 * k, area.height + 2 * k);
+  window = (window & image) | area;
+  cv::Mat work(window.size(), CV_8UC1, cv::Scalar(0));
+  mask.copyTo(work(area - window.tl()));
+  ErodeMask(work, k);
+  mask = work(area - window.tl()).clone();
 }
 
 }  // namespace velmora

@@ -32,6 +32,17 @@ std::string CameraConfigPath(int slot)
          std::to_string(slot) + "_detect_config.yaml";
 }
 
+// The camera slots a request triggers with `cam_num`.
+std::vector<int> ActiveSlots(int cam_num)
+{
+  switch (cam_num) {
+    case 1: return {2};
+    case 2: return {1, 2};
+    case 3: return {1, 2, 3};
+    default: return {};
+  }
+}
+
 }  // namespace
 
 DetectionNode::DetectionNode(std::string config_path)
@@ -59,6 +70,21 @@ DetectionNode::DetectionNode(std::string config_path)
   const YamlReader file(config_path);
   camera_num_ = file.Get<int>("velmoraplus_trash_pose/cam_num");
   const auto service_name = file.GetName("velmoraplus_trash_pose/detect_service");
+  // Answers, topics and transforms name a camera by its id: two cameras of one
+  // request with one id could not be told apart.
+  const std::vector<int> slots = ActiveSlots(camera_num_);
+  for (std::size_t a = 0; a < slots.size(); ++a) {
+    for (std::size_t b = a + 1; b < slots.size(); ++b) {
+      const int id = camera(slots[a])->cam_id();
+      if (id == camera(slots[b])->cam_id()) {
+        throw ConfigError(
+          CameraConfigPath(slots[a]) + " and " + CameraConfigPath(slots[b]) +
+          ": key 'camera_detection_params/cam_id': value '" + std::to_string(id) +
+          "' is in both files, and cam_num " + std::to_string(camera_num_) +
+          " uses both cameras: give each camera its own id");
+      }
+    }
+  }
 
   // The service waits for camera callbacks: it must never share their group.
   detect_callback_group_ = detect_node_->create_callback_group(

@@ -1,6 +1,7 @@
 #include "velmoraplus_trash_pose/yaml_reader.hpp"
 
 #include <cmath>
+#include <map>
 #include <sstream>
 #include <type_traits>
 
@@ -40,6 +41,36 @@ bool ParseUnsigned(const std::string& text, unsigned& value) {
   return stream.eof();
 }
 
+// Refuses a mapping that holds a key twice: yaml-cpp keeps both and reads the
+// first, so a value edited by adding a line below the old one would be ignored.
+void RefuseDuplicateKeys(const std::string& path, const YAML::Node& node) {
+  if (node.IsSequence()) {
+    for (const YAML::Node& element : node) RefuseDuplicateKeys(path, element);
+    return;
+  }
+  if (!node.IsMap()) return;
+  std::map<std::string, int> first_line;
+  for (const auto& pair : node) {
+    // Keys that are not plain text (sequences, maps) are compared as YAML writes them.
+    std::string key;
+    if (pair.first.IsScalar()) {
+      key = pair.first.Scalar();
+    } else {
+      YAML::Emitter out;
+      out << YAML::Flow << pair.first;
+      key = out.c_str();
+    }
+    const int line = pair.first.Mark().line + 1;
+    const auto [earlier, inserted] = first_line.emplace(key, line);
+    if (!inserted) {
+      throw ConfigError(path + ": key '" + key + "' is written twice in one mapping, on line " +
+                        std::to_string(earlier->second) + " and on line " +
+                        std::to_string(line) + ": keep one");
+    }
+    RefuseDuplicateKeys(path, pair.second);
+  }
+}
+
 }  // namespace
 
 YamlReader::YamlReader(std::string path) : path_(std::move(path)) {
@@ -50,6 +81,7 @@ YamlReader::YamlReader(std::string path) : path_(std::move(path)) {
   } catch (const YAML::Exception& error) {
     throw ConfigError("configuration file '" + path_ + "' is not valid YAML: " + error.what());
   }
+  RefuseDuplicateKeys(path_, *root_);
 }
 
 YamlReader::~YamlReader() = default;
@@ -142,6 +174,17 @@ T YamlReader::GetWithin(const std::string& key, T lowest, T highest, const char*
   return value;
 }
 
+template <typename T>
+T YamlReader::GetAtMost(const std::string& key, T highest, const char* unit) const {
+  const T value = Get<T>(key);
+  if (value > highest) {
+    std::ostringstream range;
+    range << "must be at most " << highest << " (" << unit << ")";
+    throw ValueError(key, range.str());
+  }
+  return value;
+}
+
 std::vector<float> YamlReader::GetFloats(const std::string& key, std::size_t count) const {
   const YAML::Node node = Find(key);
   const auto wrong = [&] {
@@ -168,5 +211,7 @@ template double YamlReader::Get<double>(const std::string&) const;
 template std::string YamlReader::Get<std::string>(const std::string&) const;
 template int YamlReader::GetWithin<int>(const std::string&, int, int, const char*) const;
 template float YamlReader::GetWithin<float>(const std::string&, float, float, const char*) const;
+template int YamlReader::GetAtMost<int>(const std::string&, int, const char*) const;
+template float YamlReader::GetAtMost<float>(const std::string&, float, const char*) const;
 
 }  // namespace velmora

@@ -3,7 +3,9 @@
 Checks that the files around the node agree with the code.
 
   check_docs.py config-reference PACKAGE   every configuration key the node's code reads
-                                           is in docs/configuration.md
+                                           is in docs/configuration.md, and the keys whose
+                                           rows say "not null" are those the code reads as
+                                           names
   check_docs.py launch-rviz PACKAGE        the launch file compiles and starts an executable
                                            the package installs; the RViz file parses and
                                            shows the topics of the shipped configuration
@@ -40,14 +42,43 @@ def keys_read_by_code(package):
     return keys
 
 
+def keys_refusing_null(package):
+    """Return the keys read as names (a YAML null is refused), by their last path part."""
+    keys = set()
+    getter = re.compile(
+        r'(?:GetName|ReadLabel)\((?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
+    for source in sorted((package / "src").glob("*.cpp")):
+        keys.update(k.split("/")[-1] for k in getter.findall(read(source)) if k.split("/")[-1])
+    return keys
+
+
+def keys_documented_not_null(doc):
+    """Return the keys whose reference rows say "not null" in their type."""
+    keys = set()
+    for line in doc.splitlines():
+        cells = line.split("|")
+        if len(cells) > 3 and "not null" in cells[2]:
+            keys.update(k.split("/")[-1] for k in re.findall(r"`([A-Za-z0-9_/]+)`", cells[1]))
+    return keys
+
+
 def check_config_reference(package):
     doc = read(package / "docs" / "configuration.md")
     keys = keys_read_by_code(package)
     if len(keys) < 60:
         return [f"only {len(keys)} keys found in the sources: the scan is broken"]
-    return [f"key '{key}' (read in {where}) is missing from docs/configuration.md"
-            for key, where in sorted(keys.items())
-            if f"`{key}`" not in doc and f"/{key}`" not in doc]
+    problems = [f"key '{key}' (read in {where}) is missing from docs/configuration.md"
+                for key, where in sorted(keys.items())
+                if f"`{key}`" not in doc and f"/{key}`" not in doc]
+    names = keys_refusing_null(package)
+    documented = keys_documented_not_null(doc)
+    if len(names) < 8:
+        problems.append(f"only {len(names)} name keys found in the sources: the scan is broken")
+    problems += [f"key '{key}' refuses null in the code; docs/configuration.md does not say "
+                 "\"not null\" in its type" for key in sorted(names - documented)]
+    problems += [f"key '{key}' is documented \"not null\" but the code reads a null as \"null\""
+                 for key in sorted(documented - names)]
+    return problems
 
 
 def check_launch_rviz(package):

@@ -1,6 +1,7 @@
 // Loading of the pose-estimate file: calibration forms, debug directories, errors.
 #include <sys/stat.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -242,13 +243,13 @@ TEST(EstimatorConfig, RefusesValuesThatCannotWorkAndSaysOnceWhenOneIsDegenerate)
       {"camera_intrinsic", "fx", "0", "greater than 0"},
       {"camera_intrinsic", "fy", "-525", "greater than 0"},
       {"camera_intrinsic", "cx", ".inf", "finite"},
-      {"grab_pose_estimate", "sor2_meank_value", "1000000000", "between 1 and 200"},
-      {"grab_pose_estimate", "sor2_meank_value", "0", "between 1 and 200"},
+      {"grab_pose_estimate", "sor2_meank_value", "1000001", "between 1 and 1000000"},
+      {"grab_pose_estimate", "sor2_meank_value", "0", "between 1 and 1000000"},
       {"grab_pose_estimate", "workspace_angle_min", "-1e6", "between -360 and 360"},
       {"grab_pose_estimate", "workspace_angle_max", "1e30", "between -360 and 360"},
       {"grab_pose_estimate", "workspace_angle_max", "-.inf", "finite"},
       {"grab_pose_estimate", "workspace_r_max", "1e30", "between 0 and 10"},
-      {"grab_pose_estimate", "workspace_r_min", "-0.1", "between 0 and 10"},
+      {"grab_pose_estimate", "workspace_r_min", "10.001", "must be at most 10 (metres)"},
       {"grab_pose_estimate", "sor_leaf_size", "0", "greater than 0"},
   };
   for (const Case& c : cases) {
@@ -259,16 +260,32 @@ TEST(EstimatorConfig, RefusesValuesThatCannotWorkAndSaysOnceWhenOneIsDegenerate)
                                    std::string("'") + c.section + "/" + c.key + "'",
                                    std::string("value '") + c.value + "'", c.says});
   }
-  // The bounds themselves are accepted.
-  {
+  // The bounds themselves are accepted, and what PCL users commonly run.
+  for (const char* neighbours : {"1", "300", "1000000"}) {
     ConfigFile file("bounds_ok");
-    file.Set("grab_pose_estimate", "sor2_meank_value", "200")
+    file.Set("grab_pose_estimate", "sor2_meank_value", neighbours)
         .Set("grab_pose_estimate", "workspace_angle_min", "-360")
         .Set("grab_pose_estimate", "workspace_angle_max", "360")
         .Set("grab_pose_estimate", "workspace_r_max", "10");
     CoutCapture out;
-    EXPECT_NO_THROW(GrabPoseEstimator(file.Write()));
+    EXPECT_NO_THROW(GrabPoseEstimator(file.Write())) << neighbours;
     EXPECT_FALSE(out.Has("every grab point is outside the workspace"));
+  }
+  // No lower distance limit: any negative value, down to the lowest float.
+  for (const char* nearest : {"-0.1", "-3.4e38"}) {
+    ConfigFile file("no_lower_limit");
+    file.Set("grab_pose_estimate", "workspace_r_min", nearest);
+    CoutCapture out;
+    GrabPoseEstimator estimator(file.Write());
+    EXPECT_LT(estimator.workspace_r_min_, 0.0f) << nearest;
+    EXPECT_FALSE(out.Has("every grab point is outside the workspace"));
+  }
+  {
+    ConfigFile file("nearest_at_bound");
+    file.Set("grab_pose_estimate", "workspace_r_min", "10")
+        .Set("grab_pose_estimate", "workspace_r_max", "10");
+    CoutCapture out;
+    EXPECT_NO_THROW(GrabPoseEstimator(file.Write()));
   }
   // Limits that leave no workspace: accepted, said once at start-up.
   {
@@ -310,6 +327,30 @@ TEST(YamlReader, NullStringsReadAsNullWhereOnlyLoggedAndAreRefusedAsNames) {
   ConfigFile file("null_label");
   file.Set("debug_choice", "file_name_suffix", "~");
   ExpectMentions(ErrorOf(file), {"'debug_choice/file_name_suffix'", "value null"});
+}
+
+TEST(YamlReader, AKeyWrittenTwiceInOneMappingIsRefusedNamingFileKeyAndBothLines) {
+  const auto message = [](const std::string& text) {
+    const std::string path = ScratchDir("duplicate") + "/camera.yaml";
+    std::ofstream(path) << text;
+    try {
+      YamlReader reader(path);
+    } catch (const ConfigError& error) {
+      return std::string(error.what());
+    }
+    return std::string();
+  };
+  const std::string path = ScratchDir("duplicate") + "/camera.yaml";
+  // A value edited on a robot by adding a line below the old one.
+  EXPECT_EQ(message("camera_detection_params:\n  cam_id: 2\n  is_debug: false\n  cam_id: 3\n"),
+            path + ": key 'cam_id' is written twice in one mapping, on line 2 and on line 4: "
+                   "keep one");
+  // At the top level, and in a mapping inside a list; quoting does not make another key.
+  ExpectMentions(message("a: 1\nb: 2\n\"a\": 3\n"), {"'a'", "line 1 and on line 3"});
+  ExpectMentions(message("frames:\n  - objects: []\n    image: x.png\n    objects: []\n"),
+                 {"'objects'", "line 2 and on line 4"});
+  // The same key in different mappings is no duplicate.
+  EXPECT_EQ(message("a: {cam_id: 1}\nb: {cam_id: 1}\nc: [{x: 1}, {x: 2}]\n"), "");
 }
 
 TEST(YamlReader, TypedKeysForOtherConfigurationFiles) {

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 // GCC 12 at -O1 with the sanitizers warns about std::function inside <regex>'s
 // own code (a known false positive); our uses of it are plain.
 #pragma GCC diagnostic push
@@ -616,6 +617,91 @@ TEST_F(CameraPipelineTest, TheArchiveNeverOverwritesAFileOfTheSameSecond)
   }
 }
 
+TEST_F(CameraPipelineTest, ThreeCamerasSharingAStemEachGetOneStampForAllTheFilesOfTheirPass)
+{
+  // The shipped configuration: three cameras with one trash code, all in debug
+  // mode, answering one request in parallel.
+  const SyntheticScene scene = Prepare(velmora_test::StandardSceneObjects());
+  for (const int slot : {1, 2, 3}) {
+    const std::string cam = "cam" + std::to_string(slot) + "_detect_config.yaml";
+    for (const char * key : {"pose_estimate_config_file", "model_cfg_file", "detect_duration"}) {
+      prefix_.Set(cam, kParams, key, prefix_.Load(kCam2)[kParams][key].as<std::string>());
+    }
+    prefix_.Set(cam, kParams, "is_debug", "true");
+  }
+  prefix_.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num", "3");
+  Start();
+  // An earlier pass of the same stem wrote its "[initial].jpg" in every second
+  // of the next minute and a half: each pass must move on to a numbered stamp.
+  const fs::path folder = DataRoot() / "bottle";
+  const std::string stem = (folder / "bottlep1_a").string();
+  const auto now = std::chrono::system_clock::now();
+  std::vector<std::string> decoys;
+  for (int second = -2; second < 90; ++second) {
+    decoys.push_back(stem + LocalStamp(now + std::chrono::seconds(second)) + "[initial].jpg");
+    std::ofstream(decoys.back()) << "earlier pass";
+  }
+  std::atomic<bool> answered{false};
+  std::thread camera_driver([&] {
+      while (!answered) {
+        for (const int slot : {1, 2, 3}) {
+          harness_->Publish(
+            slot, NodeHarness::RgbMessage(scene.colour), NodeHarness::DepthMessage(scene.depth));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+  const auto answer = harness_->Call();
+  answered = true;
+  camera_driver.join();
+  ASSERT_TRUE(answer.has_value());
+  ASSERT_EQ(answer->trash_infos.size(), 4U);
+  // Wait for the extras, written after the answer.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Matching(folder, R"(.*\[top\]\.png)").size() < 3U &&
+    std::chrono::steady_clock::now() < deadline)
+  {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  for (const auto & decoy : decoys) {
+    EXPECT_EQ(velmora_test::ReadText(decoy), "earlier pass") << decoy;
+  }
+
+  // Every file of the folder, grouped by the stamp between stem and tail.
+  const std::regex name(R"(bottlep1_a(\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d(?:_\d+)?)(\[.*))");
+  std::map<std::string, std::multiset<std::string>> passes;
+  for (const auto & entry : fs::directory_iterator(folder)) {
+    std::smatch m;
+    const std::string file = entry.path().filename().string();
+    ASSERT_TRUE(std::regex_match(file, m, name)) << file;
+    if (std::find(decoys.begin(), decoys.end(), entry.path().string()) == decoys.end()) {
+      passes[m[1]].insert(m[2]);
+    }
+  }
+  // Three passes, three stamps; each holds exactly the files of one pass: the
+  // two pictures, four objects' masks (the edge paper is no trash object), the
+  // clouds of the accepted pieces and the extras, each name once.
+  ASSERT_EQ(passes.size(), 3U);
+  for (const auto & [stamp, tails] : passes) {
+    SCOPED_TRACE(stamp);
+    EXPECT_NE(stamp.find('_'), std::string::npos);
+    for (const std::string tail : {"[initial].jpg", "[detected].jpg", "[depth].png",
+        "[detections].yaml", "[pass].png", "[top].png"})
+    {
+      EXPECT_EQ(tails.count(tail), 1U) << tail;
+    }
+    for (int i = 0; i < 4; ++i) {
+      const std::string tag = "[" + std::to_string(i) + "]";
+      EXPECT_EQ(tails.count(tag + "[mask][initial].jpg"), 1U) << tag;
+      EXPECT_EQ(tails.count(tag + "[mask][eroded].jpg"), 1U) << tag;
+      EXPECT_EQ(tails.count(tag + "[processed].ply"), 1U) << tag;
+    }
+    for (const auto & tail : tails) {
+      EXPECT_EQ(tails.count(tail), 1U) << tail;
+    }
+  }
+}
+
 TEST_F(CameraPipelineTest, ContinuousModeWhileTheServiceCopiesNeverGivesAPartialList)
 {
   prefix_.Set(kCam2, kParams, "is_realtime_estimate", "true");
@@ -748,9 +834,11 @@ det::Object Detection(int label, const cv::Rect_<float> & rect)
   object.label = label;
   object.rect = rect;
   object.score = 0.9F;
-  object.mask = cv::Mat::zeros(480, 640, CV_8UC1);
-  object.mask(cv::Rect(static_cast<int>(rect.x), static_cast<int>(rect.y),
-    static_cast<int>(rect.width), static_cast<int>(rect.height)) & cv::Rect(0, 0, 640, 480)) = 1;
+  object.mask_box = det::covering_pixels(rect, {640, 480});
+  object.mask = cv::Mat(object.mask_box.size(), CV_8UC1, cv::Scalar(0));
+  const cv::Rect filled = cv::Rect(static_cast<int>(rect.x), static_cast<int>(rect.y),
+    static_cast<int>(rect.width), static_cast<int>(rect.height)) & object.mask_box;
+  object.mask(filled - object.mask_box.tl()) = 1;
   return object;
 }
 

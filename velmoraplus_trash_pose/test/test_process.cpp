@@ -183,6 +183,36 @@ TEST_F(ProcessTest, BrokenTopLevelFileNamesFileKeyAndValue)
   EXPECT_NE(result.err.find("three"), std::string::npos) << result.err;
 }
 
+TEST_F(ProcessTest, AKeyWrittenTwiceOrTwoActiveCamerasWithOneIdStopStartUp)
+{
+  // cam_id edited on the robot by adding a line: refused, naming file, key and lines.
+  const std::string cam2 = prefix_.config_file("cam2_detect_config.yaml");
+  const std::string original = velmora_test::ReadText(cam2);
+  prefix_.Write("cam2_detect_config.yaml", original + "  cam_id: 3\n");
+  auto result = Run();
+  prefix_.Write("cam2_detect_config.yaml", original);
+  EXPECT_EQ(result.exit_status, 1);
+  auto fatal = LinesContaining(SplitLines(result.err), "fatal");
+  ASSERT_EQ(fatal.size(), 1U) << result.err;
+  EXPECT_NE(fatal[0].find(cam2 + ": key 'cam_id' is written twice in one mapping, on line "),
+    std::string::npos) << fatal[0];
+
+  // Slots 1 and 2 with one id: refused while cam_num uses both, naming both files.
+  const std::string camera = "camera_detection_params";
+  prefix_.Set("cam1_detect_config.yaml", camera, "cam_id", "2");
+  result = Run();
+  EXPECT_EQ(result.exit_status, 1);
+  fatal = LinesContaining(SplitLines(result.err), "fatal");
+  ASSERT_EQ(fatal.size(), 1U) << result.err;
+  EXPECT_NE(fatal[0].find(prefix_.config_file("cam1_detect_config.yaml") + " and " + cam2 +
+    ": key 'camera_detection_params/cam_id': value '2' is in both files"), std::string::npos)
+    << fatal[0];
+  // With cam_num 1 only slot 2 answers: the same ids start.
+  prefix_.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num", "1");
+  result = Run();
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+}
+
 TEST_F(ProcessTest, ValuesThatCannotWorkStopStartUpWithOneLineNamingFileKeyAndValue)
 {
   struct Case
@@ -197,7 +227,7 @@ TEST_F(ProcessTest, ValuesThatCannotWorkStopStartUpWithOneLineNamingFileKeyAndVa
   // process the same way (the estimator's bounds are tested with the estimator).
   const std::string camera = "camera_detection_params";
   const std::vector<Case> cases = {
-    {"cam1_detect_config.yaml", camera, "detect_duration", "100000000", "value '100000000' must be between 0 and 60000"},
+    {"cam1_detect_config.yaml", camera, "detect_duration", "60001", "value '60001' must be at most 60000 (milliseconds)"},
     {"cam2_detect_config.yaml", camera, "mask_erosion_size", "1000000000", "value '1000000000' must be between 0 and 1000"},
     {"cam2_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "1e6", "value '1e6' must be between -360 and 360"},
     {"cam1_detect_config.yaml", camera, "rgb_topic", "~", "value null names nothing"},
@@ -226,6 +256,9 @@ TEST_F(ProcessTest, NullTextWhereOnlyLoggedAndLimitsThatLeaveNothingStartWithOne
   prefix_.Set("cam1_detect_config.yaml", camera, "camera_info_topic", "~");
   prefix_.Set("cam1_detect_config.yaml", camera, "camera_frame_id", "~");
   prefix_.Set("cam1_detect_config.yaml", camera, "mask_erosion_size", "400");
+  // A negative pause is no pause; the longest one is accepted.
+  prefix_.Set("cam1_detect_config.yaml", camera, "detect_duration", "-5");
+  prefix_.Set("cam2_detect_config.yaml", camera, "detect_duration", "60000");
   prefix_.Set("cam1_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_min", "60");
   prefix_.Set("cam1_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "-60");
   const auto result = Run();
@@ -235,6 +268,8 @@ TEST_F(ProcessTest, NullTextWhereOnlyLoggedAndLimitsThatLeaveNothingStartWithOne
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_camera_info_topic = null").size(), 1U);
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_camera_frame_id = null").size(), 1U);
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_mask_erosion_size = 400 ms").size(), 1U);
+  EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_detect_duration = -5 ms").size(), 1U);
+  EXPECT_EQ(LinesContaining(lines, "[INFO] cam_2_detect_duration = 60000 ms").size(), 1U);
   EXPECT_EQ(
     LinesContaining(SplitLines(result.err), "cam_1 mask_erosion_size 400: an erosion window wider "
     "than the 640 px image erodes every trash mask away").size(), 1U) << result.err;

@@ -120,6 +120,22 @@ TEST_F(ReplayTest, KnownSceneReplaysToTheAnswerOfTheRunningNode)
   EXPECT_TRUE(fs::exists(fs::path(out) / "answers.yaml"));
 }
 
+TEST_F(ReplayTest, WithoutOutItWritesBelowOutReplayInTheCurrentFolder)
+{
+  // As from a repository root, whose .gitignore covers out/.
+  const fs::path here = work_ / "checkout";
+  fs::create_directories(here);
+  const auto result = RunChild(
+    {"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" --config \"$2\" \"$3\" \"$4\"", here.string(),
+      VELMORA_REPLAY_EXECUTABLE, prefix_.config_dir(), colour_, depth_},
+    {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()}}, std::nullopt,
+    std::chrono::seconds(120), {"VELMORAPLUS_DATA_DIR"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_TRUE(fs::exists(here / "out" / "replay" / "answers.yaml"));
+  EXPECT_TRUE(fs::exists(here / "out" / "replay" / "frame_1_cam2_pass.png"));
+  EXPECT_FALSE(fs::exists(here / "replay_out"));
+}
+
 TEST_F(ReplayTest, ArchivedDebugPassReplaysToTheSameAnswer)
 {
   const auto first_out = (work_ / "first").string();

@@ -59,8 +59,9 @@ class SegPostprocessor {
 
   void collect_candidates(const cv::Mat& detections, std::vector<Candidate>& out) const;
   std::vector<Candidate> suppress(std::vector<Candidate>& candidates) const;
-  cv::Mat make_mask(const cv::Mat& detections, const cv::Mat& prototypes, int anchor,
-                    const cv::Rect2d& image_box, const Letterbox& lb) const;
+  // Sets obj.mask and obj.mask_box: the pixels whose centre lies in `image_box`.
+  void make_mask(const cv::Mat& detections, const cv::Mat& prototypes, int anchor,
+                 const cv::Rect2d& image_box, const Letterbox& lb, Object& obj) const;
   int map_label(int network_label) const;
 
   PostprocessParams params_;

@@ -39,12 +39,36 @@ struct ArchiveFile
 ArchiveFile ClaimArchiveFile(
   const std::string & stem, const std::string & stamp, const std::string & tail);
 
-// SaveImage / SaveCloudPly into a claimed archive file (removed again when
-// the write fails). The stamp used is returned through `used_stamp`.
+// SaveImage into a claimed archive file (removed again when the write fails):
+// a file on its own, such as the image of a missed detection. The stamp used
+// is returned through `used_stamp`.
 bool SaveArchiveImage(
   const std::string & stem, const std::string & stamp, const std::string & tail,
   const cv::Mat & image, std::string * used_stamp = nullptr);
-bool SaveArchiveCloud(
+
+// The file that claims the stamp of a debug pass.
+inline constexpr const char * kPassKeyTail = "[initial].jpg";
+
+// The stamp every file of one debug pass carries: `stamp`, or `stamp_2`,
+// `stamp_3`, ... when taken, claimed once by creating the pass's
+// "[initial].jpg" exclusively (ClaimArchiveFile). That file stays even when
+// its picture cannot be written, so the stamp stays the pass's. Empty when
+// nothing can be created there.
+std::string ClaimPassStamp(const std::string & stem, const std::string & stamp);
+
+// `stem + stamp + tail` created empty and exclusively for a file of a pass
+// whose stamp was claimed; empty when the stamp is empty or the name exists
+// (a file someone else wrote is never overwritten).
+std::string CreatePassFile(
+  const std::string & stem, const std::string & stamp, const std::string & tail);
+
+// SaveImage / SaveCloudPly as a file of a claimed pass: the pass's own
+// "[initial].jpg" is filled in, any other name made with CreatePassFile. A
+// failed write removes the file it made.
+bool SavePassImage(
+  const std::string & stem, const std::string & stamp, const std::string & tail,
+  const cv::Mat & image);
+bool SavePassCloud(
   const std::string & stem, const std::string & stamp, const std::string & tail,
   const pcl::PointCloud<pcl::PointXYZ> & cloud);
 

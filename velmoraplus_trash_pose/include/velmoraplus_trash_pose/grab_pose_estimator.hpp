@@ -57,8 +57,9 @@ class GrabPoseEstimator {
   void GetObbBoxPose(GrabPose& trash_pose, const GrabPose& grab_pose,
                      const Eigen::Vector3f& obb_position, const Eigen::Matrix3f& obb_rotation) const;
 
-  // Grab routines: 1 found, 11 too few points, 41 outside the workspace,
-  // 1111 unhandled main axis. The cloud is filtered in place.
+  // Grab routines: 1 found, 11 too few points, 41 outside the workspace. (1111,
+  // an unhandled main axis, is never returned: every axis has a class.) The
+  // cloud is filtered in place.
   int GetInitialGrabPose(const CloudPtr& cloud);
   int GetTransparentGrabPose(const CloudPtr& cloud);
 

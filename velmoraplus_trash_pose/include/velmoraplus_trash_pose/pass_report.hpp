@@ -55,7 +55,7 @@ struct PassReport
   std::vector<det::Object> detections;        // all detections of the model, in model order
   std::vector<ObjectReport> objects;          // trash objects, in pass order
   std::string dropped;                        // non-empty when the whole pass was dropped
-  std::string archive_stamp;                  // debug mode: stamp of its "[initial].jpg"
+  std::string archive_stamp;                  // debug mode: the stamp of all its archive files
   double model_ms = 0.0;
   double clouds_ms = 0.0;                     // mask back-projection and frame transform
   double estimator_ms = 0.0;

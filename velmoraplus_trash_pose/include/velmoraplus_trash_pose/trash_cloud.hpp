@@ -59,17 +59,24 @@ struct MaskCloudCounts
 };
 
 // Back-projects the non-zero mask pixels inside `rect` through the depth image
-// into `cloud` (camera frame, metres), in row-major order of the box. Pixels
-// outside the mask or the depth image are skipped, never read. The cloud is
-// appended to; its width follows the point count and its height is 1 once it
-// holds a point.
+// into `cloud` (camera frame, metres), in row-major order of the box. The mask
+// lies at `mask_origin` in the image (a detection's mask covers its box only);
+// pixels outside it are background. Pixels outside the depth image are
+// skipped, never read. The cloud is appended to; its width follows the point
+// count and its height is 1 once it holds a point.
 MaskCloudCounts BackProjectMask(
   const DepthImageView & depth, const cv::Mat & mask, const cv::Rect_<float> & rect,
-  const CameraIntrinsics & intrinsics, pcl::PointCloud<pcl::PointXYZ> & cloud);
+  const CameraIntrinsics & intrinsics, pcl::PointCloud<pcl::PointXYZ> & cloud,
+  cv::Point mask_origin = {});
 
 // Erodes a 0/255 mask in place with a (2k+1) x (2k+1) rectangle; the image
 // border never erodes. A negative k acts as 0.
 void ErodeMask(cv::Mat & mask, int erosion_size);
+
+// ErodeMask for a mask lying at `origin` in an image of `image_size`, with
+// background around it: exactly what eroding the whole image's mask gives
+// within the mask's area (and only background erodes outside it).
+void ErodeMaskInImage(cv::Mat & mask, cv::Point origin, cv::Size image_size, int erosion_size);
 
 }  // namespace velmora
 

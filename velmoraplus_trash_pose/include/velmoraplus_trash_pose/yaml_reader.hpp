@@ -6,7 +6,8 @@
 //   unsigned n = reader.Get<unsigned>("grab_pose_estimate/min_trash_cloud_size");
 //   std::vector<float> t = reader.GetFloats("camera_extrinsic/Txyz", 3);
 //
-// Keys are paths of map keys separated by "/". Every key is required: a missing
+// A file with a key written twice in one mapping is refused at once, naming the
+// key and both lines. Keys are paths of map keys separated by "/". Every key is required: a missing
 // key, a value of the wrong type or a non-finite float raises ConfigError, e.g.
 //   "cam1.yaml: key 'grab_pose_estimate/min_trash_cloud_size': value '-5' is not an unsigned integer"
 // Supported types of Get<T>: bool, int, unsigned (32 bit, text-stream extraction
@@ -52,6 +53,10 @@ class YamlReader {
   // refused as "value '...' must be between <lowest> and <highest> (<unit>)".
   template <typename T>
   T GetWithin(const std::string& key, T lowest, T highest, const char* unit) const;
+  // Get<T> of an int or float with only an upper bound; otherwise refused as
+  // "value '...' must be at most <highest> (<unit>)".
+  template <typename T>
+  T GetAtMost(const std::string& key, T highest, const char* unit) const;
 
   // A string that names a topic, service or file: as Get<std::string>, but a
   // YAML null is refused rather than read as the name "null".
@@ -86,5 +91,7 @@ extern template std::string YamlReader::Get<std::string>(const std::string&) con
 extern template int YamlReader::GetWithin<int>(const std::string&, int, int, const char*) const;
 extern template float YamlReader::GetWithin<float>(const std::string&, float, float,
                                                    const char*) const;
+extern template int YamlReader::GetAtMost<int>(const std::string&, int, const char*) const;
+extern template float YamlReader::GetAtMost<float>(const std::string&, float, const char*) const;
 
 }  // namespace velmora
