@@ -6,7 +6,9 @@
 # their own base paths: the ros2_standin/COLCON_IGNORE marker keeps a robot's
 # plain `colcon build` away from them.
 #
-# usage: scripts/build.sh [release|asan|tsan] [package...] [colcon build options...]
+# usage: scripts/build.sh [release|asan|tsan|aarch64] [package...] [colcon build options...]
+#   aarch64: the release build cross-compiled for the robot's arm computer
+#   (needs VELMORA_AARCH64_SYSROOT, see scripts/test_aarch64.sh).
 #   packages named first are built with what they depend on (--packages-up-to).
 set -euo pipefail
 
@@ -24,7 +26,8 @@ case "$config" in
   release) build_type=RelWithDebInfo; flags="" ;;
   asan)    build_type=Debug; flags="-O1 -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" ;;
   tsan)    build_type=Debug; flags="-O1 -fsanitize=thread" ;;
-  *) echo "unknown configuration '$config' (release, asan or tsan)" >&2; exit 2 ;;
+  aarch64) build_type=RelWithDebInfo; flags="" ;;
+  *) echo "unknown configuration '$config' (release, asan, tsan or aarch64)" >&2; exit 2 ;;
 esac
 cmake_args=(
   -DCMAKE_BUILD_TYPE="$build_type"
@@ -42,6 +45,7 @@ cmake_args=(
 )
 # Sanitizer builds exist for the tests: no benchmarks there.
 [ "$config" = release ] || cmake_args+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
+[ "$config" != aarch64 ] || cmake_args+=(-DCMAKE_TOOLCHAIN_FILE="$root/scripts/aarch64_toolchain.cmake")
 
 base_paths=(.)
 [ -n "${ROS_DISTRO:-}" ] || base_paths+=(ros2_standin/*/)
