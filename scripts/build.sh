@@ -6,7 +6,9 @@
 # their own base paths: the ros2_standin/COLCON_IGNORE marker keeps a robot's
 # plain `colcon build` away from them.
 #
-# usage: scripts/build.sh [release|asan|tsan|humble] [package...] [colcon build options...]
+# usage: scripts/build.sh [release|asan|tsan|humble|aarch64] [package...] [colcon build options...]
+#   aarch64: the release build cross-compiled for the robot's arm computer
+#   (needs VELMORA_AARCH64_SYSROOT, see scripts/test_aarch64.sh).
 #   packages named first are built with what they depend on (--packages-up-to).
 #   humble: the product packages against the real humble client libraries built by
 #   scripts/real_humble.sh (no stand-in on any path), optimised as release.
@@ -27,7 +29,8 @@ case "$config" in
   asan)    build_type=Debug; flags="-O1 -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" ;;
   tsan)    build_type=Debug; flags="-O1 -fsanitize=thread" ;;
   humble)  build_type=RelWithDebInfo; flags="" ;;
-  *) echo "unknown configuration '$config' (release, asan, tsan or humble)" >&2; exit 2 ;;
+  aarch64) build_type=RelWithDebInfo; flags="" ;;
+  *) echo "unknown configuration '$config' (release, asan, tsan, humble or aarch64)" >&2; exit 2 ;;
 esac
 if [ "$config" = humble ]; then
   humble_dir=$("$root/scripts/real_humble.sh")
@@ -51,8 +54,9 @@ cmake_args=(
   -DCMAKE_INSTALL_MESSAGE=NEVER
   --no-warn-unused-cli
 )
-# Sanitizer and humble builds exist for the tests: no benchmarks there.
+# Only the release build has benchmarks (sanitizer, humble and AArch64 builds exist for the tests).
 [ "$config" = release ] || cmake_args+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
+[ "$config" != aarch64 ] || cmake_args+=(-DCMAKE_TOOLCHAIN_FILE="$root/scripts/aarch64_toolchain.cmake")
 
 base_paths=(.)
 [ -n "${ROS_DISTRO:-}" ] || [ "$config" = humble ] || base_paths+=(ros2_standin/*/)

@@ -1,5 +1,6 @@
 #include "velmoraplus_trash_pose/near_distances.hpp"
 
+#include <cmath>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -39,17 +40,24 @@ constexpr CompressTable MakeCompressTable() {
 
 [[maybe_unused]] constexpr CompressTable kCompress = MakeCompressTable();
 
-// Written as the vector code below so both round (and, where the compiler fuses
-// multiply-adds, fuse) alike.
+// FLANN's squared distance as Debian's PCL runs it: `result += diff * diff` over
+// x, y, z from 0. Its AArch64 build fuses each step after the first into a
+// multiply-add (GCC contracts by default there); its x86-64 build has no FMA to
+// fuse into. This file is built without contraction (CMakeLists.txt), so the
+// rounding is the one written here, and the vector code below does the same.
 inline float SquaredDistance(float x, float y, float z, const float* xs, const float* ys,
                              const float* zs, std::uint32_t j) {
   const float ex = x - xs[j];
   const float ey = y - ys[j];
   const float ez = z - zs[j];
+#if defined(__aarch64__)
+  return std::fma(ez, ez, std::fma(ey, ey, ex * ex));
+#else
   float dist = ex * ex;
   dist += ey * ey;
   dist += ez * ez;
   return dist;
+#endif
 }
 
 // The points [j, last) one by one: what is left of a range after whole vectors.
@@ -119,8 +127,8 @@ std::size_t NearDistancesNeon(const PointColumns& points, const std::vector<Inde
       const float32x4_t ey = qy - vld1q_f32(ys + j);
       const float32x4_t ez = qz - vld1q_f32(zs + j);
       float32x4_t dist = ex * ex;
-      dist += ey * ey;
-      dist += ez * ez;
+      dist = vfmaq_f32(dist, ey, ey);
+      dist = vfmaq_f32(dist, ez, ez);
       const unsigned mask = vaddvq_u32(vandq_u32(vcleq_f32(dist, limit), lane_bits));
       const uint8x16_t moved = vqtbl1q_u8(vreinterpretq_u8_f32(dist), vld1q_u8(kCompress.order[mask]));
       vst1q_u8(reinterpret_cast<std::uint8_t*>(out + kept), moved);
