@@ -108,16 +108,6 @@ void PrivateConfigPrefix::Edit(
   std::ofstream(path) << out.c_str() << "\n";
 }
 
-std::vector<int> TriggeredSlots(int cam_num)
-{
-  switch (cam_num) {
-    case 1: return {2};
-    case 2: return {1, 2};
-    case 3: return {1, 2, 3};
-    default: return {};
-  }
-}
-
 sensor_msgs::msg::Image::SharedPtr ImageMessage(
   const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp)
 {

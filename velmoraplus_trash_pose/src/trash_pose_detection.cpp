@@ -32,8 +32,9 @@ std::string CameraConfigPath(int slot)
          std::to_string(slot) + "_detect_config.yaml";
 }
 
-// The camera slots a request triggers with `cam_num`.
-std::vector<int> ActiveSlots(int cam_num)
+}  // namespace
+
+std::vector<int> TriggeredSlots(int cam_num)
 {
   switch (cam_num) {
     case 1: return {2};
@@ -42,8 +43,6 @@ std::vector<int> ActiveSlots(int cam_num)
     default: return {};
   }
 }
-
-}  // namespace
 
 DetectionNode::DetectionNode(std::string config_path)
 {
@@ -72,7 +71,7 @@ DetectionNode::DetectionNode(std::string config_path)
   const auto service_name = file.GetName("velmoraplus_trash_pose/detect_service");
   // Answers, topics and transforms name a camera by its id: two cameras of one
   // request with one id could not be told apart.
-  const std::vector<int> slots = ActiveSlots(camera_num_);
+  const std::vector<int> slots = TriggeredSlots(camera_num_);
   for (std::size_t a = 0; a < slots.size(); ++a) {
     for (std::size_t b = a + 1; b < slots.size(); ++b) {
       const int id = camera(slots[a])->cam_id();

@@ -72,9 +72,6 @@ struct ImagePair
 // std::runtime_error naming the file that cannot serve.
 ImagePair LoadImagePair(const std::string & colour_path, const std::string & depth_path);
 
-// Camera slots a DetectTrash request triggers for `cam_num` (empty: none).
-std::vector<int> TriggeredSlots(int cam_num);
-
 // The value after the option args[i], stepping i onto it; throws
 // std::runtime_error "option <name> needs a value" at the end of the list.
 std::string TakeOptionValue(const std::vector<std::string> & args, std::size_t & i);

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <rclcpp/rclcpp.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
@@ -11,6 +12,9 @@
 
 namespace velmora
 {
+
+// Camera slots a DetectTrash request triggers for `cam_num` (empty: none).
+std::vector<int> TriggeredSlots(int cam_num);
 
 // The process: three camera slots, the detect node serving DetectTrash, and
 // the multi-threaded executor that runs them all.
