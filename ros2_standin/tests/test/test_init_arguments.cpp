@@ -34,6 +34,31 @@ protected:
 
 }  // namespace
 
+// First in this file, and in a forked child: humble leaves logging configured
+// after an init that failed on unknown arguments, and ignores a later --log-level.
+TEST(InitArgumentsLogLevel, FlagSetsTheDefaultSeverity)
+{
+  auto shown = [](const std::vector<std::string> & arguments) {
+      init_with(arguments);
+      // The death test holds gtest's own capture: the console goes to a file.
+      std::FILE * console = std::tmpfile();
+      ::dup2(::fileno(console), STDERR_FILENO);
+      RCLCPP_INFO(rclcpp::get_logger("level_test"), "info line");
+      RCLCPP_WARN(rclcpp::get_logger("level_test"), "warn line");
+      std::fflush(stderr);
+      rclcpp::shutdown();
+      std::string out(4096, '\0');
+      std::rewind(console);
+      out.resize(std::fread(&out[0], 1, out.size(), console));
+      // Exit code: 1 when the info line shows, 2 when the warn line does not.
+      std::exit(
+        (out.find("info line") != std::string::npos ? 1 : 0) +
+        (out.find("warn line") == std::string::npos ? 2 : 0));
+    };
+  EXPECT_EXIT(shown({"--ros-args", "--log-level", "WARN"}), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(shown({"--ros-args", "--log-level", "info"}), ::testing::ExitedWithCode(1), "");
+}
+
 TEST_F(InitArguments, RosSectionsWithKnownFlagsAreAccepted)
 {
   const std::vector<std::vector<std::string>> accepted = {
@@ -82,33 +107,6 @@ TEST_F(InitArguments, FlagsWithoutAValidValueAreInvalidRosArguments)
       << arguments.back();
     EXPECT_FALSE(rclcpp::ok()) << arguments.back();
   }
-}
-
-// In a fresh process of its own: humble leaves logging configured after an
-// init that failed on unknown arguments, and a later --log-level is then ignored.
-TEST(InitArgumentsLogLevel, FlagSetsTheDefaultSeverity)
-{
-  // Re-executed, not forked: a fork would inherit that configured logging.
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto shown = [](const std::vector<std::string> & arguments) {
-      init_with(arguments);
-      // The death test holds gtest's own capture: the console goes to a file.
-      std::FILE * console = std::tmpfile();
-      ::dup2(::fileno(console), STDERR_FILENO);
-      RCLCPP_INFO(rclcpp::get_logger("level_test"), "info line");
-      RCLCPP_WARN(rclcpp::get_logger("level_test"), "warn line");
-      std::fflush(stderr);
-      rclcpp::shutdown();
-      std::string out(4096, '\0');
-      std::rewind(console);
-      out.resize(std::fread(&out[0], 1, out.size(), console));
-      // Exit code: 1 when the info line shows, 2 when the warn line does not.
-      std::exit(
-        (out.find("info line") != std::string::npos ? 1 : 0) +
-        (out.find("warn line") == std::string::npos ? 2 : 0));
-    };
-  EXPECT_EXIT(shown({"--ros-args", "--log-level", "WARN"}), ::testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(shown({"--ros-args", "--log-level", "info"}), ::testing::ExitedWithCode(1), "");
 }
 
 TEST(InitArgumentsConsole, AnInvalidArgumentIsReportedByRclBeforeTheException)
