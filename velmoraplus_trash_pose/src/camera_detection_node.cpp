@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <iostream>
+#include <sstream>
+#include <string>
 #include <utility>
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
@@ -598,7 +599,7 @@ bool CameraDetectionNode::ProcessTrashObject(
     return false;
   }
   RCLCPP_INFO(node_->get_logger(), "cam_%d垃圾序号[%lu]在白名单位置处，需要抓取", cam_id_, i);
-  std::cout << "\033[42mcam" << cam_id_ << " flag_estimate == 1\033[0m" << std::endl;
+  WriteConsole("\033[42mcam" + std::to_string(cam_id_) + " flag_estimate == 1\033[0m\n");
 
   const GrabPoseEstimator & e = *pose_estimator_;
   report.outcome = ObjectOutcome::kAccepted;
@@ -952,13 +953,14 @@ void CameraDetectionNode::GetTrashCloud(
   if (object.rect.x > 10.0F && object.rect.y > 10.0F) {
     ErodeMaskInImage(object.mask, object.mask_box.tl(), image, mask_erosion_size_);
   }
-  std::cout << "mask_rect: [ x: " << object.rect.x << " y: " << object.rect.y << " w: " <<
-    object.rect.width << " h: " << object.rect.height << "]" << std::endl;
-  std::cout << "mask.rows: " << image.height << "  mask.cols: " << image.width << std::endl;
+  std::ostringstream lines;
+  lines << "mask_rect: [ x: " << object.rect.x << " y: " << object.rect.y << " w: " <<
+    object.rect.width << " h: " << object.rect.height << "]\n" <<
+    "mask.rows: " << image.height << "  mask.cols: " << image.width << "\n\n";
+  WriteConsole(lines.str());
 
   const DepthImageView view = depth ? CheckedDepthView(*depth) : DepthImageView{};
   const CameraIntrinsics intrinsics{fx_, fy_, cx_, cy_};
-  std::cout << std::endl;
   const MaskCloudCounts counts = BackProjectMask(
     view, object.mask, object.rect, intrinsics, *trash_cloud, object.mask_box.tl());
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -48,9 +49,11 @@ constexpr int kMaxMeanK = 1000000;
 // One console line: colour + text + reset.
 template <typename... Parts>
 void Say(const char* color, const Parts&... parts) {
-  std::cout << color;
-  (std::cout << ... << parts);
-  std::cout << kColorReset << '\n';
+  std::ostringstream line;
+  line << color;
+  (line << ... << parts);
+  line << kColorReset << '\n';
+  WriteConsole(line.str());
 }
 
 class Stopwatch {
@@ -158,7 +161,7 @@ GrabPoseEstimator::GrabPoseEstimator(const std::string& config_path) {
   PrepareDataDirectories(config_path);
   // Printed only once everything loaded, so a failed start shows no half configuration.
   Say(kColorCyan, "相机外参齐次变换矩阵：");
-  std::cout << kColorCyan << base2camera_ << kColorReset << '\n';
+  Say(kColorCyan, base2camera_);
   Say(kColorCyan, "相机内参：", "fx:", fx_, "  fy:", fy_, "  cx:", cx_, "  cy:", cy_);
   // Legal, but no piece could be grabbed: said once here rather than once per piece.
   if (workspace_r_min_ >= workspace_r_max_) {
@@ -452,7 +455,7 @@ void GrabPoseEstimator::PcaFunc(const CloudPtr& cloud) {
   pca_eigen_vectors_ = pca.getEigenVectors();
   pca_centroid_ = pca.getMean();
   Say(kColorCyan, "点云中心点坐标：");
-  std::cout << kColorCyan << pca_centroid_ << kColorReset << '\n';
+  Say(kColorCyan, pca_centroid_);
 
   if (use_plain_pcl_) {
     Cloud projected;

@@ -49,7 +49,17 @@ int ReadLevel() {
   return kDefaultLevel;
 }
 
+std::mutex& ConsoleMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 }  // namespace
+
+void WriteConsole(const std::string& text) {
+  const std::lock_guard<std::mutex> lock(ConsoleMutex());
+  std::cout << text << std::flush;
+}
 
 Logger& Logger::Instance() {
   static Logger instance("spdlog");

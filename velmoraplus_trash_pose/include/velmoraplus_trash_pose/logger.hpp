@@ -29,6 +29,11 @@ inline constexpr const char* kColorBlue = "\033[1;34m";
 inline constexpr const char* kColorCyan = "\033[1;36m";
 inline constexpr const char* kColorReset = "\033[0m";
 
+// Writes `text` to standard output whole and flushes it. Cameras print from
+// parallel passes: one lock keeps their lines apart and std::cout's format
+// state unshared.
+void WriteConsole(const std::string& text);
+
 class Logger {
  public:
   // The one instance; built on first call with the logger name "spdlog".
