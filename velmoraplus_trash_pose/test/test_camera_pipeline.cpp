@@ -569,6 +569,23 @@ std::string LocalStamp(std::chrono::system_clock::time_point when)
   return std::string(text, std::strftime(text, sizeof(text), "%Y-%m-%d-%H-%M-%S", &local));
 }
 
+// An earlier pass of `stem` that wrote each of `tails` in every second of the
+// next minute and a half; returns the files, each holding "earlier pass".
+std::vector<std::string> WriteEarlierPass(
+  const std::string & stem, const std::vector<std::string> & tails)
+{
+  const auto now = std::chrono::system_clock::now();
+  std::vector<std::string> files;
+  for (int second = -2; second < 90; ++second) {
+    const std::string stamp = LocalStamp(now + std::chrono::seconds(second));
+    for (const auto & tail : tails) {
+      files.push_back(stem + stamp + tail);
+      std::ofstream(files.back()) << "earlier pass";
+    }
+  }
+  return files;
+}
+
 TEST_F(CameraPipelineTest, TheArchiveNeverOverwritesAFileOfTheSameSecond)
 {
   prefix_.Set(kCam2, kParams, "is_debug", "true");
@@ -577,18 +594,9 @@ TEST_F(CameraPipelineTest, TheArchiveNeverOverwritesAFileOfTheSameSecond)
   // Another pass with the same stem already wrote every name of the next minute.
   const fs::path folder = DataRoot() / "bottle";
   const std::string stem = (folder / "bottlep1_a").string();
-  const auto now = std::chrono::system_clock::now();
-  std::vector<std::string> decoys;
-  for (int second = -2; second < 90; ++second) {
-    const std::string stamp = LocalStamp(now + std::chrono::seconds(second));
-    for (const char * tail : {"[initial].jpg", "[detected].jpg", "[0][mask][initial].jpg",
-        "[0][initial].ply", "[3][processed].ply", "[depth].png", "[detections].yaml",
-        "[det0][mask].png", "[pass].png", "[top].png"})
-    {
-      decoys.push_back(stem + stamp + tail);
-      std::ofstream(decoys.back()) << "earlier pass";
-    }
-  }
+  const std::vector<std::string> decoys = WriteEarlierPass(stem, {"[initial].jpg",
+      "[detected].jpg", "[0][mask][initial].jpg", "[0][initial].ply", "[3][processed].ply",
+      "[depth].png", "[detections].yaml", "[det0][mask].png", "[pass].png", "[top].png"});
   const auto answer = Answer(scene);
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->trash_infos.size(), 4U);
@@ -635,12 +643,7 @@ TEST_F(CameraPipelineTest, ThreeCamerasSharingAStemEachGetOneStampForAllTheFiles
   // of the next minute and a half: each pass must move on to a numbered stamp.
   const fs::path folder = DataRoot() / "bottle";
   const std::string stem = (folder / "bottlep1_a").string();
-  const auto now = std::chrono::system_clock::now();
-  std::vector<std::string> decoys;
-  for (int second = -2; second < 90; ++second) {
-    decoys.push_back(stem + LocalStamp(now + std::chrono::seconds(second)) + "[initial].jpg");
-    std::ofstream(decoys.back()) << "earlier pass";
-  }
+  const std::vector<std::string> decoys = WriteEarlierPass(stem, {"[initial].jpg"});
   std::atomic<bool> answered{false};
   std::thread camera_driver([&] {
       while (!answered) {

@@ -9,7 +9,7 @@ rules). The executable's tests start the node with exactly these command lines.
 
   test_launch_file.py LAUNCH_FILE
 """
-import importlib.util
+import importlib.machinery
 import sys
 import types
 
@@ -43,9 +43,10 @@ def _install_stand_ins():
 
 
 def _load(path):
-    spec = importlib.util.spec_from_file_location("trash_pose_launch", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    loader = importlib.machinery.SourceFileLoader("trash_pose_launch", str(path))
+    module = types.ModuleType(loader.name)
+    module.__file__ = str(path)
+    loader.exec_module(module)
     return module
 
 
