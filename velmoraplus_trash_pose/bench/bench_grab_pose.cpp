@@ -29,8 +29,8 @@
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
 
-#include "velmoraplus_trash_pose/grab_pose_estimator.hpp"
-#include "velmoraplus_trash_pose/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
+#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
 namespace {
 

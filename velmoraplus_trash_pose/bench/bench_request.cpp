@@ -56,9 +56,9 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 #include <yaml-cpp/yaml.h>
 
-#include "velmoraplus_trash_pose/in_process_detection.hpp"
-#include "velmoraplus_trash_pose/replay_support.hpp"
-#include "velmoraplus_trash_pose/trash_pose_detection.hpp"
+#include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
+#include "velmoraplus_trash_pose/tools/replay_support.hpp"
+#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

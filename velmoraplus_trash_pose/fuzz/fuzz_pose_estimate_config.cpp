@@ -11,8 +11,8 @@
 #include <typeinfo>
 
 #include "fuzz_support.hpp"
-#include "velmoraplus_trash_pose/grab_pose_estimator.hpp"
-#include "velmoraplus_trash_pose/yaml_reader.hpp"
+#include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
+#include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <opencv2/core.hpp>
 
 #include "fuzz_support.hpp"
-#include "velmoraplus_trash_pose/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
 namespace {
 

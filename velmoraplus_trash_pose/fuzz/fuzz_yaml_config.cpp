@@ -9,8 +9,8 @@
 #include <typeinfo>
 
 #include "fuzz_support.hpp"
-#include "velmoraplus_trash_pose/class_tables.hpp"
-#include "velmoraplus_trash_pose/yaml_reader.hpp"
+#include "velmoraplus_trash_pose/core/class_tables.hpp"
+#include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
 namespace {
 

@@ -28,7 +28,7 @@ def read(path):
 
 def keys_read_by_code(package):
     keys = {}
-    node_sources = sorted((package / "src").glob("*.cpp"))
+    node_sources = sorted((package / "src").rglob("*.cpp"))
     getter = re.compile(
         r'(?:Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel)\('
         r'(?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
@@ -36,7 +36,7 @@ def keys_read_by_code(package):
         for key in getter.findall(read(source)):
             if key.split("/")[-1]:
                 keys.setdefault(key.split("/")[-1], source.name)
-    tables = read(package / "src" / "class_tables.cpp")
+    tables = read(package / "src" / "core" / "class_tables.cpp")
     for key in re.findall(r'\{"([a-z_]+)", &ClassConf::', tables):
         keys.setdefault(key, "class_tables.cpp")
     return keys
@@ -47,7 +47,7 @@ def keys_refusing_null(package):
     keys = set()
     getter = re.compile(
         r'(?:GetName|ReadLabel)\((?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
-    for source in sorted((package / "src").glob("*.cpp")):
+    for source in sorted((package / "src").rglob("*.cpp")):
         keys.update(k.split("/")[-1] for k in getter.findall(read(source)) if k.split("/")[-1])
     return keys
 

@@ -11,8 +11,8 @@
 #include <yaml-cpp/yaml.h>
 
 #include "estimator_fixture.hpp"
-#include "velmoraplus_trash_pose/debug_archive.hpp"
-#include "velmoraplus_trash_pose/yaml_quote.hpp"
+#include "velmoraplus_trash_pose/core/debug_archive.hpp"
+#include "velmoraplus_trash_pose/core/yaml_quote.hpp"
 
 namespace velmora::test {
 namespace {

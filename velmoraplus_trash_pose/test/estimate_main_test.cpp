@@ -14,7 +14,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "estimator_fixture.hpp"
-#include "velmoraplus_trash_pose/debug_archive.hpp"
+#include "velmoraplus_trash_pose/core/debug_archive.hpp"
 
 namespace velmora::test {
 namespace {

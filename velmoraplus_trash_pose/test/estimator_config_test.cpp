@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "estimator_fixture.hpp"
-#include "velmoraplus_trash_pose/yaml_reader.hpp"
+#include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
 namespace velmora::test {
 namespace {

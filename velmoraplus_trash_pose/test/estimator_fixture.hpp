@@ -18,8 +18,8 @@
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include "velmoraplus_trash_pose/grab_pose_estimator.hpp"
-#include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
+#include "velmoraplus_trash_pose/core/logger.hpp"
 
 namespace velmora::test {
 

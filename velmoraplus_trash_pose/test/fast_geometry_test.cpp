@@ -24,8 +24,8 @@
 #include <pcl/search/kdtree.h>
 
 #include "estimator_fixture.hpp"
-#include "velmoraplus_trash_pose/fast_geometry.hpp"
-#include "velmoraplus_trash_pose/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/core/fast_geometry.hpp"
+#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
 namespace velmora::test {
 namespace {

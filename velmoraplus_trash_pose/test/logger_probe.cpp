@@ -11,7 +11,7 @@
 
 #include <spdlog/logger.h>
 
-#include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/core/logger.hpp"
 
 // The journal, as the journal sink reaches it: one "journal FIELD=value" line
 // per field. Each field is a printf format with its own arguments ("%.*s", "%d"

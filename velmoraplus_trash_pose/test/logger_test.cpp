@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "velmoraplus_trash_pose/logger.hpp"
+#include "velmoraplus_trash_pose/core/logger.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "velmoraplus_trash_pose/near_distances.hpp"
+#include "velmoraplus_trash_pose/core/near_distances.hpp"
 
 namespace {
 

@@ -895,8 +895,10 @@ TEST_F(CameraPipelineTest, SelectionRulesAtTheirBoundaries)
 
   // Erosion only for boxes more than 10 px from the left and top, fractional
   // corners compared as they are: a 30 x 30 px mask keeps 900 points, eroded 28 x 28.
-  const auto depth = std::make_shared<NodeHarness::Image>(
-    NodeHarness::DepthMessage(cv::Mat(480, 640, CV_16UC1, cv::Scalar(1000))));
+  const NodeHarness::Image depth =
+    NodeHarness::DepthMessage(cv::Mat(480, 640, CV_16UC1, cv::Scalar(1000)));
+  velmora::DepthImageView depth_view;
+  ASSERT_EQ(velmora::ViewDepthImage(depth, depth_view), "");
   const std::vector<std::tuple<float, float, std::size_t>> boxes = {
     {10.0F, 20.0F, 900}, {20.0F, 10.0F, 900}, {10.5F, 11.0F, 784}};
   for (const auto & [x, y, points] : boxes) {
@@ -904,7 +906,7 @@ TEST_F(CameraPipelineTest, SelectionRulesAtTheirBoundaries)
     object.mask *= 255;
     auto cloud = std::make_shared<velmora::CameraDetectionNode::Cloud>();
     bool transparent = true;
-    camera->GetTrashCloud(depth, object, cloud, transparent);
+    camera->GetTrashCloud(depth_view, object, cloud, transparent);
     EXPECT_EQ(cloud->size(), points) << "x " << x << " y " << y;
     EXPECT_FALSE(transparent);
   }

@@ -18,7 +18,7 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 
 #include "node_harness.hpp"
-#include "velmoraplus_trash_pose/trash_pose_detection.hpp"
+#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 
 namespace
 {
@@ -81,7 +81,7 @@ protected:
         while (!stop_driver_) {
           for (int i = 0; i < 3; ++i) {
             auto & camera = harness_->detection().camera(i + 1);
-            if (!camera->is_detect_requested_.load()) {
+            if (!camera->IsDetectionRequested()) {
               seen[i].reset();
               continue;
             }
@@ -205,7 +205,7 @@ TEST_F(DetectServiceTest, CameraChoiceFixedPrioritiesAndTheirLogLines)
       SCOPED_TRACE("slot " + std::to_string(slot + 1));
       const auto & camera = harness_->detection().camera(slot + 1);
       EXPECT_EQ(passes_[slot], triggered[slot] ? 2 : 1);
-      EXPECT_FALSE(camera->is_detect_requested_.load());
+      EXPECT_FALSE(camera->IsDetectionRequested());
       EXPECT_EQ(camera->IsDetectionDone(), !triggered[slot]);
     }
     Stop();

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
-#include "velmoraplus_trash_pose/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
 namespace {
 

@@ -1,0 +1,34 @@
+#ifndef VELMORAPLUS_TRASH_POSE__CORE__FLOOR_CHECK_HPP_
+#define VELMORAPLUS_TRASH_POSE__CORE__FLOOR_CHECK_HPP_
+
+#include <cstddef>
+
+#include <Eigen/Core>
+
+#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
+
+namespace velmora
+{
+
+// The dominant plane of a depth image, expressed in the robot base frame: a
+// hand-eye calibration that puts the floor at -base_height with no tilt is
+// right; anything else shows up here as numbers.
+struct FloorFit
+{
+  bool found = false;
+  double height = 0.0;          // plane height at the base origin (x = y = 0), metres
+  double tilt_deg = 0.0;        // angle between the plane normal and the base z axis
+  Eigen::Vector3d normal = Eigen::Vector3d::UnitZ();  // upward unit normal, base frame
+  std::size_t inliers = 0;
+  std::size_t samples = 0;
+};
+
+// RANSAC (fixed seed, so repeatable) over every `stride`-th pixel, 1 cm
+// inlier band, least-squares refinement.
+FloorFit FitFloorPlane(
+  const DepthImageView & depth, const CameraIntrinsics & intrinsics,
+  const Eigen::Matrix4f & base2camera, int stride = 4);
+
+}  // namespace velmora
+
+#endif  // VELMORAPLUS_TRASH_POSE__CORE__FLOOR_CHECK_HPP_

@@ -1,0 +1,63 @@
+#ifndef VELMORAPLUS_TRASH_POSE__TOOLS__IN_PROCESS_DETECTION_HPP_
+#define VELMORAPLUS_TRASH_POSE__TOOLS__IN_PROCESS_DETECTION_HPP_
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <rclcpp/rclcpp.hpp>
+#include <sensor_msgs/msg/image.hpp>
+#include <velmora_plus_interfaces/srv/detect_trash.hpp>
+
+#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
+
+namespace velmora
+{
+
+// The detection process inside a tool that feeds it images and calls its
+// service, as the robot runs it: DetectionNode from a configuration, and a peer
+// node with a colour and a depth publisher per camera slot and a DetectTrash
+// client. rclcpp must be initialised first. Start() spins both on their own
+// threads; Stop() (also on destruction, and only once) shuts ROS 2 down and
+// joins them.
+class InProcessDetection
+{
+public:
+  using DetectTrash = velmora_plus_interfaces::srv::DetectTrash;
+  using Image = sensor_msgs::msg::Image;
+
+  InProcessDetection(const std::string & config_path, const std::string & peer_name);
+  ~InProcessDetection();
+  InProcessDetection(const InProcessDetection &) = delete;
+  InProcessDetection & operator=(const InProcessDetection &) = delete;
+
+  // Spins both nodes (set pass observers before) and waits for the service:
+  // false when it did not come up within `timeout` or ROS 2 shut down meanwhile.
+  bool Start(std::chrono::seconds timeout);
+  void Stop();
+
+  DetectionNode & detection() {return *detection_;}
+  const rclcpp::Node::SharedPtr & peer() const {return peer_;}
+  const rclcpp::Client<DetectTrash>::SharedPtr & client() const {return client_;}
+  const std::string & service_name() const {return service_name_;}
+  // One pair to the camera in `slot` (1 to 3).
+  void Publish(int slot, const Image & rgb, const Image & depth) const;
+
+private:
+  std::unique_ptr<DetectionNode> detection_;
+  rclcpp::Node::SharedPtr peer_;
+  std::array<rclcpp::Publisher<Image>::SharedPtr, 3> rgb_pubs_;
+  std::array<rclcpp::Publisher<Image>::SharedPtr, 3> depth_pubs_;
+  std::string service_name_;
+  rclcpp::Client<DetectTrash>::SharedPtr client_;
+  rclcpp::executors::MultiThreadedExecutor peer_executor_;
+  std::thread node_thread_;
+  std::thread peer_thread_;
+  bool stopped_ = false;
+};
+
+}  // namespace velmora
+
+#endif  // VELMORAPLUS_TRASH_POSE__TOOLS__IN_PROCESS_DETECTION_HPP_

@@ -1,0 +1,943 @@
+#include "velmoraplus_trash_pose/node/camera_detection_node.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include <ament_index_cpp/get_package_share_directory.hpp>
+#include <cv_bridge/cv_bridge.h>
+#include <Eigen/Geometry>
+#include <geometry_msgs/msg/transform_stamped.hpp>
+#include <opencv2/imgproc.hpp>
+#include <pcl_conversions/pcl_conversions.h>
+
+#include "velmoraplus_trash_pose/core/debug_archive.hpp"
+#include "velmoraplus_trash_pose/pass/detections_archive.hpp"
+#include "velmoraplus_trash_pose/core/logger.hpp"
+#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/core/yaml_reader.hpp"
+
+namespace velmora
+{
+
+namespace
+{
+
+constexpr const char * kPackageName = "velmoraplus_trash_pose";
+
+// The throttle paces a camera between image pairs (0 or less: no pause); a
+// pause of over a minute would leave every request waiting that long, which no
+// robot wants.
+constexpr int kMaxDetectDurationMs = 60000;
+// The erosion trims a few depth-edge pixels off a mask. A (2k+1)-pixel window
+// wider than 2001 px is wider than any RGB-D camera's image and erases every
+// mask; that far beyond, the size is a typing error.
+constexpr int kMaxMaskErosionSize = 1000;
+
+// Required keys of the "camera_detection_params" section of a camera file.
+struct CameraParams
+{
+  const YamlReader & file;
+
+  template<typename T>
+  T Get(const std::string & key) const
+  {
+    return file.Get<T>("camera_detection_params/" + key);
+  }
+  // A topic or file name: a YAML null is refused, not read as "null".
+  std::string GetName(const std::string & key) const
+  {
+    return file.GetName("camera_detection_params/" + key);
+  }
+  template<typename T>
+  T GetWithin(const std::string & key, T lowest, T highest, const char * unit) const
+  {
+    return file.GetWithin<T>("camera_detection_params/" + key, lowest, highest, unit);
+  }
+  template<typename T>
+  T GetAtMost(const std::string & key, T highest, const char * unit) const
+  {
+    return file.GetAtMost<T>("camera_detection_params/" + key, highest, unit);
+  }
+};
+
+std::string PackageConfigPath(const std::string & file_name)
+{
+  return ament_index_cpp::get_package_share_directory(kPackageName) + "/config/" + file_name;
+}
+
+double MillisecondsSince(std::chrono::system_clock::time_point t0)
+{
+  const auto elapsed = std::chrono::system_clock::now() - t0;
+  return static_cast<double>(
+    std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) / 1000.0;
+}
+
+Eigen::Isometry3d ToIsometry(const geometry_msgs::msg::Pose & pose)
+{
+  Eigen::Isometry3d t = Eigen::Isometry3d::Identity();
+  t.linear() = Eigen::Quaterniond(
+    pose.orientation.w, pose.orientation.x, pose.orientation.y, pose.orientation.z)
+    .toRotationMatrix();
+  t.translation() = Eigen::Vector3d(pose.position.x, pose.position.y, pose.position.z);
+  return t;
+}
+
+geometry_msgs::msg::Pose ToPoseMsg(const GrabPose & pose)
+{
+  geometry_msgs::msg::Pose msg;
+  msg.position.x = static_cast<double>(pose.position.x());
+  msg.position.y = static_cast<double>(pose.position.y());
+  msg.position.z = static_cast<double>(pose.position.z());
+  msg.orientation.x = pose.orientation.x();
+  msg.orientation.y = pose.orientation.y();
+  msg.orientation.z = pose.orientation.z();
+  msg.orientation.w = pose.orientation.w();
+  return msg;
+}
+
+velmora_plus_interfaces::msg::TrashGrabInfo MakeGrabInfo(const GrabPoseEstimator & estimator)
+{
+  velmora_plus_interfaces::msg::TrashGrabInfo info;
+  info.trash_type = static_cast<std::uint8_t>(estimator.trash_type_ & 0xFF);
+  info.reserved = 0;
+  info.main_axis_type = static_cast<std::uint8_t>(estimator.main_axis_type_ & 0xFF);
+  info.grab_pose = ToPoseMsg(estimator.grab_pose_);
+  info.obb_pose = ToPoseMsg(estimator.trash_pose_);
+  info.obb_size.x = static_cast<double>(estimator.trash_dimensions_.x());
+  info.obb_size.y = static_cast<double>(estimator.trash_dimensions_.y());
+  info.obb_size.z = static_cast<double>(estimator.trash_dimensions_.z());
+  return info;
+}
+
+}  // namespace
+
+BoxInfo MakeBoxInfo(const det::Object & object)
+{
+  return MakeBoxInfo(object.rect, object.label, object.score);
+}
+
+std::string ViewDepthImage(const sensor_msgs::msg::Image & depth, DepthImageView & view)
+{
+  view = DepthImageView{};
+  std::string problem = CheckDepthImage(
+    depth.encoding, depth.width, depth.height, depth.step, depth.data.size());
+  if (problem.empty()) {
+    view.data = depth.data.data();
+    view.size = depth.data.size();
+    view.width = depth.width;
+    view.height = depth.height;
+    view.step = depth.step;
+    view.big_endian = depth.is_bigendian != 0;
+  }
+  return problem;
+}
+
+CameraDetectionNode::CameraDetectionNode(rclcpp::Node::SharedPtr node, std::string config_path)
+: node_(std::move(node))
+{
+  InitializeParams(config_path);
+  InitializePublishers(config_path);
+  InitializeSubscribers(config_path);
+  InitializeAiModel(config_path);
+  initializeClassHeightConf();
+  initializeAiConf();
+}
+
+// ------------------------------------------------------------------ configuration
+
+void CameraDetectionNode::InitializeParams(std::string config_path)
+{
+  const YamlReader file(config_path);
+  const CameraParams params{file};
+  cam_id_ = params.Get<int>("cam_id");
+  is_debug_ = params.Get<bool>("is_debug");
+  is_realtime_estimate_ = params.Get<bool>("is_realtime_estimate");
+  is_enable_semantic_ = params.Get<bool>("is_enable_semantic");
+  detect_duration_ = params.GetAtMost("detect_duration", kMaxDetectDurationMs, "milliseconds");
+  camera_frame_id_ = params.Get<std::string>("camera_frame_id");
+  robot_frame_id_ = params.Get<std::string>("robot_frame_id");
+  image_edge_threshold_ = params.Get<int>("image_edge_threshold");
+  min_trash_cloud_size_treshold_ = params.Get<unsigned>("min_trash_cloud_size_treshold");
+  null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
+  hw_ratio_threshold_ = params.Get<float>("hw_ratio_threshold");
+  mask_erosion_size_ = params.GetWithin("mask_erosion_size", 0, kMaxMaskErosionSize, "pixels");
+  const std::string estimator_path = PackageConfigPath(
+    params.GetName("pose_estimate_config_file"));
+
+  LOG_INFO("cam_{0:d}_pose_estimate_config_file_path = {1:s}", cam_id_, estimator_path);
+  pose_estimator_ = std::make_unique<GrabPoseEstimator>(estimator_path);
+
+  LOG_INFO("cam_{0:d}_debug = {1:d}", cam_id_, is_debug_);
+  LOG_INFO("cam_{0:d}_detect_duration = {1:d} ms", cam_id_, detect_duration_);
+  LOG_INFO("cam_{0:d}_camera_frame_id = {1:s}", cam_id_, camera_frame_id_);
+  LOG_INFO("cam_{0:d}_robot_frame_id = {1:s}", cam_id_, robot_frame_id_);
+  LOG_INFO("cam_{0:d}_image_edge_threshold = {1:d} ms", cam_id_, image_edge_threshold_);
+  LOG_INFO("cam_{0:d}_mask_erosion_size = {1:d} ms", cam_id_, mask_erosion_size_);
+  if (2L * mask_erosion_size_ + 1 >= image_width_) {
+    // Legal, but no piece would keep a point: say so once rather than once per piece.
+    RCLCPP_WARN(
+      node_->get_logger(), "cam_%d mask_erosion_size %d: an erosion window wider than the %d px "
+      "image erodes every trash mask away, no trash can be grabbed", cam_id_, mask_erosion_size_,
+      image_width_);
+  }
+
+  trash_mask_iou_v1_ = params.Get<float>("trash_mask_iou_v1");
+  ground_max_th_ = params.Get<float>("ground_max_th");
+}
+
+void CameraDetectionNode::InitializePublishers(std::string config_path)
+{
+  const YamlReader file(config_path);
+  const CameraParams params{file};
+  const std::string prefix = "/velmoraplus_trash_pose/cam" + std::to_string(cam_id_);
+
+  const auto detected_image_topic = params.GetName("detected_image_topic");
+  detected_image_pub_ = node_->create_publisher<Image>(detected_image_topic, 1);
+  const auto trashes_cloud_topic = params.GetName("trashes_cloud_topic");
+  trashes_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
+    trashes_cloud_topic, 1);
+  trashes_init_cloud_pub_ = node_->create_publisher<sensor_msgs::msg::PointCloud2>(
+    prefix + "_trashes_init_cloud", 1);
+  static_broadcaster_ = std::make_shared<tf2_ros::StaticTransformBroadcaster>(node_);
+  trash_obb_markers_pub_ = node_->create_publisher<visualization_msgs::msg::MarkerArray>(
+    prefix + "_trash_obb_markers", 1);
+  trash_pose_pub_ = node_->create_publisher<visualization_msgs::msg::MarkerArray>(
+    prefix + "_trash_pose", 1);
+
+  LOG_INFO("cam_{0:d}_detected_image_topic = {1:s}", cam_id_, detected_image_topic);
+  LOG_INFO("cam_{0:d}_trashes_cloud_topic = {1:s}", cam_id_, trashes_cloud_topic);
+}
+
+void CameraDetectionNode::InitializeSubscribers(std::string config_path)
+{
+  const YamlReader file(config_path);
+  const CameraParams params{file};
+  const auto camera_info_topic = params.Get<std::string>("camera_info_topic");
+  fx_ = pose_estimator_->fx_;
+  fy_ = pose_estimator_->fy_;
+  cx_ = pose_estimator_->cx_;
+  cy_ = pose_estimator_->cy_;
+  image_width_ = 640;
+  rgb_topic_ = params.GetName("rgb_topic");
+  depth_topic_ = params.GetName("depth_topic");
+
+  rgb_sub_.subscribe(node_.get(), rgb_topic_, rmw_qos_profile_default);
+  depth_sub_.subscribe(node_.get(), depth_topic_, rmw_qos_profile_default);
+  sync_ = std::make_shared<message_filters::Synchronizer<SyncPolicy>>(
+    SyncPolicy(10), rgb_sub_, depth_sub_);
+  sync_->registerCallback(&CameraDetectionNode::ImageCallback, this);
+
+  LOG_INFO("cam_{0:d}_camera_info_topic = {1:s}", cam_id_, camera_info_topic);
+  LOG_INFO("cam_{0:d}_rgb_topic = {1:s}", cam_id_, rgb_topic_);
+  LOG_INFO("cam_{0:d}_depth_topic = {1:s}", cam_id_, depth_topic_);
+}
+
+void CameraDetectionNode::InitializeAiModel(std::string config_path)
+{
+  const YamlReader file(config_path);
+  const CameraParams params{file};
+  model_type_ = params.Get<std::string>("model_type");
+  const std::string class_txt_path = PackageConfigPath(params.GetName("class_txt"));
+  det::read_class_name(class_txt_path, class_names_);
+  const std::string model_cfg_path = PackageConfigPath(params.GetName("model_cfg_file"));
+  yolo_model_ = std::make_shared<det::YOLOv8Seg>(model_cfg_path);
+
+  LOG_INFO("cam_{0:d}_model_type = {1:s}", cam_id_, model_type_);
+  LOG_INFO("cam_{0:d}_class_txt_file_path = {1:s}", cam_id_, class_txt_path);
+  LOG_INFO("cam_{0:d}_model_cfg_file_path = {1:s}", cam_id_, model_cfg_path);
+}
+
+void CameraDetectionNode::initializeClassHeightConf()
+{
+  const std::string path = ament_index_cpp::get_package_share_directory(kPackageName) +
+    "/config/class_height_conf.yaml";
+  LOG_INFO("cam_{0:d}_class_height_conf_file_path = {1:s}", cam_id_, path);
+  const YamlReader table(path);
+  for (const auto & field : kClassConfFields) {
+    class_height_conf_.*(field.field) = table.Get<float>(field.key);
+  }
+  for (const auto & field : kClassConfFields) {
+    LOG_INFO(
+      "cam_{0:d}_class_height_conf_.{1:s} = {2:03.2f}", cam_id_, field.key,
+      class_height_conf_.*(field.field));
+  }
+}
+
+void CameraDetectionNode::initializeAiConf()
+{
+  const std::string path = ament_index_cpp::get_package_share_directory(kPackageName) +
+    "/config/class_conf.yaml";
+  const YamlReader table(path);
+  for (const auto & field : kClassConfFields) {
+    ai_conf_.*(field.field) = table.Get<float>(field.key);
+  }
+  for (const auto & field : kClassConfFields) {
+    LOG_INFO("cam_{0:d}_ai_conf_.{1:s} = {2:03.2f}", cam_id_, field.key, ai_conf_.*(field.field));
+  }
+}
+
+// ------------------------------------------------------------------ handshake
+
+void CameraDetectionNode::RequestDetection()
+{
+  std::lock_guard<std::mutex> lock(results_mutex_);
+  is_detect_done_.store(false, std::memory_order_release);
+  is_detect_requested_.store(true, std::memory_order_release);
+}
+
+bool CameraDetectionNode::IsDetectionRequested() const
+{
+  return is_detect_requested_.load(std::memory_order_acquire);
+}
+
+bool CameraDetectionNode::IsDetectionDone() const
+{
+  return is_detect_done_.load(std::memory_order_acquire);
+}
+
+std::vector<CameraDetectionNode::TrashGrabInfo> CameraDetectionNode::TakeGrabResults()
+{
+  std::lock_guard<std::mutex> lock(results_mutex_);
+  is_detect_done_.store(false, std::memory_order_release);
+  return grab_results_;
+}
+
+void CameraDetectionNode::FinishPass(std::vector<TrashGrabInfo> results)
+{
+  // A continuous-mode camera may finish passes while the service copies: the
+  // list is swapped whole, so a copy always sees one complete pass.
+  std::lock_guard<std::mutex> lock(results_mutex_);
+  grab_results_ = std::move(results);
+  is_detect_requested_.store(false, std::memory_order_release);
+  is_detect_done_.store(true, std::memory_order_release);
+}
+
+// ------------------------------------------------------------------ image pipeline
+
+void CameraDetectionNode::ImageCallback(
+  const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth)
+{
+  if (!is_detect_requested_.load(std::memory_order_acquire) && !is_realtime_estimate_) {
+    Throttle();
+    return;
+  }
+
+  // Reset to the model call's start once the pair is accepted: the cost line
+  // measures from there.
+  auto t0 = std::chrono::system_clock::now();
+  const auto received = t0;
+  std::vector<TrashGrabInfo> results;
+  PassReport report;
+  report.cam_id = cam_id_;
+  DepthImageView depth_view;
+  try {
+    RunPass(rgb, depth, results, report, t0, depth_view);
+  } catch (const std::exception & e) {
+    // A bad frame must never end the process or leave a request waiting.
+    RCLCPP_ERROR(node_->get_logger(), "cam_%d detection pass dropped: %s", cam_id_, e.what());
+    report.dropped = e.what();
+    results.clear();
+  }
+  report.total_ms = MillisecondsSince(received);
+  if (pass_observer_) {
+    pass_observer_(report);
+  }
+  FinishPass(std::move(results));
+
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d ImageCallback cost %2.4lf ms", cam_id_, MillisecondsSince(t0));
+  // The pass has answered: what follows can neither delay nor change it.
+  if (is_debug_ && !report.image_rgb.empty()) {
+    ArchivePassExtras(depth_view, report);
+  }
+  Throttle();
+}
+
+void CameraDetectionNode::RunPass(
+  const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth,
+  std::vector<TrashGrabInfo> & results, PassReport & report,
+  std::chrono::system_clock::time_point & t0, DepthImageView & depth_view)
+{
+  if (!rgb || !depth) {
+    report.dropped = "image pair without data";
+    RCLCPP_ERROR(node_->get_logger(), "cam_%d received an image pair without data", cam_id_);
+    return;
+  }
+  std::string problem = ViewDepthImage(*depth, depth_view);
+  if (problem.empty() && (rgb->width != depth->width || rgb->height != depth->height)) {
+    problem = "colour " + std::to_string(rgb->width) + "x" + std::to_string(rgb->height) +
+      " and depth " + std::to_string(depth->width) + "x" + std::to_string(depth->height) +
+      " differ in size";
+  }
+  if (!problem.empty()) {
+    depth_view = DepthImageView{};
+    report.dropped = problem;
+    RCLCPP_ERROR(node_->get_logger(), "cam_%d dropped an image pair: %s", cam_id_, problem.c_str());
+    return;
+  }
+
+  cv::Mat image = cv_bridge::toCvCopy(rgb, "rgb8")->image;
+  report.image_rgb = image.clone();
+
+  std::vector<det::Object> objects;
+  t0 = std::chrono::system_clock::now();
+  yolo_model_->detect(image, objects);
+  report.model_ms = MillisecondsSince(t0);
+  RCLCPP_INFO(
+    node_->get_logger(), "camera_%d model->detect cost %2.4lf ms", cam_id_, report.model_ms);
+  if (is_debug_ || pass_observer_) {
+    // The trash objects share their masks with `objects` and are scaled and
+    // eroded in place below: keep the model's own masks for the archive.
+    report.detections.reserve(objects.size());
+    for (const auto & object : objects) {
+      det::Object copy = object;
+      copy.mask = object.mask.clone();
+      report.detections.push_back(std::move(copy));
+    }
+  }
+
+  auto publish_start = std::chrono::system_clock::now();
+  cv::Mat drawn;
+  if (model_type_ == "seg") {
+    det::draw_objects_masks(image, drawn, objects, class_names_, kColors, kMaskColors);
+  } else {
+    det::draw_objects(image, drawn, objects, class_names_, kColors);
+  }
+  detected_image_pub_->publish(
+    *cv_bridge::CvImage(std_msgs::msg::Header(), "rgb8", drawn).toImageMsg());
+
+  cv::cvtColor(image, image, cv::COLOR_RGB2BGR);
+  cv::cvtColor(drawn, drawn, cv::COLOR_RGB2BGR);
+
+  if (is_debug_) {
+    const std::string stem = pose_estimator_->file_prefix_;
+    // One stamp for every file of the pass, claimed with its "[initial].jpg".
+    report.archive_stamp = ClaimPassStamp(stem, MakeTimestamp());
+    if (SavePassImage(stem, report.archive_stamp, kPassKeyTail, image)) {
+      LOG_INFO("cam_{0:d} initial image succeed to save", cam_id_);
+    } else {
+      LOG_INFO("cam_{0:d} initial image failed to save", cam_id_);
+    }
+    if (SavePassImage(stem, report.archive_stamp, "[detected].jpg", drawn)) {
+      LOG_INFO("cam_{0:d} detected image succeed to save", cam_id_);
+    } else {
+      LOG_INFO("cam_{0:d} detected image failed to save", cam_id_);
+    }
+  }
+  report.publishing_ms += MillisecondsSince(publish_start);
+
+  std::vector<det::Object> trash_objects;
+  if (!GetTrashObjects(objects, trash_objects)) {
+    SaveMissedDetection(image);
+    return;
+  }
+  std::vector<BoxInfo> base_waiting_boxes;
+  GetObjsBoxInfos(objects, base_waiting_boxes);
+
+  std::vector<Cloud> init_clouds;
+  std::vector<Cloud> processed_clouds;
+  for (std::size_t i = 0; i < trash_objects.size(); ++i) {
+    ObjectReport object_report;
+    object_report.index = i;
+    try {
+      if (ProcessTrashObject(
+          trash_objects[i], depth_view, base_waiting_boxes, init_clouds, processed_clouds,
+          object_report, report))
+      {
+        results.push_back(MakeGrabInfo(*pose_estimator_));
+      }
+    } catch (const std::exception & e) {
+      RCLCPP_ERROR(
+        node_->get_logger(), "cam_%d trash [%lu] dropped: %s", cam_id_,
+        static_cast<unsigned long>(i), e.what());
+      object_report.outcome = ObjectOutcome::kError;
+      object_report.reason = std::string("error: ") + e.what();
+    }
+    report.objects.push_back(std::move(object_report));
+  }
+
+  publish_start = std::chrono::system_clock::now();
+  if (is_debug_ || is_realtime_estimate_) {
+    try {
+      PublishPassResults(init_clouds, processed_clouds, results);
+    } catch (const std::exception & e) {
+      // Pictures of the pass, not its answer: the accepted grabs stay.
+      RCLCPP_ERROR(
+        node_->get_logger(), "cam_%d clouds and markers not published: %s", cam_id_, e.what());
+    }
+  }
+  report.publishing_ms += MillisecondsSince(publish_start);
+}
+
+bool CameraDetectionNode::ProcessTrashObject(
+  det::Object & object, const DepthImageView & depth,
+  const std::vector<BoxInfo> & base_waiting_boxes, std::vector<Cloud> & init_clouds,
+  std::vector<Cloud> & processed_clouds, ObjectReport & report, PassReport & pass)
+{
+  const std::size_t index = report.index;
+  const auto i = static_cast<unsigned long>(index);
+  const std::string stem = pose_estimator_->file_prefix_;
+  const std::string tag = ObjectTag(index);
+
+  pose_estimator_->trash_type_ = TrashTypeOfLabel(object.label);
+  RCLCPP_INFO(node_->get_logger(), "Grab trash type: %d", pose_estimator_->trash_type_);
+  report.trash_type = pose_estimator_->trash_type_;
+
+  auto clouds_start = std::chrono::system_clock::now();
+  auto trash_cloud = std::make_shared<Cloud>();
+  if (!object.mask.empty()) {
+    object.mask = object.mask * 255;
+  }
+  // The archive shows a mask as the image-size picture it stands for.
+  const cv::Size image_size(static_cast<int>(depth.width), static_cast<int>(depth.height));
+  if (is_debug_) {
+    SavePassImage(
+      stem, pass.archive_stamp, tag + "[mask][initial].jpg", det::image_mask(object, image_size));
+  }
+  bool is_transparent = false;
+  GetTrashCloud(depth, object, trash_cloud, is_transparent);
+  if (is_debug_) {
+    SavePassImage(
+      stem, pass.archive_stamp, tag + "[mask][eroded].jpg", det::image_mask(object, image_size));
+  }
+  report.detection = object;
+  report.transparent = is_transparent;
+  report.raw_points = trash_cloud->size();
+
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d垃圾序号[%lu]原始点云数量： %lu", cam_id_, i,
+    static_cast<unsigned long>(trash_cloud->size()));
+  if (trash_cloud->size() < min_trash_cloud_size_treshold_) {
+    RCLCPP_WARN(node_->get_logger(), "cam_%d垃圾序号[%lu]原始点云数量太少，请重新检测！", cam_id_, i);
+    report.outcome = ObjectOutcome::kTooFewPoints;
+    report.reason = "too few points (" + std::to_string(trash_cloud->size()) + " < " +
+      std::to_string(min_trash_cloud_size_treshold_) + ")";
+    pass.clouds_ms += MillisecondsSince(clouds_start);
+    return false;
+  }
+  if (is_debug_) {
+    SavePassCloud(stem, pass.archive_stamp, tag + "[initial].ply", *trash_cloud);
+  }
+
+  auto transformed_cloud = std::make_shared<Cloud>();
+  pose_estimator_->TransformCloud(*trash_cloud, *transformed_cloud, pose_estimator_->base2camera_);
+  if (is_debug_) {
+    SavePassCloud(stem, pass.archive_stamp, tag + "[transformed].ply", *transformed_cloud);
+  }
+  // The pass's clouds are kept only where they are published or drawn: a
+  // frame may hold hundreds of pieces.
+  const bool publishing = is_debug_ || is_realtime_estimate_;
+  if (publishing) {
+    init_clouds.push_back(*transformed_cloud);
+  }
+  pass.clouds_ms += MillisecondsSince(clouds_start);
+
+  const auto estimator_start = std::chrono::system_clock::now();
+  const int flag_estimate = is_transparent ?
+    pose_estimator_->GetTransparentGrabPose(transformed_cloud) :
+    pose_estimator_->GetInitialGrabPose(transformed_cloud);
+  pass.estimator_ms += MillisecondsSince(estimator_start);
+
+  if (publishing) {
+    processed_clouds.push_back(*transformed_cloud);
+  }
+  if (is_debug_ || pass_observer_) {
+    report.cloud = *transformed_cloud;
+  }
+  if (is_debug_) {
+    SavePassCloud(stem, pass.archive_stamp, tag + "[processed].ply", *transformed_cloud);
+  }
+  switch (flag_estimate) {
+    case 1:
+      break;
+    case 11:
+      report.outcome = ObjectOutcome::kTooFewAfterFilter;
+      report.reason = "too few points after filtering";
+      return false;
+    case 41:
+      report.outcome = ObjectOutcome::kOutsideWorkspace;
+      report.reason = WorkspaceRefusal();
+      return false;
+    default:
+      report.outcome = ObjectOutcome::kUnhandledAxis;
+      report.reason = "main axis not handled (status " + std::to_string(flag_estimate) + ")";
+      return false;
+  }
+
+  if (is_enable_semantic_ &&
+    !IsTrashToGrab(
+      pose_estimator_->trash_lowest_z_, pose_estimator_->base_height_, object,
+      base_waiting_boxes))
+  {
+    RCLCPP_INFO(node_->get_logger(), "cam_%d垃圾序号[%lu]不在白名单位置处，忽略", cam_id_, i);
+    report.outcome = ObjectOutcome::kNotWhitelisted;
+    report.reason = "not on a whitelisted place";
+    return false;
+  }
+  RCLCPP_INFO(node_->get_logger(), "cam_%d垃圾序号[%lu]在白名单位置处，需要抓取", cam_id_, i);
+  WriteConsole("\033[42mcam" + std::to_string(cam_id_) + " flag_estimate == 1\033[0m\n");
+
+  const GrabPoseEstimator & e = *pose_estimator_;
+  report.outcome = ObjectOutcome::kAccepted;
+  report.main_axis_type = e.main_axis_type_;
+  report.grab_position = e.grab_pose_.position.cast<double>();
+  report.grab_orientation = e.grab_pose_.orientation;
+  const Eigen::Isometry3d box =
+    (Eigen::Translation3d(report.grab_position) * report.grab_orientation) *
+    (Eigen::Translation3d(e.trash_pose_.position.cast<double>()) * e.trash_pose_.orientation);
+  report.box_centre = box.translation();
+  report.box_orientation = Eigen::Quaterniond(box.rotation());
+  report.box_size = e.trash_dimensions_.cast<double>();
+  return true;
+}
+
+std::string CameraDetectionNode::WorkspaceRefusal() const
+{
+  const GrabPoseEstimator & e = *pose_estimator_;
+  char text[96];
+  if (e.grab_distance_ < e.workspace_r_min_) {
+    std::snprintf(text, sizeof(text), "outside the workspace: too near (%.3f m)",
+      static_cast<double>(e.grab_distance_));
+  } else if (e.grab_distance_ > e.workspace_r_max_) {
+    std::snprintf(text, sizeof(text), "outside the workspace: too far (%.3f m)",
+      static_cast<double>(e.grab_distance_));
+  } else if (e.grab_angle_ < e.workspace_angle_min_) {
+    std::snprintf(text, sizeof(text), "outside the workspace: too far left (%.1f deg)",
+      static_cast<double>(e.grab_angle_));
+  } else {
+    std::snprintf(text, sizeof(text), "outside the workspace: too far right (%.1f deg)",
+      static_cast<double>(e.grab_angle_));
+  }
+  return text;
+}
+
+PictureGeometry CameraDetectionNode::picture_geometry() const
+{
+  PictureGeometry geometry;
+  geometry.intrinsics = CameraIntrinsics{fx_, fy_, cx_, cy_};
+  geometry.base2camera = pose_estimator_->base2camera_;
+  const GrabPoseEstimator & e = *pose_estimator_;
+  geometry.workspace.r_min = e.workspace_r_min_;
+  geometry.workspace.r_max = e.workspace_r_max_;
+  geometry.workspace.angle_min_deg = e.workspace_angle_min_;
+  geometry.workspace.angle_max_deg = e.workspace_angle_max_;
+  geometry.workspace.origin_r = e.workspace_origin_r_;
+  geometry.workspace.origin_z = e.workspace_origin_z_;
+  geometry.workspace.floor_z = -e.base_height_;
+  geometry.class_names = class_names_;
+  return geometry;
+}
+
+void CameraDetectionNode::SetPassObserver(std::function<void(const PassReport &)> observer)
+{
+  pass_observer_ = std::move(observer);
+}
+
+void CameraDetectionNode::ArchivePassExtras(
+  const DepthImageView & depth, const PassReport & report) const
+{
+  // Beside the files an integrator already knows: the raw depth and the
+  // model's detections, lossless, so the replay tool can run this pass again
+  // exactly; and the pictures of the pass. Written after the pass answered,
+  // so a failure here costs these files only: one error line, never a grab.
+  std::string failed;
+  const auto note = [&failed](bool written, const std::string & what) {
+      if (!written) {
+        failed += (failed.empty() ? "" : ", ") + what;
+      }
+    };
+  try {
+    const std::string stem = pose_estimator_->file_prefix_;
+    // The pass's own stamp, so the replay finds them together.
+    const std::string & stamp = report.archive_stamp;
+    note(
+      SavePassImage(stem, stamp, "[depth].png", DepthImageCopy(depth)),
+      "[depth].png");
+    note(
+      SaveDetections(stem, stamp, report.detections, report.image_rgb.size()),
+      "[detections].yaml");
+    const PictureGeometry geometry = picture_geometry();
+    note(SavePassImage(stem, stamp, "[pass].png", DrawPassImage(report, geometry)), "[pass].png");
+    note(SavePassImage(stem, stamp, "[top].png", DrawTopView(report, geometry)), "[top].png");
+  } catch (const std::exception & e) {
+    note(false, e.what());
+  }
+  if (!failed.empty()) {
+    RCLCPP_ERROR(
+      node_->get_logger(), "cam_%d debug archive incomplete, not written: %s", cam_id_,
+      failed.c_str());
+  }
+}
+
+void CameraDetectionNode::PublishPassResults(
+  const std::vector<Cloud> & init_clouds, const std::vector<Cloud> & processed_clouds,
+  const std::vector<TrashGrabInfo> & results)
+{
+  rclcpp::Clock system_clock(RCL_SYSTEM_TIME);
+  const auto publish_concatenated =
+    [&](const std::vector<Cloud> & clouds,
+      const rclcpp::Publisher<sensor_msgs::msg::PointCloud2>::SharedPtr & publisher) {
+      Cloud all;
+      for (const auto & cloud : clouds) {
+        all += cloud;
+      }
+      sensor_msgs::msg::PointCloud2 msg;
+      pcl::toROSMsg(all, msg);
+      msg.header.frame_id = robot_frame_id_;
+      msg.header.stamp = system_clock.now();
+      publisher->publish(msg);
+    };
+  publish_concatenated(processed_clouds, trashes_cloud_pub_);
+  publish_concatenated(init_clouds, trashes_init_cloud_pub_);
+
+  if (results.empty()) {
+    return;
+  }
+  const std::string cam = "cam_" + std::to_string(cam_id_);
+  for (std::size_t n = 0; n < results.size(); ++n) {
+    geometry_msgs::msg::TransformStamped transform;
+    transform.header.stamp = node_->now();
+    transform.header.frame_id = robot_frame_id_;
+    transform.child_frame_id = cam + "_trash_pose_" + std::to_string(n + 1);
+    transform.transform.translation.x = results[n].grab_pose.position.x;
+    transform.transform.translation.y = results[n].grab_pose.position.y;
+    transform.transform.translation.z = results[n].grab_pose.position.z;
+    transform.transform.rotation = results[n].grab_pose.orientation;
+    static_broadcaster_->sendTransform(transform);
+  }
+
+  const auto lifetime = rclcpp::Duration::from_seconds(10.0);
+  visualization_msgs::msg::MarkerArray obb_markers;
+  for (std::size_t j = 0; j < results.size(); ++j) {
+    visualization_msgs::msg::Marker marker;
+    marker.header.frame_id = robot_frame_id_;
+    marker.header.stamp = node_->now();
+    marker.ns = cam + "_trash_obb";
+    marker.id = static_cast<int>(j);
+    marker.type = visualization_msgs::msg::Marker::CUBE;
+    marker.action = visualization_msgs::msg::Marker::ADD;
+    const Eigen::Isometry3d box =
+      ToIsometry(results[j].grab_pose) * ToIsometry(results[j].obb_pose);
+    const Eigen::Quaterniond box_rotation(box.rotation());
+    marker.pose.position.x = box.translation().x();
+    marker.pose.position.y = box.translation().y();
+    marker.pose.position.z = box.translation().z();
+    marker.pose.orientation.x = box_rotation.x();
+    marker.pose.orientation.y = box_rotation.y();
+    marker.pose.orientation.z = box_rotation.z();
+    marker.pose.orientation.w = box_rotation.w();
+    marker.scale = results[j].obb_size;
+    marker.color.r = 0.0F;
+    marker.color.g = 1.0F;
+    marker.color.b = 0.0F;
+    marker.color.a = 0.36F;
+    marker.lifetime = lifetime;
+    obb_markers.markers.push_back(marker);
+  }
+  trash_obb_markers_pub_->publish(obb_markers);
+
+  visualization_msgs::msg::MarkerArray pose_markers;
+  const Eigen::Quaterniond x_to_z(0.7071067811865476, 0.0, -0.7071067811865475, 0.0);
+  for (std::size_t j = 0; j < results.size(); ++j) {
+    visualization_msgs::msg::Marker arrow;
+    arrow.header.frame_id = robot_frame_id_;
+    arrow.header.stamp = node_->now();
+    arrow.id = static_cast<int>(j);
+    arrow.type = visualization_msgs::msg::Marker::ARROW;
+    arrow.action = visualization_msgs::msg::Marker::ADD;
+    arrow.pose.position = results[j].grab_pose.position;
+    arrow.scale.x = 0.1;
+    arrow.scale.y = 0.01;
+    arrow.scale.z = 0.01;
+    arrow.lifetime = lifetime;
+
+    visualization_msgs::msg::Marker x_arrow = arrow;
+    x_arrow.ns = "trash_pose_x";
+    x_arrow.pose.orientation = results[j].grab_pose.orientation;
+    x_arrow.color.r = 1.0F;
+    x_arrow.color.a = 0.8F;
+    pose_markers.markers.push_back(x_arrow);
+
+    visualization_msgs::msg::Marker z_arrow = arrow;
+    z_arrow.ns = "trash_pose_z";
+    const auto & o = results[j].grab_pose.orientation;
+    const Eigen::Quaterniond z_rotation =
+      (Eigen::Quaterniond(o.w, o.x, o.y, o.z) * x_to_z).normalized();
+    z_arrow.pose.orientation.x = z_rotation.x();
+    z_arrow.pose.orientation.y = z_rotation.y();
+    z_arrow.pose.orientation.z = z_rotation.z();
+    z_arrow.pose.orientation.w = z_rotation.w();
+    z_arrow.color.b = 1.0F;
+    z_arrow.color.a = 0.8F;
+    pose_markers.markers.push_back(z_arrow);
+  }
+  trash_pose_pub_->publish(pose_markers);
+}
+
+void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const
+{
+  if (SaveArchiveImage(pose_estimator_->missing_prefix_, MakeTimestamp(), ".jpg", image_bgr)) {
+    LOG_INFO("cam_{0:d} failed to detect trash, image saved", cam_id_);
+  } else {
+    LOG_INFO("cam_{0:d} failed to detect trash, image failed to save", cam_id_);
+  }
+}
+
+void CameraDetectionNode::Throttle() const
+{
+  // ROS 2's sleep ends when the context shuts down, so the executor can be
+  // joined; other signals do not shorten it. A sleep that starts just after a
+  // shutdown would run its full time, hence slices with a look before each.
+  constexpr std::chrono::milliseconds kSlice{200};
+  const auto context = node_->get_node_base_interface()->get_context();
+  auto left = std::chrono::milliseconds(detect_duration_);
+  while (left > std::chrono::milliseconds::zero() && rclcpp::ok(context)) {
+    const auto slice = std::min(left, kSlice);
+    if (!rclcpp::sleep_for(slice, context)) {
+      return;
+    }
+    left -= slice;
+  }
+}
+
+// ------------------------------------------------------------------ filtering
+
+bool CameraDetectionNode::IsAtEdge(const det::Object & object) const
+{
+  return IsAtImageEdge(object.rect, image_width_, image_edge_threshold_);
+}
+
+bool CameraDetectionNode::GetTrashObjects(
+  const std::vector<det::Object> & objects, std::vector<det::Object> & trash_objects) const
+{
+  for (const auto & object : objects) {
+    if (!IsTrashLabel(object.label)) {
+      continue;
+    }
+    if (IsAtEdge(object)) {
+      RCLCPP_INFO(node_->get_logger(), "this obj is at the edge of the image");
+      continue;
+    }
+    trash_objects.push_back(object);
+  }
+  if (trash_objects.empty()) {
+    RCLCPP_WARN(node_->get_logger(), "No trash object detected !");
+    return false;
+  }
+  return true;
+}
+
+void CameraDetectionNode::GetObjsBoxInfos(
+  const std::vector<det::Object> & objects, std::vector<BoxInfo> & base_waiting_boxes) const
+{
+  base_waiting_boxes.clear();
+  LOG_INFO("cam_{0:d} ori detect bbox size = {1:d}", cam_id_, objects.size());
+  std::vector<BoxInfo> boxes;
+  boxes.reserve(objects.size());
+  for (const auto & object : objects) {
+    boxes.push_back(MakeBoxInfo(object));
+    const BoxInfo & b = boxes.back();
+    LOG_INFO(
+      "cam_{0:d} : class={1:s}, score={2:03.2f}, x1={3:d}, y1={4:d}, x2={5:d}, y2={6:d}",
+      cam_id_, ClassNameById(b.class_id), b.score, b.x1, b.y1, b.x2, b.y2);
+  }
+  LOG_INFO("cam_{0:d} filtered detect bbox size = {1:d}", cam_id_, boxes.size());
+  for (const auto & box : boxes) {
+    const std::string name = ClassNameById(box.class_id);
+    RCLCPP_INFO(
+      node_->get_logger(), "cam_%d, class_id=%d, class_name=%s, score=%f", cam_id_, box.class_id,
+      name.c_str(), static_cast<double>(box.score));
+    if (IsBaseOrBench(box.class_id)) {
+      RCLCPP_INFO(node_->get_logger(), "cam_%d, base_or_waiting, class_name=%s", cam_id_, name.c_str());
+      base_waiting_boxes.push_back(box);
+    }
+  }
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d, base_waiting size=%lu", cam_id_,
+    static_cast<unsigned long>(base_waiting_boxes.size()));
+}
+
+bool CameraDetectionNode::IsTrashToGrab(
+  float trash_lowest_z, float base_height, const det::Object & object,
+  std::vector<BoxInfo> base_waiting_boxes) const
+{
+  const BoxInfo trash = MakeBoxInfo(object);
+  const std::string trash_name = ClassNameById(trash.class_id);
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d, base_waiting size=%lu", cam_id_,
+    static_cast<unsigned long>(base_waiting_boxes.size()));
+
+  bool on_base_or_bench = false;
+  if (!base_waiting_boxes.empty()) {
+    for (const auto & box : base_waiting_boxes) {
+      const float overlap = BoxCoverage(trash, box);
+      RCLCPP_INFO(
+        node_->get_logger(), "cam_%d, iou=%f, trash_mask_iou_v1=%f", cam_id_,
+        static_cast<double>(overlap), static_cast<double>(trash_mask_iou_v1_));
+      if (LiesOn(trash, box, trash_mask_iou_v1_)) {
+        RCLCPP_INFO(
+          node_->get_logger(), "cam_%d : trash=%s is above obstacle=%s", cam_id_,
+          trash_name.c_str(), ClassNameById(box.class_id).c_str());
+        on_base_or_bench = true;
+      }
+    }
+    if (on_base_or_bench) {
+      return true;
+    }
+  } else {
+    LOG_INFO("no base waiting detected");
+  }
+
+  const float trash2floor_height = HeightAboveFloor(trash_lowest_z, base_height);
+  LOG_INFO("trash_type: {0:s}, trash2floor_height: {1:5.4f}", trash_name, trash2floor_height);
+  const float height_threshold =
+    HeightThreshold(ClassConfById(class_height_conf_, trash.class_id), ground_max_th_);
+  LOG_INFO("height_threshold: {0:5.4f}", height_threshold);
+  if (!IsLowEnough(trash2floor_height, height_threshold)) {
+    return false;
+  }
+  RCLCPP_INFO(node_->get_logger(), "cam_%d : trash=%s is above ground", cam_id_, trash_name.c_str());
+  return true;
+}
+
+// ------------------------------------------------------------------ cloud extraction
+
+void CameraDetectionNode::GetTrashCloud(
+  const DepthImageView & depth, det::Object & object, const Cloud::Ptr & trash_cloud,
+  bool & is_transparent) const
+{
+  trash_cloud->points.clear();
+  trash_cloud->width = 0;
+  trash_cloud->height = 0;
+
+  // The mask covers the detection's box of an image of the depth image's size.
+  const cv::Size image = depth.data != nullptr ?
+    cv::Size(static_cast<int>(depth.width), static_cast<int>(depth.height)) :
+    cv::Size(object.mask_box.br());
+  if (ErodesMask(object.rect)) {
+    ErodeMaskInImage(object.mask, object.mask_box.tl(), image, mask_erosion_size_);
+  }
+  std::ostringstream lines;
+  lines << "mask_rect: [ x: " << object.rect.x << " y: " << object.rect.y << " w: " <<
+    object.rect.width << " h: " << object.rect.height << "]\n" <<
+    "mask.rows: " << image.height << "  mask.cols: " << image.width << "\n\n";
+  WriteConsole(lines.str());
+
+  const CameraIntrinsics intrinsics{fx_, fy_, cx_, cy_};
+  const MaskCloudCounts counts = BackProjectMask(
+    depth, object.mask, object.rect, intrinsics, *trash_cloud, object.mask_box.tl());
+
+  LOG_INFO("mask_points.size: {}", counts.mask_points);
+  LOG_INFO("null_count: {}", counts.null_count);
+  const Transparency transparency = CheckTransparency(
+    counts.mask_points, counts.null_count, object.rect, null_ratio_threshold_, hw_ratio_threshold_);
+  LOG_INFO("null_count/mask_points.size: {}", transparency.null_ratio);
+  LOG_INFO("obj.rect.height/obj.rect.width: {}", transparency.hw_ratio);
+  is_transparent = transparency.transparent;
+}
+
+}  // namespace velmora

@@ -1,0 +1,30 @@
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <ament_index_cpp/get_package_share_directory.hpp>
+#include <rclcpp/rclcpp.hpp>
+
+#include "velmoraplus_trash_pose/core/logger.hpp"
+#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
+
+int main(int argc, char ** argv)
+{
+  try {
+    // Inside the try: an unknown or malformed ROS argument is a start-up error too.
+    rclcpp::init(argc, argv, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
+    const std::string config_path =
+      ament_index_cpp::get_package_share_directory("velmoraplus_trash_pose") +
+      "/config/trash_pose_detect_config.yaml";
+    LOG_INFO("trash_pose_detect_config_path = {}", config_path);
+    // Lives until the process exits; kept reachable for leak checkers.
+    static velmora::DetectionNode * detection = new velmora::DetectionNode(config_path);
+    detection->run();
+  } catch (const std::exception & e) {
+    // A start-up error is one clear line and status 1, not an abort.
+    std::cerr << "velmoraplus_trash_pose: fatal: " << e.what() << std::endl;
+    rclcpp::shutdown();
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,176 @@
+#include "velmoraplus_trash_pose/tools/replay_support.hpp"
+
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <cv_bridge/cv_bridge.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <yaml-cpp/yaml.h>
+
+namespace fs = std::filesystem;
+
+namespace velmora
+{
+
+namespace
+{
+constexpr const char * kPackage = "velmoraplus_trash_pose";
+
+// Written by the signal handler, which may touch nothing else: hence file scope.
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void RecordStopSignal(int signal_number)
+{
+  g_stop_signal = signal_number;
+}
+}  // namespace
+
+StopSignalRecorder::StopSignalRecorder()
+{
+  g_stop_signal = 0;
+  struct sigaction action {};
+  action.sa_handler = RecordStopSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, &old_int_);
+  ::sigaction(SIGTERM, &action, &old_term_);
+}
+
+StopSignalRecorder::~StopSignalRecorder()
+{
+  ::sigaction(SIGINT, &old_int_, nullptr);
+  ::sigaction(SIGTERM, &old_term_, nullptr);
+}
+
+int StopSignalRecorder::received() const
+{
+  return g_stop_signal;
+}
+
+std::string SignalName(int signal_number)
+{
+  switch (signal_number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    default: return "signal " + std::to_string(signal_number);
+  }
+}
+
+PrivateConfigPrefix::PrivateConfigPrefix(const fs::path & source, const std::string & tag)
+{
+  if (!fs::is_directory(source) || !fs::exists(source / "trash_pose_detect_config.yaml")) {
+    throw std::runtime_error("configuration folder " + source.string() +
+      " is not readable or holds no trash_pose_detect_config.yaml");
+  }
+  root_ = fs::temp_directory_path() / ("velmora_" + tag + "_" + std::to_string(::getpid()));
+  fs::remove_all(root_);
+  const fs::path index = root_ / "share/ament_index/resource_index/packages";
+  fs::create_directories(index);
+  std::ofstream(index / kPackage).close();
+  config_ = root_ / "share" / kPackage / "config";
+  fs::create_directories(config_);
+  fs::copy(source, config_, fs::copy_options::recursive);
+  const char * old = std::getenv("AMENT_PREFIX_PATH");
+  const std::string value = root_.string() + (old ? std::string(":") + old : std::string());
+  ::setenv("AMENT_PREFIX_PATH", value.c_str(), 1);
+}
+
+PrivateConfigPrefix::~PrivateConfigPrefix()
+{
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+void PrivateConfigPrefix::Edit(
+  const std::string & name, const std::string & section, const std::string & key,
+  const std::string & value) const
+{
+  const std::string path = file(name).string();
+  YAML::Node root;
+  try {
+    root = YAML::LoadFile(path);
+  } catch (const std::exception & e) {
+    throw std::runtime_error("cannot read " + path + ": " + e.what());
+  }
+  root[section][key] = YAML::Load(value);
+  YAML::Emitter out;
+  out << root;
+  std::ofstream(path) << out.c_str() << "\n";
+}
+
+sensor_msgs::msg::Image::SharedPtr ImageMessage(
+  const cv::Mat & image, const std::string & encoding, const builtin_interfaces::msg::Time & stamp)
+{
+  std_msgs::msg::Header header;
+  header.stamp = stamp;
+  header.frame_id = "camera_base";
+  return cv_bridge::CvImage(header, encoding, image).toImageMsg();
+}
+
+ImagePair LoadImagePair(const std::string & colour_path, const std::string & depth_path)
+{
+  ImagePair pair;
+  const cv::Mat colour = cv::imread(colour_path, cv::IMREAD_COLOR);
+  if (colour.empty()) {
+    throw std::runtime_error("cannot read colour image " + colour_path);
+  }
+  cv::cvtColor(colour, pair.colour_rgb, cv::COLOR_BGR2RGB);
+  pair.depth_mm = cv::imread(depth_path, cv::IMREAD_UNCHANGED);
+  if (pair.depth_mm.empty()) {
+    throw std::runtime_error("cannot read depth image " + depth_path);
+  }
+  if (pair.depth_mm.type() != CV_16UC1) {
+    throw std::runtime_error(
+            "depth image " + depth_path + " is not a single-channel 16-bit PNG (millimetres)");
+  }
+  if (pair.depth_mm.size() != pair.colour_rgb.size()) {
+    throw std::runtime_error(
+            "depth image " + depth_path + " (" + std::to_string(pair.depth_mm.cols) + "x" +
+            std::to_string(pair.depth_mm.rows) + ") and colour image " + colour_path + " (" +
+            std::to_string(pair.colour_rgb.cols) + "x" + std::to_string(pair.colour_rgb.rows) +
+            ") differ in size");
+  }
+  return pair;
+}
+
+std::string TakeOptionValue(const std::vector<std::string> & args, std::size_t & i)
+{
+  if (i + 1 >= args.size()) {
+    throw std::runtime_error("option " + args[i] + " needs a value");
+  }
+  return args[++i];
+}
+
+long ParseIntegerOption(
+  const std::string & option, const std::string & value, long minimum, long maximum)
+{
+  try {
+    std::size_t used = 0;
+    const long v = std::stol(value, &used);
+    if (used == value.size() && v >= minimum && v <= maximum) {
+      return v;
+    }
+  } catch (const std::exception &) {
+  }
+  // Bounds are named only where they are the caller's, not the type's.
+  std::string range;
+  if (minimum > std::numeric_limits<int>::min()) {
+    range += " of at least " + std::to_string(minimum);
+  }
+  if (maximum < std::numeric_limits<int>::max()) {
+    range += (range.empty() ? " of at most " : " and at most ") + std::to_string(maximum);
+  }
+  throw std::runtime_error("option " + option + ": \"" + value + "\" is not an integer" + range);
+}
+
+}  // namespace velmora
