@@ -22,20 +22,20 @@ BoxInfo MakeBoxInfo(const cv::Rect_<float> & rect, int label, float score)
 
 float BoxCoverage(const BoxInfo & trash, const BoxInfo & box)
 {
-  // 64-bit sides: saturated corners of a box far outside the image must not overflow.
-  const float area = static_cast<float>(
-    (static_cast<long long>(trash.x2) - trash.x1 + 1) *
-    (static_cast<long long>(trash.y2) - trash.y1 + 1));
-  if (area <= 0.0F) {
+  // Sides and areas in double, exact for any image: saturated corners of a box
+  // far outside the image must not overflow.
+  const auto side = [](int low, int high) {
+      return std::max(0.0, static_cast<double>(high) - static_cast<double>(low) + 1.0);
+    };
+  const double area = (static_cast<double>(trash.x2) - trash.x1 + 1.0) *
+    (static_cast<double>(trash.y2) - trash.y1 + 1.0);
+  if (!(area > 0.0)) {
     return 0.0F;
   }
-  const long long ix1 = std::max(trash.x1, box.x1);
-  const long long iy1 = std::max(trash.y1, box.y1);
-  const long long ix2 = std::min(trash.x2, box.x2);
-  const long long iy2 = std::min(trash.y2, box.y2);
-  const long long iw = std::max(0LL, ix2 - ix1 + 1);
-  const long long ih = std::max(0LL, iy2 - iy1 + 1);
-  return static_cast<float>(iw * ih) / area;
+  const double covered =
+    side(std::max(trash.x1, box.x1), std::min(trash.x2, box.x2)) *
+    side(std::max(trash.y1, box.y1), std::min(trash.y2, box.y2));
+  return static_cast<float>(covered) / static_cast<float>(area);
 }
 
 bool IsTrashLabel(int label)
