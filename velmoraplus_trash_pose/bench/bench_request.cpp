@@ -56,6 +56,7 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "console_line.hpp"
 #include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/tools/replay_support.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
@@ -359,30 +360,23 @@ private:
     }
   }
 
-  // "[INFO] [<sec>.<nanosec>] [<logger>]: <message>", humble's console format.
-  void Parse(const std::string & line)
+  void Parse(const std::string & text)
   {
-    const bool start = line.find("]: starting detect") != std::string::npos;
-    const auto cost_at = line.find("]: detect callback cost ");
-    if (!start && cost_at == std::string::npos) {
+    static const std::string kCost = "detect callback cost ";
+    const auto line = velmora_test::ParseConsoleLine(text);
+    if (!line) {
       return;
     }
-    const auto open = line.find("] [");
-    if (open == std::string::npos) {
+    const bool start = line->message.compare(0, 15, "starting detect") == 0;
+    const bool cost = line->message.compare(0, kCost.size(), kCost) == 0;
+    if (!start && !cost) {
       return;
     }
-    char * end = nullptr;
-    const long long seconds = std::strtoll(line.c_str() + open + 3, &end, 10);
-    if (!end || *end != '.') {
-      return;
-    }
-    const long long nanoseconds = std::strtoll(end + 1, nullptr, 10);
     Event e;
-    e.stamp = SysTime(std::chrono::duration_cast<SysTime::duration>(
-        std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds)));
+    e.stamp = line->time();
     e.start = start;
-    if (!start) {
-      e.cost_ms = std::strtod(line.c_str() + cost_at + 24, nullptr);
+    if (cost) {
+      e.cost_ms = std::strtod(line->message.c_str() + kCost.size(), nullptr);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back(e);

@@ -17,6 +17,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 
+#include "console_line.hpp"
 #include "node_harness.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 
@@ -41,20 +42,26 @@ std::vector<TrashGrabInfo> ResultsOfType(std::uint8_t trash_type, std::size_t co
 // The value of the log's "detect callback cost" line, empty unless it has four decimals.
 std::optional<double> Cost(const std::string & log)
 {
-  const std::string key = "]: detect callback cost ";
-  const auto begin = log.find(key);
-  const auto end = log.find(" ms\n", begin);
-  if (begin == std::string::npos || end == std::string::npos) {
-    return std::nullopt;
+  const std::string key = "detect callback cost ";
+  for (const auto & text : velmora_test::SplitLines(log)) {
+    const auto line = velmora_test::ParseConsoleLine(text);
+    if (!line || line->message.compare(0, key.size(), key) != 0) {
+      continue;
+    }
+    const std::string & message = line->message;
+    if (message.size() < key.size() + 3 || message.compare(message.size() - 3, 3, " ms") != 0) {
+      return std::nullopt;
+    }
+    const std::string value = message.substr(key.size(), message.size() - key.size() - 3);
+    const auto dot = value.find('.');
+    if (dot == std::string::npos || value.size() - dot != 5 ||
+      value.find_first_not_of("0123456789.") != std::string::npos)
+    {
+      return std::nullopt;
+    }
+    return std::stod(value);
   }
-  const std::string value = log.substr(begin + key.size(), end - begin - key.size());
-  const auto dot = value.find('.');
-  if (dot == std::string::npos || value.size() - dot != 5 ||
-    value.find_first_not_of("0123456789.") != std::string::npos)
-  {
-    return std::nullopt;
-  }
-  return std::stod(value);
+  return std::nullopt;
 }
 
 // Brings the whole process up in-process with a chosen cam_num; slots 1, 2, 3

@@ -30,6 +30,7 @@
 
 #include "node_harness.hpp"
 #include "scene_fixture.hpp"
+#include "console_line.hpp"
 #include "test_support.hpp"
 
 namespace
@@ -40,6 +41,7 @@ using velmora_test::ConfigPrefix;
 using velmora_test::kExitBound;
 using velmora_test::LinesContaining;
 using velmora_test::NodeHarness;
+using velmora_test::ParseConsoleLine;
 using velmora_test::SplitLines;
 using DetectTrash = velmora_plus_interfaces::srv::DetectTrash;
 using Clock = std::chrono::steady_clock;
@@ -181,9 +183,8 @@ std::vector<double> LogTimes(const std::string & log, const std::string & needle
 {
   std::vector<double> times;
   for (const auto & line : LinesContaining(SplitLines(log), needle)) {
-    const auto open = line.find("] [");
-    if (open != std::string::npos) {
-      times.push_back(std::strtod(line.c_str() + open + 3, nullptr));
+    if (const auto parsed = ParseConsoleLine(line)) {
+      times.push_back(parsed->stamp());
     }
   }
   return times;
