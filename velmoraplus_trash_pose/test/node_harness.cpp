@@ -1,5 +1,6 @@
 #include "node_harness.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -32,12 +33,30 @@ void NodeHarness::Stop()
   robot_->Stop();
 }
 
-void NodeHarness::Publish(int slot, Image rgb, Image depth)
+std::int64_t NodeHarness::Publish(int slot, Image rgb, Image depth)
 {
-  const auto stamp = robot_->peer()->now();
+  const rclcpp::Time stamp = robot_->peer()->now();
   rgb.header.stamp = stamp;
   depth.header.stamp = stamp;
   robot_->Publish(slot, rgb, depth);
+  return stamp.nanoseconds();
+}
+
+bool NodeHarness::WaitForPairTaken(
+  int slot, std::int64_t stamp_ns, std::chrono::milliseconds timeout)
+{
+  const auto & camera = detection().camera(slot);
+  if (!camera) {
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (camera->last_pair_stamp_ns() < stamp_ns) {
+    if (std::chrono::steady_clock::now() > deadline || !rclcpp::ok()) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 std::optional<NodeHarness::DetectTrash::Response> NodeHarness::CallStreaming(
@@ -51,9 +70,16 @@ std::optional<NodeHarness::DetectTrash::Response> NodeHarness::CallStreaming(
     }
     Publish(slot, rgb, depth);
   }
-  // Pairs published while the pass ran are still queued at the camera; let it
-  // drop them (no request is pending now) so the next call sees only its own.
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // Pairs published while the pass ran may still be queued at the camera: one
+  // more pair, and once the camera has taken it (no request is pending now, so
+  // it drops it) none is left for the next call.
+  const auto last = Publish(slot, rgb, depth);
+  if (!WaitForPairTaken(slot, last, std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now()) + std::chrono::seconds(10)))
+  {
+    std::fprintf(stderr, "harness: camera slot %d did not take its last pair\n", slot);
+    return std::nullopt;
+  }
   return *future.get();
 }
 

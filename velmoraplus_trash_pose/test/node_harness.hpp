@@ -44,8 +44,11 @@ public:
   std::optional<DetectTrash::Response> CallStreaming(
     int slot, const Image & rgb, const Image & depth,
     std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
-  // Publishes one pair to `slot` now.
-  void Publish(int slot, Image rgb, Image depth);
+  // Publishes one pair to `slot` now; returns the pair's stamp (nanoseconds).
+  std::int64_t Publish(int slot, Image rgb, Image depth);
+  // Waits until the camera in `slot` has taken the pair stamped `stamp_ns` (or a
+  // later one): every pair published before it has then been taken or dropped.
+  bool WaitForPairTaken(int slot, std::int64_t stamp_ns, std::chrono::milliseconds timeout);
   std::optional<DetectTrash::Response> Call(
     std::chrono::milliseconds timeout = std::chrono::milliseconds(30000),
     std::int32_t cmd = 0, std::uint8_t cam_choice = 0);

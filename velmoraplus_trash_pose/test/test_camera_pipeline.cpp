@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -279,6 +280,7 @@ template<typename MessageT>
 struct Recorder
 {
   std::mutex mutex;
+  std::condition_variable received;
   std::vector<MessageT> messages;
   typename rclcpp::Subscription<MessageT>::SharedPtr subscription;
 
@@ -288,12 +290,19 @@ struct Recorder
       topic, qos, [this](const typename MessageT::ConstSharedPtr msg) {
         std::lock_guard<std::mutex> lock(mutex);
         messages.push_back(*msg);
+        received.notify_all();
       });
   }
   std::vector<MessageT> Take()
   {
     std::lock_guard<std::mutex> lock(mutex);
     return messages;
+  }
+  // True once `count` messages have arrived, false at the deadline.
+  bool WaitFor(std::size_t count, std::chrono::seconds timeout = std::chrono::seconds(30))
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    return received.wait_for(lock, timeout, [&] {return messages.size() >= count;});
   }
 };
 
@@ -312,11 +321,15 @@ TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
   const auto answer = Answer(scene);
   ASSERT_TRUE(answer.has_value());
   ASSERT_EQ(answer->trash_infos.size(), 4U);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Published before the answer; on their way to this node.
+  ASSERT_TRUE(processed.WaitFor(1));
+  ASSERT_TRUE(initial.WaitFor(1));
+  ASSERT_TRUE(boxes.WaitFor(1));
+  ASSERT_TRUE(axes.WaitFor(1));
 
   // A late subscriber of /tf_static gets every grab transform: the grab poses.
   Recorder<tf2_msgs::msg::TFMessage> tf(node, "/tf_static", rclcpp::QoS(1).transient_local());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(tf.WaitFor(1));
   const auto tf_messages = tf.Take();
   ASSERT_FALSE(tf_messages.empty());
   std::map<std::string, geometry_msgs::msg::TransformStamped> children;
@@ -395,7 +408,10 @@ TEST_F(CameraPipelineTest, NothingIsPublishedWithoutDebugOrContinuousMode)
   const auto answer = Answer(scene);
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(answer->trash_infos.size(), 4U);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // A second pass: what the first published, it published before the second's
+  // annotated image, its first message.
+  ASSERT_TRUE(Answer(scene).has_value());
+  ASSERT_TRUE(detected.WaitFor(2));
   EXPECT_TRUE(processed.Take().empty());
   EXPECT_TRUE(initial.Take().empty());
   EXPECT_TRUE(boxes.Take().empty());
@@ -792,15 +808,14 @@ TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetwee
     Start();
     Recorder<sensor_msgs::msg::Image> passes(harness_->test_node(), topic, rclcpp::QoS(100));
     harness_->Publish(2, rgb, depth);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (passes.Take().empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(passes.WaitFor(1));
+    std::int64_t last = 0;
     for (int i = 0; i < 10; ++i) {
-      harness_->Publish(2, rgb, depth);
+      last = harness_->Publish(2, rgb, depth);
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Once the camera has taken the last pair, every earlier one was taken or dropped.
+    ASSERT_TRUE(harness_->WaitForPairTaken(2, last, std::chrono::seconds(30)));
     EXPECT_EQ(passes.Take().size(), 1U);
     const auto answer = Answer(scene);
     ASSERT_TRUE(answer.has_value());

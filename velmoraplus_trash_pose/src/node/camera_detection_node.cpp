@@ -299,6 +299,11 @@ bool CameraDetectionNode::IsDetectionDone() const
   return is_detect_done_.load(std::memory_order_acquire);
 }
 
+std::int64_t CameraDetectionNode::last_pair_stamp_ns() const
+{
+  return last_pair_stamp_ns_.load(std::memory_order_acquire);
+}
+
 std::vector<CameraDetectionNode::TrashGrabInfo> CameraDetectionNode::TakeGrabResults()
 {
   std::lock_guard<std::mutex> lock(results_mutex_);
@@ -321,10 +326,21 @@ void CameraDetectionNode::FinishPass(std::vector<TrashGrabInfo> results)
 void CameraDetectionNode::ImageCallback(
   const Image::ConstSharedPtr & rgb, const Image::ConstSharedPtr & depth)
 {
+  // Noted once the pair's fate is decided: a request raised after this line
+  // waits for a later pair.
+  const auto note_pair = [this, &rgb]() {
+      if (rgb) {
+        last_pair_stamp_ns_.store(
+          static_cast<std::int64_t>(rgb->header.stamp.sec) * 1000000000LL +
+          static_cast<std::int64_t>(rgb->header.stamp.nanosec), std::memory_order_release);
+      }
+    };
   if (!is_detect_requested_.load(std::memory_order_acquire) && !is_realtime_estimate_) {
+    note_pair();
     Throttle();
     return;
   }
+  note_pair();
 
   // Reset to the model call's start once the pair is accepted: the cost line
   // measures from there.

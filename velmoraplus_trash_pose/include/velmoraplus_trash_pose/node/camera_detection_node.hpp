@@ -66,6 +66,10 @@ public:
   // True from a request until the pass that answers it has finished.
   bool IsDetectionRequested() const;
   bool IsDetectionDone() const;
+  // Header stamp (nanoseconds) of the colour image of the last pair this camera
+  // took, for a pass or to drop it; -1 before the first. Pairs arrive in order:
+  // a pair published before it has been taken or dropped.
+  std::int64_t last_pair_stamp_ns() const;
   // Clears done and returns a copy of the last finished pass's results.
   std::vector<TrashGrabInfo> TakeGrabResults();
   // --- detect handshake (camera side)
@@ -133,6 +137,7 @@ private:
   // Handshake flags: release on store, acquire on load; transitions under results_mutex_.
   std::atomic<bool> is_detect_requested_{true};
   std::atomic<bool> is_detect_done_{false};
+  std::atomic<std::int64_t> last_pair_stamp_ns_{-1};
   std::vector<TrashGrabInfo> grab_results_;
   mutable std::mutex results_mutex_;
 
