@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include <ament_index_cpp/get_package_share_directory.hpp>
 #include <cv_bridge/cv_bridge.h>
 #include <fcntl.h>
 #include <rclcpp/rclcpp.hpp>
@@ -56,7 +57,7 @@ const char * kUsage =
   "  --passes N          camera passes in all, warm-up included (default 10000)\n"
   "  --call-every K      call DetectTrash every K passes (default 10)\n"
   "  --sample DIR        scene folder with color.png, depth.png and config/ (default: the\n"
-  "                      package's milk_cartoon_all_small_clorox)\n"
+  "                      package's installed sample/milk_cartoon_all_small_clorox)\n"
   "  --max-growth-mib M  growth of the peak resident memory from the first to the second\n"
   "                      half (after warm-up) still counted flat (default 8)\n"
   "  --progress N        also print pass rate and memory every N passes\n"
@@ -70,7 +71,7 @@ struct Options
   long call_every = 10;
   double max_growth_mib = 8.0;
   long progress = 0;
-  std::string sample_dir = VELMORA_SAMPLE_DIR;
+  std::string sample_dir;  // empty: the installed sample
   std::string log_file = "/dev/null";
 };
 
@@ -173,7 +174,10 @@ struct Sample
 
 int Soak(const Options & options, Report & report)
 {
-  const fs::path sample(options.sample_dir);
+  const fs::path sample = options.sample_dir.empty() ?
+    fs::path(ament_index_cpp::get_package_share_directory("velmoraplus_trash_pose")) /
+    "sample" / "milk_cartoon_all_small_clorox" :
+    fs::path(options.sample_dir);
   const velmora::ImagePair images =
     velmora::LoadImagePair((sample / "color.png").string(), (sample / "depth.png").string());
   const cv::Mat & rgb = images.colour_rgb;
