@@ -35,9 +35,9 @@
 #include <rclcpp/rclcpp.hpp>
 
 #include "scene_fixture.hpp"
+#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 #include "velmoraplus_trash_pose/node/camera_detection_node.hpp"
 #include "velmoraplus_trash_pose/tools/replay_support.hpp"
-#include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
 namespace
 {

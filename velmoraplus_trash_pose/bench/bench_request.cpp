@@ -57,9 +57,9 @@
 #include <yaml-cpp/yaml.h>
 
 #include "console_line.hpp"
+#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 #include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/tools/replay_support.hpp"
-#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

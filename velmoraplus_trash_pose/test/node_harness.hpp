@@ -16,8 +16,8 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 
 #include "test_support.hpp"
-#include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
+#include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 
 namespace velmora_test
 {

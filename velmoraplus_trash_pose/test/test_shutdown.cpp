@@ -28,9 +28,9 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "console_line.hpp"
 #include "node_harness.hpp"
 #include "scene_fixture.hpp"
-#include "console_line.hpp"
 #include "test_support.hpp"
 
 namespace

@@ -10,15 +10,15 @@
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <cv_bridge/cv_bridge.h>
 #include <Eigen/Geometry>
-#include <geometry_msgs/msg/transform_stamped.hpp>
 #include <opencv2/imgproc.hpp>
 #include <pcl_conversions/pcl_conversions.h>
 
 #include "velmoraplus_trash_pose/core/debug_archive.hpp"
-#include "velmoraplus_trash_pose/pass/detections_archive.hpp"
 #include "velmoraplus_trash_pose/core/logger.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
+#include "velmoraplus_trash_pose/node/pass_messages.hpp"
+#include "velmoraplus_trash_pose/pass/detections_archive.hpp"
 
 namespace velmora
 {
@@ -74,43 +74,6 @@ double MillisecondsSince(std::chrono::system_clock::time_point t0)
   const auto elapsed = std::chrono::system_clock::now() - t0;
   return static_cast<double>(
     std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) / 1000.0;
-}
-
-Eigen::Isometry3d ToIsometry(const geometry_msgs::msg::Pose & pose)
-{
-  Eigen::Isometry3d t = Eigen::Isometry3d::Identity();
-  t.linear() = Eigen::Quaterniond(
-    pose.orientation.w, pose.orientation.x, pose.orientation.y, pose.orientation.z)
-    .toRotationMatrix();
-  t.translation() = Eigen::Vector3d(pose.position.x, pose.position.y, pose.position.z);
-  return t;
-}
-
-geometry_msgs::msg::Pose ToPoseMsg(const GrabPose & pose)
-{
-  geometry_msgs::msg::Pose msg;
-  msg.position.x = static_cast<double>(pose.position.x());
-  msg.position.y = static_cast<double>(pose.position.y());
-  msg.position.z = static_cast<double>(pose.position.z());
-  msg.orientation.x = pose.orientation.x();
-  msg.orientation.y = pose.orientation.y();
-  msg.orientation.z = pose.orientation.z();
-  msg.orientation.w = pose.orientation.w();
-  return msg;
-}
-
-velmora_plus_interfaces::msg::TrashGrabInfo MakeGrabInfo(const GrabPoseEstimator & estimator)
-{
-  velmora_plus_interfaces::msg::TrashGrabInfo info;
-  info.trash_type = static_cast<std::uint8_t>(estimator.trash_type_ & 0xFF);
-  info.reserved = 0;
-  info.main_axis_type = static_cast<std::uint8_t>(estimator.main_axis_type_ & 0xFF);
-  info.grab_pose = ToPoseMsg(estimator.grab_pose_);
-  info.obb_pose = ToPoseMsg(estimator.trash_pose_);
-  info.obb_size.x = static_cast<double>(estimator.trash_dimensions_.x());
-  info.obb_size.y = static_cast<double>(estimator.trash_dimensions_.y());
-  info.obb_size.z = static_cast<double>(estimator.trash_dimensions_.z());
-  return info;
 }
 
 }  // namespace
@@ -713,85 +676,13 @@ void CameraDetectionNode::PublishPassResults(
   if (results.empty()) {
     return;
   }
-  const std::string cam = "cam_" + std::to_string(cam_id_);
+  const builtin_interfaces::msg::Time stamp = node_->now();
   for (std::size_t n = 0; n < results.size(); ++n) {
-    geometry_msgs::msg::TransformStamped transform;
-    transform.header.stamp = node_->now();
-    transform.header.frame_id = robot_frame_id_;
-    transform.child_frame_id = cam + "_trash_pose_" + std::to_string(n + 1);
-    transform.transform.translation.x = results[n].grab_pose.position.x;
-    transform.transform.translation.y = results[n].grab_pose.position.y;
-    transform.transform.translation.z = results[n].grab_pose.position.z;
-    transform.transform.rotation = results[n].grab_pose.orientation;
-    static_broadcaster_->sendTransform(transform);
+    static_broadcaster_->sendTransform(
+      GrabTransform(results[n], n, cam_id_, robot_frame_id_, stamp));
   }
-
-  const auto lifetime = rclcpp::Duration::from_seconds(10.0);
-  visualization_msgs::msg::MarkerArray obb_markers;
-  for (std::size_t j = 0; j < results.size(); ++j) {
-    visualization_msgs::msg::Marker marker;
-    marker.header.frame_id = robot_frame_id_;
-    marker.header.stamp = node_->now();
-    marker.ns = cam + "_trash_obb";
-    marker.id = static_cast<int>(j);
-    marker.type = visualization_msgs::msg::Marker::CUBE;
-    marker.action = visualization_msgs::msg::Marker::ADD;
-    const Eigen::Isometry3d box =
-      ToIsometry(results[j].grab_pose) * ToIsometry(results[j].obb_pose);
-    const Eigen::Quaterniond box_rotation(box.rotation());
-    marker.pose.position.x = box.translation().x();
-    marker.pose.position.y = box.translation().y();
-    marker.pose.position.z = box.translation().z();
-    marker.pose.orientation.x = box_rotation.x();
-    marker.pose.orientation.y = box_rotation.y();
-    marker.pose.orientation.z = box_rotation.z();
-    marker.pose.orientation.w = box_rotation.w();
-    marker.scale = results[j].obb_size;
-    marker.color.r = 0.0F;
-    marker.color.g = 1.0F;
-    marker.color.b = 0.0F;
-    marker.color.a = 0.36F;
-    marker.lifetime = lifetime;
-    obb_markers.markers.push_back(marker);
-  }
-  trash_obb_markers_pub_->publish(obb_markers);
-
-  visualization_msgs::msg::MarkerArray pose_markers;
-  const Eigen::Quaterniond x_to_z(0.7071067811865476, 0.0, -0.7071067811865475, 0.0);
-  for (std::size_t j = 0; j < results.size(); ++j) {
-    visualization_msgs::msg::Marker arrow;
-    arrow.header.frame_id = robot_frame_id_;
-    arrow.header.stamp = node_->now();
-    arrow.id = static_cast<int>(j);
-    arrow.type = visualization_msgs::msg::Marker::ARROW;
-    arrow.action = visualization_msgs::msg::Marker::ADD;
-    arrow.pose.position = results[j].grab_pose.position;
-    arrow.scale.x = 0.1;
-    arrow.scale.y = 0.01;
-    arrow.scale.z = 0.01;
-    arrow.lifetime = lifetime;
-
-    visualization_msgs::msg::Marker x_arrow = arrow;
-    x_arrow.ns = "trash_pose_x";
-    x_arrow.pose.orientation = results[j].grab_pose.orientation;
-    x_arrow.color.r = 1.0F;
-    x_arrow.color.a = 0.8F;
-    pose_markers.markers.push_back(x_arrow);
-
-    visualization_msgs::msg::Marker z_arrow = arrow;
-    z_arrow.ns = "trash_pose_z";
-    const auto & o = results[j].grab_pose.orientation;
-    const Eigen::Quaterniond z_rotation =
-      (Eigen::Quaterniond(o.w, o.x, o.y, o.z) * x_to_z).normalized();
-    z_arrow.pose.orientation.x = z_rotation.x();
-    z_arrow.pose.orientation.y = z_rotation.y();
-    z_arrow.pose.orientation.z = z_rotation.z();
-    z_arrow.pose.orientation.w = z_rotation.w();
-    z_arrow.color.b = 1.0F;
-    z_arrow.color.a = 0.8F;
-    pose_markers.markers.push_back(z_arrow);
-  }
-  trash_pose_pub_->publish(pose_markers);
+  trash_obb_markers_pub_->publish(BoxMarkers(results, cam_id_, robot_frame_id_, stamp));
+  trash_pose_pub_->publish(GrabAxisMarkers(results, robot_frame_id_, stamp));
 }
 
 void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const

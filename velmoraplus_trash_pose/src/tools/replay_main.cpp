@@ -31,11 +31,11 @@
 #include "velmoraplus_trash_pose/core/debug_archive.hpp"
 #include "velmoraplus_trash_pose/core/floor_check.hpp"
 #include "velmoraplus_trash_pose/core/logger.hpp"
-#include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
-#include "velmoraplus_trash_pose/pass/pass_pictures.hpp"
-#include "velmoraplus_trash_pose/tools/replay_support.hpp"
-#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 #include "velmoraplus_trash_pose/core/yaml_quote.hpp"
+#include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
+#include "velmoraplus_trash_pose/pass/pass_pictures.hpp"
+#include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
+#include "velmoraplus_trash_pose/tools/replay_support.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -29,10 +29,10 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 #include <yaml-cpp/yaml.h>
 
-#include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/core/logger.hpp"
-#include "velmoraplus_trash_pose/tools/replay_support.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
+#include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
+#include "velmoraplus_trash_pose/tools/replay_support.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

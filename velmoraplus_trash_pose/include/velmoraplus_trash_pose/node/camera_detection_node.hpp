@@ -28,10 +28,10 @@
 #include "velmora_model_zoo/yolov8_seg.hpp"
 #include "velmoraplus_trash_pose/core/class_tables.hpp"
 #include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
-#include "velmoraplus_trash_pose/pass/pass_pictures.hpp"
-#include "velmoraplus_trash_pose/pass/pass_report.hpp"
 #include "velmoraplus_trash_pose/core/selection.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/pass/pass_pictures.hpp"
+#include "velmoraplus_trash_pose/pass/pass_report.hpp"
 
 namespace velmora
 {

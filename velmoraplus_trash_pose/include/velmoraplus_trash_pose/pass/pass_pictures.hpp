@@ -7,8 +7,8 @@
 #include <Eigen/Core>
 #include <opencv2/core/mat.hpp>
 
-#include "velmoraplus_trash_pose/pass/pass_report.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
+#include "velmoraplus_trash_pose/pass/pass_report.hpp"
 
 namespace velmora
 {
