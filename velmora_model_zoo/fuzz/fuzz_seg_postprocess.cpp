@@ -34,35 +34,41 @@
 
 #include "velmora_model_zoo/seg_postprocess.hpp"
 
-namespace {
+namespace
+{
 
-[[noreturn]] void Fail(const std::string& why) {
+[[noreturn]] void Fail(const std::string & why)
+{
   std::fprintf(stderr, "fuzz check failed: %s\n", why.c_str());
   std::abort();
 }
 
-cv::Mat Tensor(FuzzedDataProvider& in, int usual_dims) {
+cv::Mat Tensor(FuzzedDataProvider & in, int usual_dims)
+{
   static const int kTypes[] = {CV_32F, CV_32F, CV_32F, CV_64F, CV_8U};
   const int dims = in.ConsumeBool() ? usual_dims : in.ConsumeIntegralInRange<int>(1, 5);
   std::vector<int> sizes(static_cast<std::size_t>(dims));
   std::size_t total = 1;
-  for (int& s : sizes) {
+  for (int & s : sizes) {
     s = in.ConsumeIntegralInRange<int>(0, 48);
     total *= static_cast<std::size_t>(s);
   }
-  if (total > (1U << 16)) return cv::Mat();  // keeps every run fast
+  if (total > (1U << 16)) {
+    return cv::Mat();                         // keeps every run fast
+  }
   const int type = kTypes[in.ConsumeIntegralInRange<int>(0, 4)];
   cv::Mat m(dims, sizes.data(), type, cv::Scalar::all(0));
   if (total > 0) {
     const std::vector<std::uint8_t> bytes = in.ConsumeBytes<std::uint8_t>(total * m.elemSize());
-    if (!bytes.empty()) std::memcpy(m.data, bytes.data(), bytes.size());
+    if (!bytes.empty()) {std::memcpy(m.data, bytes.data(), bytes.size());}
   }
   return m;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t * data, std::size_t size)
+{
   FuzzedDataProvider in(data, size);
   det::PostprocessParams params;
   params.num_classes = in.ConsumeIntegralInRange<int>(1, 20);
@@ -75,11 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int entries = in.ConsumeIntegralInRange<int>(1, 4);
     for (int i = 0; i < entries; ++i) {
       params.class_map[in.ConsumeIntegralInRange<int>(0, params.num_classes - 1)] =
-          in.ConsumeIntegralInRange<int>(0, 30);
+        in.ConsumeIntegralInRange<int>(0, 30);
     }
   }
-  const cv::Size image(in.ConsumeIntegralInRange<int>(1, 200), in.ConsumeIntegralInRange<int>(1, 200));
-  const cv::Size input(32 * in.ConsumeIntegralInRange<int>(1, 6), 32 * in.ConsumeIntegralInRange<int>(1, 6));
+  const cv::Size image(in.ConsumeIntegralInRange<int>(1, 200), in.ConsumeIntegralInRange<int>(
+      1,
+      200));
+  const cv::Size input(32 * in.ConsumeIntegralInRange<int>(1, 6),
+    32 * in.ConsumeIntegralInRange<int>(1, 6));
   const det::Letterbox lb = det::Letterbox::fit(image, input);
   const cv::Mat detections = Tensor(in, 3);
   const cv::Mat prototypes = Tensor(in, 4);
@@ -87,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const det::SegPostprocessor post(params);
   try {
     post.check_layout(detections, prototypes, "fuzz model");
-  } catch (const std::runtime_error& e) {
+  } catch (const std::runtime_error & e) {
     if (std::string(e.what()).find("fuzz model") == std::string::npos) {
       Fail(std::string("refusal does not name the model: ") + e.what());
     }
@@ -95,23 +104,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<det::Object> objects;
   post.run(detections, prototypes, lb, objects);
-  if (objects.size() > static_cast<std::size_t>(params.max_detections)) Fail("too many detections");
+  if (objects.size() > static_cast<std::size_t>(params.max_detections)) {
+    Fail("too many detections");
+  }
   float last_score = std::numeric_limits<float>::infinity();
-  for (const det::Object& o : objects) {
+  for (const det::Object & o : objects) {
     const bool inside = o.rect.x >= 0.0F && o.rect.y >= 0.0F && o.rect.width > 0.0F &&
-                        o.rect.height > 0.0F && o.rect.x + o.rect.width <= image.width + 1e-3F &&
-                        o.rect.y + o.rect.height <= image.height + 1e-3F;
+      o.rect.height > 0.0F && o.rect.x + o.rect.width <= image.width + 1e-3F &&
+      o.rect.y + o.rect.height <= image.height + 1e-3F;
     if (!inside) {
-      Fail("box outside the image or empty: x " + std::to_string(o.rect.x) + " y " + std::to_string(o.rect.y) +
-           " w " + std::to_string(o.rect.width) + " h " + std::to_string(o.rect.height));
+      Fail(
+        "box outside the image or empty: x " + std::to_string(o.rect.x) + " y " +
+        std::to_string(o.rect.y) +
+        " w " + std::to_string(o.rect.width) + " h " + std::to_string(o.rect.height));
     }
     if (!o.mask.empty() && (o.mask.size() != o.mask_box.size() || o.mask.type() != CV_8UC1 ||
-                            (o.mask_box & cv::Rect(cv::Point(), image)) != o.mask_box)) {
+      (o.mask_box & cv::Rect(cv::Point(), image)) != o.mask_box))
+    {
       Fail("mask is not an 8UC1 of its box inside the image");
     }
-    if (!(o.score > params.confidence_threshold) || o.score > last_score) Fail("score order");
+    if (!(o.score > params.confidence_threshold) || o.score > last_score) {Fail("score order");}
     last_score = o.score;
-    if (o.label < 0) Fail("negative label");
+    if (o.label < 0) {Fail("negative label");}
   }
   return 0;
 }

@@ -17,22 +17,24 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace det {
+namespace det
+{
 
-void read_class_name(std::string path, std::vector<std::string>& names) {
+void read_class_name(std::string path, std::vector<std::string> & names)
+{
   std::ifstream in(path);
-  if (!in) throw std::runtime_error("class list '" + path + "' cannot be read");
+  if (!in) {throw std::runtime_error("class list '" + path + "' cannot be read");}
   std::vector<std::string> read;
   std::string line;
-  constexpr const char* kSpace = " \t\r\n\f\v";
+  constexpr const char * kSpace = " \t\r\n\f\v";
   while (std::getline(in, line)) {
     const auto first = line.find_first_not_of(kSpace);
-    if (first == std::string::npos) continue;
+    if (first == std::string::npos) {continue;}
     const auto last = line.find_last_not_of(kSpace);
     read.push_back(line.substr(first, last - first + 1));
   }
-  if (in.bad()) throw std::runtime_error("class list '" + path + "' cannot be read");
-  if (read.empty()) throw std::runtime_error("class list '" + path + "' holds no class name");
+  if (in.bad()) {throw std::runtime_error("class list '" + path + "' cannot be read");}
+  if (read.empty()) {throw std::runtime_error("class list '" + path + "' holds no class name");}
   names = std::move(read);
 }
 

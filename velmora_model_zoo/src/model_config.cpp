@@ -22,45 +22,55 @@
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <yaml-cpp/yaml.h>
 
-namespace det {
-namespace {
+namespace det
+{
+namespace
+{
 
-constexpr const char* kPackagePrefix = "package://";
+constexpr const char * kPackagePrefix = "package://";
 
-class ConfigReader {
- public:
-  ConfigReader(const std::string& path, const YAML::Node& root) : path_(path), root_(root) {}
+class ConfigReader
+{
+public:
+  ConfigReader(const std::string & path, const YAML::Node & root)
+  : path_(path), root_(root) {}
 
-  [[noreturn]] void fail(const std::string& key, const std::string& why) const {
+  [[noreturn]] void fail(const std::string & key, const std::string & why) const
+  {
     throw std::runtime_error("model configuration '" + path_ + "': key '" + key + "' " + why);
   }
 
-  bool has(const std::string& key) const { return static_cast<bool>(root_[key]); }
+  bool has(const std::string & key) const {return static_cast<bool>(root_[key]);}
 
-  std::string text(const std::string& key) const {
+  std::string text(const std::string & key) const
+  {
     const YAML::Node node = required(key);
-    if (!node.IsScalar()) fail(key, "must be a string");
+    if (!node.IsScalar()) {fail(key, "must be a string");}
     return node.Scalar();
   }
 
-  std::string text(const std::string& key, const std::string& fallback) const {
+  std::string text(const std::string & key, const std::string & fallback) const
+  {
     return has(key) ? text(key) : fallback;
   }
 
-  int integer(const std::string& key, int fallback, int min, int max) const {
-    if (!has(key)) return fallback;
+  int integer(const std::string & key, int fallback, int min, int max) const
+  {
+    if (!has(key)) {return fallback;}
     const int value = as<int>(key, root_[key], "an integer");
-    if (value < min || value > max) fail(key, "value " + std::to_string(value) + " out of range");
+    if (value < min || value > max) {fail(key, "value " + std::to_string(value) + " out of range");}
     return value;
   }
 
-  int integer(const std::string& key, int min, int max) const {
+  int integer(const std::string & key, int min, int max) const
+  {
     required(key);
     return integer(key, 0, min, max);
   }
 
-  float fraction(const std::string& key, float fallback) const {
-    if (!has(key)) return fallback;
+  float fraction(const std::string & key, float fallback) const
+  {
+    if (!has(key)) {return fallback;}
     const float value = as<float>(key, root_[key], "a number");
     if (!(value >= 0.0F && value <= 1.0F)) {
       fail(key, "value " + root_[key].Scalar() + " must lie in [0, 1]");
@@ -68,66 +78,74 @@ class ConfigReader {
     return value;
   }
 
-  template <typename T>
-  T as(const std::string& key, const YAML::Node& node, const char* what) const {
+  template<typename T>
+  T as(const std::string & key, const YAML::Node & node, const char * what) const
+  {
     try {
       return node.as<T>();
-    } catch (const YAML::Exception&) {
-      fail(key, std::string("must be ") + what + ", not '" +
-                    (node.IsScalar() ? node.Scalar() : std::string("a ") + "collection") + "'");
+    } catch (const YAML::Exception &) {
+      fail(
+        key, std::string("must be ") + what + ", not '" +
+        (node.IsScalar() ? node.Scalar() : std::string("a ") + "collection") + "'");
     }
   }
 
-  YAML::Node required(const std::string& key) const {
+  YAML::Node required(const std::string & key) const
+  {
     YAML::Node node = root_[key];
-    if (!node) fail(key, "is missing");
+    if (!node) {fail(key, "is missing");}
     return node;
   }
 
-  const YAML::Node& root() const { return root_; }
+  const YAML::Node & root() const {return root_;}
 
- private:
-  const std::string& path_;
-  const YAML::Node& root_;
+private:
+  const std::string & path_;
+  const YAML::Node & root_;
 };
 
-std::string directory_of(const std::string& path) {
+std::string directory_of(const std::string & path)
+{
   const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
+  if (slash == std::string::npos) {return ".";}
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool readable(const std::string& path) { return std::ifstream(path).good(); }
+bool readable(const std::string & path) {return std::ifstream(path).good();}
 
-std::map<int, int> read_class_map(const ConfigReader& reader, int num_classes) {
+std::map<int, int> read_class_map(const ConfigReader & reader, int num_classes)
+{
   std::map<int, int> map;
-  if (!reader.has("class_map")) return map;
+  if (!reader.has("class_map")) {return map;}
   const YAML::Node node = reader.required("class_map");
-  if (!node.IsMap()) reader.fail("class_map", "must map network labels to class labels");
-  for (const auto& entry : node) {
+  if (!node.IsMap()) {reader.fail("class_map", "must map network labels to class labels");}
+  for (const auto & entry : node) {
     const int from = reader.as<int>("class_map", entry.first, "an integer network label");
     const int to = reader.as<int>("class_map", entry.second, "an integer class label");
     if (from < 0 || (num_classes > 0 && from >= num_classes)) {
-      reader.fail("class_map", "network label " + std::to_string(from) + " outside 0.." +
-                                   std::to_string(num_classes - 1));
+      reader.fail(
+        "class_map", "network label " + std::to_string(from) + " outside 0.." +
+        std::to_string(num_classes - 1));
     }
-    if (to < 0) reader.fail("class_map", "class label " + std::to_string(to) + " is negative");
+    if (to < 0) {reader.fail("class_map", "class label " + std::to_string(to) + " is negative");}
     map[from] = to;
   }
   return map;
 }
 
-DnnBackend read_backend(const ConfigReader& reader) {
+DnnBackend read_backend(const ConfigReader & reader)
+{
   const std::string name = reader.text("backend", "cpu");
-  if (name == "cpu") return DnnBackend::kCpu;
-  if (name == "cuda") return DnnBackend::kCuda;
-  if (name == "cuda_fp16") return DnnBackend::kCudaFp16;
+  if (name == "cpu") {return DnnBackend::kCpu;}
+  if (name == "cuda") {return DnnBackend::kCuda;}
+  if (name == "cuda_fp16") {return DnnBackend::kCudaFp16;}
   reader.fail("backend", "value '" + name + "' is not cpu, cuda or cuda_fp16");
 }
 
 }  // namespace
 
-std::string resolve_model_path(const std::string& name, const std::string& base_dir) {
+std::string resolve_model_path(const std::string & name, const std::string & base_dir)
+{
   if (name.rfind(kPackagePrefix, 0) == 0) {
     const std::string rest = name.substr(std::char_traits<char>::length(kPackagePrefix));
     const auto slash = rest.find('/');
@@ -137,26 +155,28 @@ std::string resolve_model_path(const std::string& name, const std::string& base_
     const std::string package = rest.substr(0, slash);
     try {
       return ament_index_cpp::get_package_share_directory(package) + rest.substr(slash);
-    } catch (const std::exception& e) {
-      throw std::runtime_error("'" + name + "': package '" + package +
-                               "' not found in the ament index (" + e.what() + ")");
+    } catch (const std::exception & e) {
+      throw std::runtime_error(
+              "'" + name + "': package '" + package +
+              "' not found in the ament index (" + e.what() + ")");
     }
   }
-  if (!name.empty() && name.front() == '/') return name;
+  if (!name.empty() && name.front() == '/') {return name;}
   return base_dir + "/" + name;
 }
 
-ModelConfig load_model_config(const std::string& path) {
+ModelConfig load_model_config(const std::string & path)
+{
   if (!readable(path)) {
     throw std::runtime_error("model configuration '" + path + "' cannot be read");
   }
   YAML::Node root;
   try {
     root = YAML::LoadFile(path);
-  } catch (const YAML::Exception& e) {
+  } catch (const YAML::Exception & e) {
     throw std::runtime_error("model configuration '" + path + "' is not valid YAML: " + e.what());
   }
-  if (!root.IsMap()) throw std::runtime_error("model configuration '" + path + "' is not a map");
+  if (!root.IsMap()) {throw std::runtime_error("model configuration '" + path + "' is not a map");}
   const ConfigReader reader(path, root);
   const std::string base_dir = directory_of(path);
 
@@ -169,17 +189,17 @@ ModelConfig load_model_config(const std::string& path) {
     reader.fail("source", "value '" + source + "' is not network or recorded");
   }
 
-  auto resolve_file = [&](const std::string& key) {
-    const std::string name = reader.text(key);
-    std::string resolved;
-    try {
-      resolved = resolve_model_path(name, base_dir);
-    } catch (const std::exception& e) {
-      reader.fail(key, e.what());
-    }
-    if (!readable(resolved)) reader.fail(key, "names '" + resolved + "', which cannot be read");
-    return resolved;
-  };
+  auto resolve_file = [&](const std::string & key) {
+      const std::string name = reader.text(key);
+      std::string resolved;
+      try {
+        resolved = resolve_model_path(name, base_dir);
+      } catch (const std::exception & e) {
+        reader.fail(key, e.what());
+      }
+      if (!readable(resolved)) {reader.fail(key, "names '" + resolved + "', which cannot be read");}
+      return resolved;
+    };
 
   if (config.source == ModelSource::kRecorded) {
     config.recording = resolve_file("recording");
@@ -189,15 +209,16 @@ ModelConfig load_model_config(const std::string& path) {
   config.input_width = reader.integer("input_width", 32, 8192);
   config.input_height = reader.integer("input_height", 32, 8192);
   if (config.input_width % 32 != 0 || config.input_height % 32 != 0) {
-    reader.fail("input_width", "and input_height must be multiples of 32, not " +
-                                   std::to_string(config.input_width) + "x" +
-                                   std::to_string(config.input_height));
+    reader.fail(
+      "input_width", "and input_height must be multiples of 32, not " +
+      std::to_string(config.input_width) + "x" +
+      std::to_string(config.input_height));
   }
   config.backend = read_backend(reader);
   config.detections_output = reader.text("detections_output", config.detections_output);
   config.prototypes_output = reader.text("prototypes_output", config.prototypes_output);
 
-  PostprocessParams& post = config.post;
+  PostprocessParams & post = config.post;
   post.num_classes = reader.integer("num_classes", 1, 100000);
   post.confidence_threshold = reader.fraction("confidence_threshold", post.confidence_threshold);
   post.nms_threshold = reader.fraction("nms_threshold", post.nms_threshold);

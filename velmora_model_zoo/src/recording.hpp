@@ -21,29 +21,33 @@
 
 #include "velmora_model_zoo/object.hpp"
 
-namespace det {
+namespace det
+{
 
 // Detections recorded per frame, replayed instead of running a network (index format in
 // the package README).
-class RecordedDetections {
- public:
+class RecordedDetections
+{
+public:
   // Loads the index file and every image and mask it names; throws std::runtime_error
   // naming the file, frame and key that are wrong.
-  explicit RecordedDetections(const std::string& index_path);
+  explicit RecordedDetections(const std::string & index_path);
 
   // The frame whose recorded image equals `image`, else the next frame in order (wrapping
   // around).  Throws std::runtime_error when a mask's size differs from the image's.
-  void next(const cv::Mat& image, std::vector<Object>& objects);
+  void next(const cv::Mat & image, std::vector<Object> & objects);
 
-  size_t size() const { return frames_.size(); }
+  size_t size() const {return frames_.size();}
 
- private:
-  struct Recorded {
+private:
+  struct Recorded
+  {
     Object object;           // the mask cut to the box
     cv::Size image_size;     // of the mask file, which must be the image's
     std::string mask_file;
   };
-  struct Frame {
+  struct Frame
+  {
     cv::Mat image;  // empty when the frame is replayed by order only
     std::vector<Recorded> objects;
   };

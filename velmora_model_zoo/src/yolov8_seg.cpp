@@ -22,37 +22,44 @@
 
 #include "recording.hpp"
 
-namespace det {
-namespace {
+namespace det
+{
+namespace
+{
 
-std::string type_name(const cv::Mat& m) {
+std::string type_name(const cv::Mat & m)
+{
   return "depth " + std::to_string(m.depth()) + " with " + std::to_string(m.channels()) +
          " channel(s)";
 }
 
-void check_image(const cv::Mat& image) {
-  if (image.empty()) throw std::invalid_argument("YOLOv8Seg::detect: the input image is empty");
+void check_image(const cv::Mat & image)
+{
+  if (image.empty()) {throw std::invalid_argument("YOLOv8Seg::detect: the input image is empty");}
   if (image.type() != CV_8UC3) {
-    throw std::invalid_argument("YOLOv8Seg::detect: the input image must be 8-bit 3-channel RGB, "
-                                "not " + type_name(image));
+    throw std::invalid_argument(
+            "YOLOv8Seg::detect: the input image must be 8-bit 3-channel RGB, "
+            "not " + type_name(image));
   }
 }
 
-void select_backend(cv::dnn::Net& net, const ModelConfig& config) {
+void select_backend(cv::dnn::Net & net, const ModelConfig & config)
+{
   if (config.backend == DnnBackend::kCpu) {
     net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
     net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
     return;
   }
-  const cv::dnn::Target target = config.backend == DnnBackend::kCuda
-                                     ? cv::dnn::DNN_TARGET_CUDA
-                                     : cv::dnn::DNN_TARGET_CUDA_FP16;
+  const cv::dnn::Target target = config.backend == DnnBackend::kCuda ?
+    cv::dnn::DNN_TARGET_CUDA :
+    cv::dnn::DNN_TARGET_CUDA_FP16;
   const auto targets = cv::dnn::getAvailableTargets(cv::dnn::DNN_BACKEND_CUDA);
   if (std::find(targets.begin(), targets.end(), target) == targets.end()) {
-    throw std::runtime_error("model configuration '" + config.path + "': key 'backend' value '" +
-                             (config.backend == DnnBackend::kCuda ? "cuda" : "cuda_fp16") +
-                             "' is not available: this OpenCV (" CV_VERSION
-                             ") was built without the CUDA DNN backend or sees no CUDA device");
+    throw std::runtime_error(
+            "model configuration '" + config.path + "': key 'backend' value '" +
+            (config.backend == DnnBackend::kCuda ? "cuda" : "cuda_fp16") +
+            "' is not available: this OpenCV (" CV_VERSION
+            ") was built without the CUDA DNN backend or sees no CUDA device");
   }
   net.setPreferableBackend(cv::dnn::DNN_BACKEND_CUDA);
   net.setPreferableTarget(target);
@@ -60,26 +67,30 @@ void select_backend(cv::dnn::Net& net, const ModelConfig& config) {
 
 }  // namespace
 
-class YOLOv8Seg::Network {
- public:
-  explicit Network(const ModelConfig& config)
-      : config_(config), post_(config.post), input_(config.input_width, config.input_height) {
+class YOLOv8Seg::Network
+{
+public:
+  explicit Network(const ModelConfig & config)
+  : config_(config), post_(config.post), input_(config.input_width, config.input_height)
+  {
     try {
       net_ = cv::dnn::readNetFromONNX(config.onnx);
-    } catch (const cv::Exception& e) {
-      throw std::runtime_error("ONNX model '" + config.onnx + "' cannot be loaded by OpenCV " +
-                               CV_VERSION + " (prepare it with tools/prepare_model.py): " +
-                               e.what());
+    } catch (const cv::Exception & e) {
+      throw std::runtime_error(
+              "ONNX model '" + config.onnx + "' cannot be loaded by OpenCV " +
+              CV_VERSION + " (prepare it with tools/prepare_model.py): " +
+              e.what());
     }
-    if (net_.empty()) throw std::runtime_error("ONNX model '" + config.onnx + "' is empty");
+    if (net_.empty()) {throw std::runtime_error("ONNX model '" + config.onnx + "' is empty");}
     select_backend(net_, config);
     const auto names = net_.getUnconnectedOutLayersNames();
-    for (const std::string& wanted : {config.detections_output, config.prototypes_output}) {
+    for (const std::string & wanted : {config.detections_output, config.prototypes_output}) {
       if (std::find(names.begin(), names.end(), wanted) == names.end()) {
         std::string have;
-        for (const auto& n : names) have += (have.empty() ? "" : ", ") + n;
-        throw std::runtime_error("ONNX model '" + config.onnx + "' has no output '" + wanted +
-                                 "' (outputs: " + have + ")");
+        for (const auto & n : names) {have += (have.empty() ? "" : ", ") + n;}
+        throw std::runtime_error(
+                "ONNX model '" + config.onnx + "' has no output '" + wanted +
+                "' (outputs: " + have + ")");
       }
     }
     // One warm-up pass checks the output layout now rather than on the first image.
@@ -89,16 +100,18 @@ class YOLOv8Seg::Network {
     cv::Mat protos;
     try {
       forward(blob, det, protos);
-    } catch (const cv::Exception& e) {
-      throw std::runtime_error("ONNX model '" + config.onnx + "' fails in OpenCV " + CV_VERSION +
-                               " for input " + std::to_string(input_.width) + "x" +
-                               std::to_string(input_.height) +
-                               " (prepare it with tools/prepare_model.py): " + e.what());
+    } catch (const cv::Exception & e) {
+      throw std::runtime_error(
+              "ONNX model '" + config.onnx + "' fails in OpenCV " + CV_VERSION +
+              " for input " + std::to_string(input_.width) + "x" +
+              std::to_string(input_.height) +
+              " (prepare it with tools/prepare_model.py): " + e.what());
     }
     post_.check_layout(det, protos, "ONNX model '" + config.onnx + "'");
   }
 
-  Letterbox preprocess(const cv::Mat& image, cv::Mat& blob) const {
+  Letterbox preprocess(const cv::Mat & image, cv::Mat & blob) const
+  {
     check_image(image);
     const Letterbox lb = Letterbox::fit(image.size(), input_);
     const std::lock_guard<std::mutex> lock(workspace_mutex_);
@@ -107,22 +120,24 @@ class YOLOv8Seg::Network {
   }
 
   // detect()'s own input buffer, reused from call to call.
-  cv::Mat& blob() { return blob_; }
+  cv::Mat & blob() {return blob_;}
 
-  void forward(const cv::Mat& blob, cv::Mat& det, cv::Mat& protos) {
+  void forward(const cv::Mat & blob, cv::Mat & det, cv::Mat & protos)
+  {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::vector<cv::Mat> outs;
     net_.setInput(blob);
-    net_.forward(outs, std::vector<std::string>{config_.detections_output,
-                                                 config_.prototypes_output});
+    net_.forward(
+      outs, std::vector<std::string>{config_.detections_output,
+        config_.prototypes_output});
     det = outs.at(0);
     protos = outs.at(1);
   }
 
-  const SegPostprocessor& post() const { return post_; }
+  const SegPostprocessor & post() const {return post_;}
 
- private:
-  const ModelConfig& config_;
+private:
+  const ModelConfig & config_;
   SegPostprocessor post_;
   cv::Size input_;
   cv::dnn::Net net_;
@@ -134,14 +149,17 @@ class YOLOv8Seg::Network {
   cv::Mat blob_;
 };
 
-class YOLOv8Seg::Recording : public RecordedDetections {
- public:
+class YOLOv8Seg::Recording : public RecordedDetections
+{
+public:
   using RecordedDetections::RecordedDetections;
 };
 
 YOLOv8Seg::YOLOv8Seg() = default;
 
-YOLOv8Seg::YOLOv8Seg(const std::string& config_path) : config_(load_model_config(config_path)) {
+YOLOv8Seg::YOLOv8Seg(const std::string & config_path)
+: config_(load_model_config(config_path))
+{
   if (config_.source == ModelSource::kRecorded) {
     recording_ = std::make_unique<Recording>(config_.recording);
   } else {
@@ -151,7 +169,8 @@ YOLOv8Seg::YOLOv8Seg(const std::string& config_path) : config_(load_model_config
 
 YOLOv8Seg::~YOLOv8Seg() = default;
 
-void YOLOv8Seg::detect(const cv::Mat& image, std::vector<Object>& objects) {
+void YOLOv8Seg::detect(const cv::Mat & image, std::vector<Object> & objects)
+{
   check_image(image);
   const std::lock_guard<std::mutex> lock(detect_mutex_);
   if (recording_) {
@@ -162,7 +181,7 @@ void YOLOv8Seg::detect(const cv::Mat& image, std::vector<Object>& objects) {
     objects.clear();
     return;
   }
-  cv::Mat& blob = network_->blob();
+  cv::Mat & blob = network_->blob();
   const Letterbox lb = preprocess(image, blob);
   cv::Mat det;
   cv::Mat protos;
@@ -170,19 +189,23 @@ void YOLOv8Seg::detect(const cv::Mat& image, std::vector<Object>& objects) {
   postprocess(det, protos, lb, objects);
 }
 
-Letterbox YOLOv8Seg::preprocess(const cv::Mat& image, cv::Mat& blob) const {
-  if (!network_) throw std::logic_error("YOLOv8Seg::preprocess: no network is loaded");
+Letterbox YOLOv8Seg::preprocess(const cv::Mat & image, cv::Mat & blob) const
+{
+  if (!network_) {throw std::logic_error("YOLOv8Seg::preprocess: no network is loaded");}
   return network_->preprocess(image, blob);
 }
 
-void YOLOv8Seg::forward(const cv::Mat& blob, cv::Mat& det, cv::Mat& protos) {
-  if (!network_) throw std::logic_error("YOLOv8Seg::forward: no network is loaded");
+void YOLOv8Seg::forward(const cv::Mat & blob, cv::Mat & det, cv::Mat & protos)
+{
+  if (!network_) {throw std::logic_error("YOLOv8Seg::forward: no network is loaded");}
   network_->forward(blob, det, protos);
 }
 
-void YOLOv8Seg::postprocess(const cv::Mat& det, const cv::Mat& protos, const Letterbox& lb,
-                            std::vector<Object>& objects) const {
-  if (!network_) throw std::logic_error("YOLOv8Seg::postprocess: no network is loaded");
+void YOLOv8Seg::postprocess(
+  const cv::Mat & det, const cv::Mat & protos, const Letterbox & lb,
+  std::vector<Object> & objects) const
+{
+  if (!network_) {throw std::logic_error("YOLOv8Seg::postprocess: no network is loaded");}
   network_->post().run(det, protos, lb, objects);
 }
 

@@ -22,7 +22,7 @@
 
 TEST(ReadClassName, SkipsBlankLinesAndCarriageReturns) {
   const std::string path =
-      test_util::write_file("classes.txt", "paper\r\nmask\r\n\r\n  \nwaiting_bench \r\nother");
+    test_util::write_file("classes.txt", "paper\r\nmask\r\n\r\n  \nwaiting_bench \r\nother");
   std::vector<std::string> names{"stale"};
   det::read_class_name(path, names);
   EXPECT_EQ(names, (std::vector<std::string>{"paper", "mask", "waiting_bench", "other"}));
@@ -33,9 +33,10 @@ TEST(ReadClassName, MissingOrEmptyListIsAnError) {
   try {
     det::read_class_name("/nonexistent/classes.txt", names);
     FAIL() << "no exception";
-  } catch (const std::runtime_error& e) {
+  } catch (const std::runtime_error & e) {
     EXPECT_NE(std::string(e.what()).find("/nonexistent/classes.txt"), std::string::npos);
   }
-  EXPECT_THROW(det::read_class_name(test_util::write_file("blank.txt", "\n\r\n"), names),
-               std::runtime_error);
+  EXPECT_THROW(
+    det::read_class_name(test_util::write_file("blank.txt", "\n\r\n"), names),
+    std::runtime_error);
 }

@@ -19,12 +19,14 @@
 
 using det::Object;
 
-namespace {
+namespace
+{
 
 const std::vector<std::vector<unsigned int>> kColors{{255, 0, 0}, {0, 255, 0}};
 const std::vector<std::vector<unsigned int>> kMaskColors{{0, 0, 200}, {100, 100, 100}};
 
-Object object(int label, cv::Rect box, cv::Size image) {
+Object object(int label, cv::Rect box, cv::Size image)
+{
   Object o{cv::Rect_<float>(box), label, 0.5F, cv::Mat(box.size(), CV_8UC1, cv::Scalar(1)), box};
   EXPECT_EQ(det::image_mask(o, image)(box).size(), box.size());
   return o;
@@ -36,7 +38,7 @@ TEST(Draw, BoxesAndMasksGoIntoTheOutputOnly) {
   const cv::Mat image(120, 160, CV_8UC3, cv::Scalar(100, 50, 0));
   const cv::Mat before = image.clone();
   const std::vector<Object> objects{object(1, {40, 60, 50, 40}, image.size()),
-                                    object(2, {100, 10, 30, 30}, image.size())};
+    object(2, {100, 10, 30, 30}, image.size())};
   const std::vector<std::string> names{"paper", "mask"};
 
   cv::Mat boxes;
@@ -67,8 +69,9 @@ TEST(Draw, RejectsUnusableInput) {
   cv::Mat out;
   const std::vector<Object> none;
   EXPECT_THROW(det::draw_objects(cv::Mat(), out, none, {}, kColors), std::invalid_argument);
-  EXPECT_THROW(det::draw_objects(cv::Mat(4, 4, CV_8UC1), out, none, {}, kColors),
-               std::invalid_argument);
+  EXPECT_THROW(
+    det::draw_objects(cv::Mat(4, 4, CV_8UC1), out, none, {}, kColors),
+    std::invalid_argument);
   const cv::Mat image(20, 20, CV_8UC3, cv::Scalar::all(0));
   const std::vector<Object> one{Object{{1, 1, 5, 5}, 0, 0.9F, cv::Mat(), {}}};
   EXPECT_THROW(det::draw_objects(image, out, one, {}, {}), std::invalid_argument);
@@ -76,7 +79,7 @@ TEST(Draw, RejectsUnusableInput) {
   // A mask of the wrong size is not blended, the box still drawn; unknown labels allowed.
   const cv::Mat big(60, 60, CV_8UC3, cv::Scalar::all(0));
   const std::vector<Object> odd{
-      Object{{10, 30, 20, 20}, 7, 0.9F, cv::Mat::ones(3, 3, CV_8UC1), {10, 30, 20, 20}}};
+    Object{{10, 30, 20, 20}, 7, 0.9F, cv::Mat::ones(3, 3, CV_8UC1), {10, 30, 20, 20}}};
   det::draw_objects_masks(big, out, odd, {"a"}, kColors, kMaskColors);
   EXPECT_EQ(out.at<cv::Vec3b>(49, 20), cv::Vec3b(0, 255, 0));
   EXPECT_EQ(out.at<cv::Vec3b>(40, 20), cv::Vec3b(0, 0, 0));

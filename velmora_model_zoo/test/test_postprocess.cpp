@@ -26,19 +26,22 @@ using det::Object;
 using det::PostprocessParams;
 using det::SegPostprocessor;
 
-namespace {
+namespace
+{
 
 constexpr int kClasses = 2;
 constexpr int kProtos = 2;
 constexpr int kAnchors = 6;
 
 // (1, 4 + 2 + 2, 6) detections and (1, 2, 16, 16) prototypes of a 64x64 input.
-struct Tensors {
+struct Tensors
+{
   cv::Mat det{std::vector<int>{1, 4 + kClasses + kProtos, kAnchors}, CV_32F, cv::Scalar(0)};
   cv::Mat protos{std::vector<int>{1, kProtos, 16, 16}, CV_32F, cv::Scalar(5)};
 
-  float& at(int channel, int anchor) { return det.at<float>(cv::Vec3i(0, channel, anchor)); }
-  void set(int anchor, float cx, float cy, float w, float h, int cls, float score) {
+  float & at(int channel, int anchor) {return det.at<float>(cv::Vec3i(0, channel, anchor));}
+  void set(int anchor, float cx, float cy, float w, float h, int cls, float score)
+  {
     at(0, anchor) = cx;
     at(1, anchor) = cy;
     at(2, anchor) = w;
@@ -48,7 +51,8 @@ struct Tensors {
   }
 };
 
-PostprocessParams params() {
+PostprocessParams params()
+{
   PostprocessParams p;
   p.num_classes = kClasses;
   return p;
@@ -109,7 +113,9 @@ TEST(SegPostprocessor, DefaultMaskThresholdIsAProbabilityOfOneHalf) {
   Tensors t;
   t.protos.setTo(0.0F);
   for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) t.protos.at<float>(cv::Vec4i(0, 0, y, x)) = 0.01F;
+    for (int x = 0; x < 16; ++x) {
+      t.protos.at<float>(cv::Vec4i(0, 0, y, x)) = 0.01F;
+    }
   }
   t.set(0, 20, 20, 16, 16, 0, 0.9F);
   t.set(1, 44, 44, 16, 16, 1, 0.8F);
@@ -157,14 +163,14 @@ TEST(SegPostprocessor, RejectsTensorsOfAnotherLayout) {
   const SegPostprocessor post(params());
   Tensors t;
   std::vector<Object> out;
-  auto message = [&](const cv::Mat& d, const cv::Mat& p) {
-    try {
-      post.run(d, p, kSquare, out);
-    } catch (const std::runtime_error& e) {
-      return std::string(e.what());
-    }
-    return std::string("no exception");
-  };
+  auto message = [&](const cv::Mat & d, const cv::Mat & p) {
+      try {
+        post.run(d, p, kSquare, out);
+      } catch (const std::runtime_error & e) {
+        return std::string(e.what());
+      }
+      return std::string("no exception");
+    };
   EXPECT_THAT(message(t.protos, t.det), ::testing::HasSubstr("(1, 2, 16, 16)"));
   const cv::Mat three_classes(std::vector<int>{1, 9, kAnchors}, CV_32F, cv::Scalar(0));
   EXPECT_THAT(message(three_classes, t.protos), ::testing::HasSubstr("hold 3 classes"));

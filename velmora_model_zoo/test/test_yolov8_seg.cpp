@@ -33,27 +33,31 @@ using test_util::model;
 using test_util::write_file;
 using ::testing::HasSubstr;
 
-namespace {
+namespace
+{
 
-cv::Mat grey(int w, int h) { return cv::Mat(h, w, CV_8UC3, cv::Scalar(90, 100, 110)); }
+cv::Mat grey(int w, int h) {return cv::Mat(h, w, CV_8UC3, cv::Scalar(90, 100, 110));}
 
-void expect_rect(const Object& o, float x, float y, float w, float h) {
+void expect_rect(const Object & o, float x, float y, float w, float h)
+{
   EXPECT_NEAR(o.rect.x, x, 1e-3);
   EXPECT_NEAR(o.rect.y, y, 1e-3);
   EXPECT_NEAR(o.rect.width, w, 1e-3);
   EXPECT_NEAR(o.rect.height, h, 1e-3);
 }
 
-int mask_pixels(const Object& o, cv::Rect r) {
+int mask_pixels(const Object & o, cv::Rect r)
+{
   const cv::Rect inside = r & o.mask_box;
   return inside.empty() ? 0 : cv::countNonZero(o.mask(inside - o.mask_box.tl()));
 }
 
-template <typename F>
-std::string error_of(F&& f) {
+template<typename F>
+std::string error_of(F && f)
+{
   try {
     f();
-  } catch (const std::exception& e) {
+  } catch (const std::exception & e) {
     return e.what();
   }
   return "no exception";
@@ -77,7 +81,7 @@ TEST(YOLOv8Seg, DecodesSuppressesAndClipsOn640x480) {
   EXPECT_EQ(objects[3].label, 12);  // D (score 0.2) dropped
   expect_rect(objects[3], 300, 220, 40, 40);
 
-  for (const Object& o : objects) {
+  for (const Object & o : objects) {
     EXPECT_EQ(o.mask.type(), CV_8UC1);
     EXPECT_EQ(o.mask.size(), o.mask_box.size());
     const cv::Rect covering = det::covering_pixels(o.rect, {640, 480});
@@ -167,62 +171,68 @@ TEST(YOLOv8Seg, StagesMatchDetect) {
   std::vector<Object> direct;
   model_.detect(image, direct);
   ASSERT_EQ(staged.size(), direct.size());
-  for (size_t i = 0; i < staged.size(); ++i) EXPECT_EQ(staged[i].rect, direct[i].rect);
+  for (size_t i = 0; i < staged.size(); ++i) {
+    EXPECT_EQ(staged[i].rect, direct[i].rect);
+  }
 }
 
 TEST(YOLOv8Seg, RejectsImagesThatAreNotRgb8) {
   YOLOv8Seg model_(model("scene"));
   std::vector<Object> objects;
-  EXPECT_THAT(error_of([&] { model_.detect(cv::Mat(), objects); }), HasSubstr("empty"));
-  EXPECT_THAT(error_of([&] { model_.detect(cv::Mat(48, 64, CV_8UC1), objects); }),
-              HasSubstr("8-bit 3-channel"));
+  EXPECT_THAT(error_of([&] {model_.detect(cv::Mat(), objects);}), HasSubstr("empty"));
+  EXPECT_THAT(
+    error_of([&] {model_.detect(cv::Mat(48, 64, CV_8UC1), objects);}),
+    HasSubstr("8-bit 3-channel"));
   EXPECT_THROW(model_.detect(cv::Mat(48, 64, CV_32FC3), objects), std::invalid_argument);
   EXPECT_THROW(model_.detect(cv::Mat(48, 64, CV_8UC4), objects), std::invalid_argument);
 }
 
 TEST(YOLOv8Seg, ConstructionErrorsNameTheCulprit) {
   const std::string dir = TEST_MODEL_DIR;
-  auto config = [&](const std::string& name, const std::string& extra) {
-    return write_file(name, "onnx: " + dir + "/scene.onnx\ninput_width: 640\n"
-                            "input_height: 640\n" + extra);
-  };
-  EXPECT_THAT(error_of([] { YOLOv8Seg m("/nonexistent/model.yaml"); }),
-              HasSubstr("/nonexistent/model.yaml"));
+  auto config = [&](const std::string & name, const std::string & extra) {
+      return write_file(
+        name, "onnx: " + dir + "/scene.onnx\ninput_width: 640\n"
+        "input_height: 640\n" + extra);
+    };
+  EXPECT_THAT(
+    error_of([] {YOLOv8Seg m("/nonexistent/model.yaml");}),
+    HasSubstr("/nonexistent/model.yaml"));
   const std::string no_onnx = write_file("no_onnx.yaml", "input_width: 640\n");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(no_onnx); }), HasSubstr("'onnx' is missing"));
+  EXPECT_THAT(error_of([&] {YOLOv8Seg m(no_onnx);}), HasSubstr("'onnx' is missing"));
   const std::string missing = write_file("missing.yaml", "onnx: gone.onnx\n");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(missing); }), HasSubstr("gone.onnx"));
+  EXPECT_THAT(error_of([&] {YOLOv8Seg m(missing);}), HasSubstr("gone.onnx"));
   const std::string junk_onnx = write_file("junk.onnx", "not a model");
   const std::string junk = write_file(
-      "junk.yaml", "onnx: junk.onnx\ninput_width: 640\ninput_height: 640\nnum_classes: 16\n");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(junk); }), HasSubstr(junk_onnx));
+    "junk.yaml", "onnx: junk.onnx\ninput_width: 640\ninput_height: 640\nnum_classes: 16\n");
+  EXPECT_THAT(error_of([&] {YOLOv8Seg m(junk);}), HasSubstr(junk_onnx));
   const std::string wrong_nc = config("wrong_nc.yaml", "num_classes: 15\n");
-  const std::string msg = error_of([&] { YOLOv8Seg m(wrong_nc); });
+  const std::string msg = error_of([&] {YOLOv8Seg m(wrong_nc);});
   EXPECT_THAT(msg, HasSubstr("16 classes"));
   EXPECT_THAT(msg, HasSubstr("(1, 52, 8400)"));
   const std::string bad_backend = config("bad_backend.yaml", "num_classes: 16\nbackend: tpu\n");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(bad_backend); }), HasSubstr("'backend' value 'tpu'"));
+  EXPECT_THAT(error_of([&] {YOLOv8Seg m(bad_backend);}), HasSubstr("'backend' value 'tpu'"));
   const std::string bad_output =
-      config("bad_output.yaml", "num_classes: 16\ndetections_output: boxes\n");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(bad_output); }), HasSubstr("no output 'boxes'"));
+    config("bad_output.yaml", "num_classes: 16\ndetections_output: boxes\n");
+  EXPECT_THAT(error_of([&] {YOLOv8Seg m(bad_output);}), HasSubstr("no output 'boxes'"));
   const std::string bad_threshold =
-      config("bad_threshold.yaml", "num_classes: 16\nnms_threshold: high\n");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(bad_threshold); }),
-              HasSubstr("'nms_threshold' must be a number, not 'high'"));
+    config("bad_threshold.yaml", "num_classes: 16\nnms_threshold: high\n");
+  EXPECT_THAT(
+    error_of([&] {YOLOv8Seg m(bad_threshold);}),
+    HasSubstr("'nms_threshold' must be a number, not 'high'"));
   const std::string bad_map =
-      config("bad_map.yaml", "num_classes: 16\nclass_map: {16: 1}\n");
-  EXPECT_THAT(error_of([&] { YOLOv8Seg m(bad_map); }), HasSubstr("network label 16"));
+    config("bad_map.yaml", "num_classes: 16\nclass_map: {16: 1}\n");
+  EXPECT_THAT(error_of([&] {YOLOv8Seg m(bad_map);}), HasSubstr("network label 16"));
 }
 
 TEST(YOLOv8Seg, CudaBackendFailsClearlyWithoutCuda) {
   const std::string path = write_file(
-      "cuda.yaml", "onnx: " + std::string(TEST_MODEL_DIR) +
-                       "/scene.onnx\ninput_width: 640\ninput_height: 640\nnum_classes: 16\n"
-                       "backend: cuda_fp16\n");
+    "cuda.yaml", "onnx: " + std::string(TEST_MODEL_DIR) +
+    "/scene.onnx\ninput_width: 640\ninput_height: 640\nnum_classes: 16\n"
+    "backend: cuda_fp16\n");
   try {
     YOLOv8Seg m(path);
     SUCCEED() << "this OpenCV has the CUDA backend";
-  } catch (const std::runtime_error& e) {
+  } catch (const std::runtime_error & e) {
     EXPECT_THAT(e.what(), HasSubstr("'cuda_fp16' is not available"));
   }
 }
@@ -230,24 +240,29 @@ TEST(YOLOv8Seg, CudaBackendFailsClearlyWithoutCuda) {
 TEST(YOLOv8Seg, ResolvesPackageUrlsThroughTheAmentIndex) {
   // A one-package ament index below the build tree.
   const std::string prefix = std::string(TEST_WORK_DIR) + "/ament_prefix";
-  for (const char* d : {"", "/share", "/share/ament_index", "/share/ament_index/resource_index",
-                        "/share/ament_index/resource_index/packages", "/share/demo_pkg",
-                        "/share/demo_pkg/models"}) {
+  for (const char * d : {"", "/share", "/share/ament_index", "/share/ament_index/resource_index",
+      "/share/ament_index/resource_index/packages", "/share/demo_pkg",
+      "/share/demo_pkg/models"})
+  {
     ::mkdir((prefix + d).c_str(), 0755);
   }
   write_file("ament_prefix/share/ament_index/resource_index/packages/demo_pkg", "");
-  write_file("ament_prefix/share/demo_pkg/models/scene.yaml",
-             "onnx: " + std::string(TEST_MODEL_DIR) +
-                 "/scene.onnx\ninput_width: 640\ninput_height: 640\nnum_classes: 16\n");
-  const char* old = std::getenv("AMENT_PREFIX_PATH");
+  write_file(
+    "ament_prefix/share/demo_pkg/models/scene.yaml",
+    "onnx: " + std::string(TEST_MODEL_DIR) +
+    "/scene.onnx\ninput_width: 640\ninput_height: 640\nnum_classes: 16\n");
+  const char * old = std::getenv("AMENT_PREFIX_PATH");
   const std::string saved = old ? old : "";
   ::setenv("AMENT_PREFIX_PATH", prefix.c_str(), 1);
-  EXPECT_EQ(det::resolve_model_path("package://demo_pkg/models/scene.yaml", "/ignored"),
-            prefix + "/share/demo_pkg/models/scene.yaml");
-  EXPECT_THAT(error_of([] { det::resolve_model_path("package://no_such_pkg/x.yaml", "."); }),
-              HasSubstr("no_such_pkg"));
-  EXPECT_THAT(error_of([] { det::resolve_model_path("package://demo_pkg", "."); }),
-              HasSubstr("package://<package>/<path>"));
+  EXPECT_EQ(
+    det::resolve_model_path("package://demo_pkg/models/scene.yaml", "/ignored"),
+    prefix + "/share/demo_pkg/models/scene.yaml");
+  EXPECT_THAT(
+    error_of([] {det::resolve_model_path("package://no_such_pkg/x.yaml", ".");}),
+    HasSubstr("no_such_pkg"));
+  EXPECT_THAT(
+    error_of([] {det::resolve_model_path("package://demo_pkg", ".");}),
+    HasSubstr("package://<package>/<path>"));
   EXPECT_EQ(det::resolve_model_path("/abs/m.onnx", "/cfg"), "/abs/m.onnx");
   EXPECT_EQ(det::resolve_model_path("m.onnx", "/cfg"), "/cfg/m.onnx");
   YOLOv8Seg model_(det::resolve_model_path("package://demo_pkg/models/scene.yaml", "."));
@@ -271,17 +286,19 @@ TEST(YOLOv8Seg, ReplaysRecordedDetections) {
   cv::Mat special = grey(64, 48);
   special.at<cv::Vec3b>(0, 0) = cv::Vec3b(1, 2, 3);
   cv::imwrite(dir + "/special.png", special);
-  write_file("recording/frames.yaml",
-             "frames:\n"
-             "  - objects:\n"
-             "      - {label: 4, score: 0.5, box: [10, 10, 5, 4], mask: m0.png}\n"
-             "      - {label: 2, score: 0.9, box: [60, 40, 10, 10], mask: m0.png}\n"
-             "  - objects: []\n"
-             "  - image: special.png\n"
-             "    objects:\n"
-             "      - {label: 7, score: 0.8, box: [0, 0, 64, 48], mask: m0.png}\n");
-  const std::string cfg = write_file("recorded.yaml",
-                                     "source: recorded\nrecording: recording/frames.yaml\n");
+  write_file(
+    "recording/frames.yaml",
+    "frames:\n"
+    "  - objects:\n"
+    "      - {label: 4, score: 0.5, box: [10, 10, 5, 4], mask: m0.png}\n"
+    "      - {label: 2, score: 0.9, box: [60, 40, 10, 10], mask: m0.png}\n"
+    "  - objects: []\n"
+    "  - image: special.png\n"
+    "    objects:\n"
+    "      - {label: 7, score: 0.8, box: [0, 0, 64, 48], mask: m0.png}\n");
+  const std::string cfg = write_file(
+    "recorded.yaml",
+    "source: recorded\nrecording: recording/frames.yaml\n");
   YOLOv8Seg model_(cfg);
   std::vector<Object> objects;
   model_.detect(grey(64, 48), objects);  // frame 0, highest score first, box clipped
@@ -303,35 +320,42 @@ TEST(YOLOv8Seg, ReplaysRecordedDetections) {
   model_.detect(grey(64, 48), objects);  // frame 1
   model_.detect(grey(64, 48), objects);  // frame 2, by order
   EXPECT_EQ(objects.size(), 1U);
-  EXPECT_THAT(error_of([&] { model_.detect(grey(32, 24), objects); }), HasSubstr("m0.png"));
+  EXPECT_THAT(error_of([&] {model_.detect(grey(32, 24), objects);}), HasSubstr("m0.png"));
 
-  const std::string broken = write_file("recording/broken.yaml",
-                                        "frames:\n  - objects:\n      - {label: 1, score: 0.5, "
-                                        "box: [0, 0, 1, 1], mask: absent.png}\n");
-  EXPECT_THAT(error_of([&] { det::YOLOv8Seg m(write_file("broken_rec.yaml",
-                                                         "source: recorded\nrecording: " +
-                                                             broken + "\n")); }),
-              HasSubstr("absent.png"));
+  const std::string broken = write_file(
+    "recording/broken.yaml",
+    "frames:\n  - objects:\n      - {label: 1, score: 0.5, "
+    "box: [0, 0, 1, 1], mask: absent.png}\n");
+  EXPECT_THAT(
+    error_of(
+      [&] {
+        det::YOLOv8Seg m(
+          write_file(
+            "broken_rec.yaml",
+            "source: recorded\nrecording: " +
+            broken + "\n"));
+      }),
+    HasSubstr("absent.png"));
 }
 
 // A recorded score orders the detections and meets thresholds: only numbers within [0, 1]
 // are replayed; the error names the object and the value.
 TEST(YOLOv8Seg, RecordedScoresLieWithinZeroAndOne) {
-  const auto recording = [](const std::string& name, const std::string& score) {
-    const std::string frames = write_file(
+  const auto recording = [](const std::string & name, const std::string & score) {
+      const std::string frames = write_file(
         "recording/" + name + ".yaml",
         "frames:\n  - objects:\n"
         "      - {label: 1, score: 0.5, box: [0, 0, 1, 1], mask: m0.png}\n"
         "      - {label: 2, score: " + score + ", box: [0, 0, 1, 1], mask: m0.png}\n");
-    return write_file(name + "_rec.yaml", "source: recorded\nrecording: " + frames + "\n");
-  };
+      return write_file(name + "_rec.yaml", "source: recorded\nrecording: " + frames + "\n");
+    };
   ::mkdir(TEST_WORK_DIR, 0755);
   ::mkdir((std::string(TEST_WORK_DIR) + "/recording").c_str(), 0755);
   cv::imwrite(std::string(TEST_WORK_DIR) + "/recording/m0.png", cv::Mat::zeros(48, 64, CV_8UC1));
 
   for (const std::string score : {".nan", ".inf", "-.inf", "inf", "-0.5", "1.5"}) {
     SCOPED_TRACE(score);
-    const std::string error = error_of([&] { YOLOv8Seg m(recording("bad_score", score)); });
+    const std::string error = error_of([&] {YOLOv8Seg m(recording("bad_score", score));});
     EXPECT_THAT(error, HasSubstr("frame 0: object 1: 'score' " + score + " is not a number"));
   }
 
@@ -345,10 +369,13 @@ TEST(YOLOv8Seg, RecordedScoresLieWithinZeroAndOne) {
   }
 }
 
-namespace {
-class FixedModel : public YOLOv8Seg {
- public:
-  void detect(const cv::Mat&, std::vector<Object>& objects) override {
+namespace
+{
+class FixedModel : public YOLOv8Seg
+{
+public:
+  void detect(const cv::Mat &, std::vector<Object> & objects) override
+  {
     objects.assign(1, Object{{1, 2, 3, 4}, 5, 0.5F, cv::Mat(), {}});
   }
 };
@@ -367,13 +394,13 @@ TEST(YOLOv8Seg, ServesSeveralThreads) {
   YOLOv8Seg shared(model("scene"));
   YOLOv8Seg own(model("crowd"));
   std::vector<size_t> counts(3, 0);
-  auto run = [&](YOLOv8Seg& m, size_t slot) {
-    std::vector<Object> objects;
-    for (int i = 0; i < 5; ++i) {
-      m.detect(grey(640, 480), objects);
-      counts[slot] = std::max(counts[slot], objects.size());
-    }
-  };
+  auto run = [&](YOLOv8Seg & m, size_t slot) {
+      std::vector<Object> objects;
+      for (int i = 0; i < 5; ++i) {
+        m.detect(grey(640, 480), objects);
+        counts[slot] = std::max(counts[slot], objects.size());
+      }
+    };
   std::thread a(run, std::ref(shared), 0);
   std::thread b(run, std::ref(shared), 1);
   std::thread c(run, std::ref(own), 2);

@@ -33,13 +33,15 @@
 #if defined(VELMORA_TSAN)
 #include <opencv2/core/utility.hpp>
 
-namespace {
+namespace
+{
 [[maybe_unused]] const bool kOpenCvSerial = (cv::setNumThreads(0), true);
 }  // namespace
 #endif
 
-extern "C" const char* __tsan_default_suppressions();
-extern "C" const char* __tsan_default_suppressions() {
+extern "C" const char * __tsan_default_suppressions();
+extern "C" const char * __tsan_default_suppressions()
+{
   return "deadlock:libgdal.so\n"
          "race:libopencv_dnn.so\n"
          "race:libtbb.so\n";

@@ -30,13 +30,15 @@
 #include "velmora_model_zoo/draw.hpp"
 #include "velmora_model_zoo/yolov8_seg.hpp"
 
-namespace {
+namespace
+{
 
 const std::vector<std::vector<unsigned int>> kPalette{
-    {255, 56, 56}, {255, 157, 151}, {255, 112, 31}, {255, 178, 29}, {207, 210, 49},
-    {72, 249, 10}, {146, 204, 23},  {61, 219, 134}, {26, 147, 52},  {0, 212, 187}};
+  {255, 56, 56}, {255, 157, 151}, {255, 112, 31}, {255, 178, 29}, {207, 210, 49},
+  {72, 249, 10}, {146, 204, 23}, {61, 219, 134}, {26, 147, 52}, {0, 212, 187}};
 
-std::string frame_name(size_t i) {
+std::string frame_name(size_t i)
+{
   char buf[32];
   std::snprintf(buf, sizeof buf, "frame_%04zu", i);
   return buf;
@@ -44,7 +46,8 @@ std::string frame_name(size_t i) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char ** argv)
+{
   if (argc < 4) {
     std::cerr << "usage: " << argv[0] << " MODEL.yaml OUT_DIR IMAGE...\n";
     return 2;
@@ -53,12 +56,14 @@ int main(int argc, char** argv) {
     YOLOv8Seg model(argv[1]);
     const std::string out = argv[2];
     std::ofstream index(out + "/frames.yaml");
-    if (!index) throw std::runtime_error("cannot write '" + out + "/frames.yaml'");
+    if (!index) {throw std::runtime_error("cannot write '" + out + "/frames.yaml'");}
     index << "# Recorded by velmora_record_detections from " << argv[1] << "\nframes:\n";
     for (int a = 3; a < argc; ++a) {
       const size_t f = static_cast<size_t>(a - 3);
       const cv::Mat bgr = cv::imread(argv[a], cv::IMREAD_COLOR);
-      if (bgr.empty()) throw std::runtime_error(std::string("cannot read image '") + argv[a] + "'");
+      if (bgr.empty()) {
+        throw std::runtime_error(std::string("cannot read image '") + argv[a] + "'");
+      }
       cv::Mat rgb;
       cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
       std::vector<det::Object> objects;
@@ -68,9 +73,9 @@ int main(int argc, char** argv) {
       // The image as detect() saw it (RGB bytes), for replay by content.
       cv::imwrite(out + "/" + name + ".png", rgb);
       index << "  - image: " << name << ".png  # " << argv[a] << "\n    objects:\n";
-      if (objects.empty()) index << "      []\n";
+      if (objects.empty()) {index << "      []\n";}
       for (size_t k = 0; k < objects.size(); ++k) {
-        const det::Object& o = objects[k];
+        const det::Object & o = objects[k];
         const std::string mask = name + "_" + std::to_string(k) + ".png";
         cv::imwrite(out + "/" + mask, det::image_mask(o, rgb.size()) * 255);
         index << "      - {label: " << o.label << ", score: " << o.score << ", box: [" << o.rect.x
@@ -83,7 +88,7 @@ int main(int argc, char** argv) {
       cv::imwrite(out + "/" + name + "_drawn.jpg", drawn);
       std::cout << argv[a] << ": " << objects.size() << " objects\n";
     }
-  } catch (const std::exception& e) {
+  } catch (const std::exception & e) {
     std::cerr << "velmora_record_detections: " << e.what() << "\n";
     return 1;
   }

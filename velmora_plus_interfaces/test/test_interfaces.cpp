@@ -31,7 +31,9 @@ using velmora_plus_interfaces::srv::DetectTrash;
 static_assert(std::is_same_v<decltype(DetectTrash::Request::cmd), int32_t>);
 static_assert(std::is_same_v<decltype(DetectTrash::Request::cam_choice), uint8_t>);
 static_assert(std::is_same_v<decltype(DetectTrash::Response::detected_cam), int32_t>);
-static_assert(std::is_same_v<decltype(DetectTrash::Response::trash_infos), std::vector<TrashGrabInfo>>);
+static_assert(
+  std::is_same_v<decltype(DetectTrash::Response::trash_infos),
+  std::vector<TrashGrabInfo>>);
 static_assert(std::is_same_v<decltype(DetectTrash::Response::message), std::string>);
 static_assert(std::is_same_v<decltype(TrashGrabInfo::trash_type), uint8_t>);
 static_assert(std::is_same_v<decltype(TrashGrabInfo::reserved), uint8_t>);
@@ -39,13 +41,17 @@ static_assert(std::is_same_v<decltype(TrashGrabInfo::main_axis_type), uint8_t>);
 static_assert(std::is_same_v<decltype(TrashGrabInfo::grab_pose), geometry_msgs::msg::Pose>);
 static_assert(std::is_same_v<decltype(TrashGrabInfo::obb_pose), geometry_msgs::msg::Pose>);
 static_assert(std::is_same_v<decltype(TrashGrabInfo::obb_size), geometry_msgs::msg::Vector3>);
-static_assert(std::is_same_v<DetectTrash::Request::SharedPtr, std::shared_ptr<DetectTrash::Request>>);
-static_assert(std::is_same_v<DetectTrash::Response::SharedPtr, std::shared_ptr<DetectTrash::Response>>);
+static_assert(
+  std::is_same_v<DetectTrash::Request::SharedPtr,
+  std::shared_ptr<DetectTrash::Request>>);
+static_assert(
+  std::is_same_v<DetectTrash::Response::SharedPtr,
+  std::shared_ptr<DetectTrash::Response>>);
 
 namespace
 {
 // Members declared in order lie at increasing addresses.
-template<typename... Members>
+template<typename ... Members>
 bool in_order(const Members &... members)
 {
   const void * addresses[] = {static_cast<const void *>(&members)...};
@@ -61,9 +67,12 @@ bool in_order(const Members &... members)
 TEST(Interfaces, FieldOrderAndInitialValues)
 {
   TrashGrabInfo info;
-  EXPECT_TRUE(in_order(
-      info.trash_type, info.reserved, info.main_axis_type, info.grab_pose, info.obb_pose, info.obb_size));
-  EXPECT_TRUE(in_order(
+  EXPECT_TRUE(
+    in_order(
+      info.trash_type, info.reserved, info.main_axis_type, info.grab_pose, info.obb_pose,
+      info.obb_size));
+  EXPECT_TRUE(
+    in_order(
       info.grab_pose.position.x, info.grab_pose.position.y, info.grab_pose.position.z,
       info.grab_pose.orientation.x, info.grab_pose.orientation.y, info.grab_pose.orientation.z,
       info.grab_pose.orientation.w));

@@ -46,30 +46,35 @@
 #include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
-namespace {
+namespace
+{
 
 using Cloud = velmora::GrabPoseEstimator::Cloud;
 
-class QuietCout {
- public:
-  QuietCout() : previous_(std::cout.rdbuf(sink_.rdbuf())) {}
-  ~QuietCout() { std::cout.rdbuf(previous_); }
-  QuietCout(const QuietCout&) = delete;
-  QuietCout& operator=(const QuietCout&) = delete;
-  void Clear() { sink_.str(std::string()); }
+class QuietCout
+{
+public:
+  QuietCout()
+  : previous_(std::cout.rdbuf(sink_.rdbuf())) {}
+  ~QuietCout() {std::cout.rdbuf(previous_);}
+  QuietCout(const QuietCout &) = delete;
+  QuietCout & operator=(const QuietCout &) = delete;
+  void Clear() {sink_.str(std::string());}
 
- private:
+private:
   std::ostringstream sink_;
-  std::streambuf* previous_;
+  std::streambuf * previous_;
 };
 
-velmora::GrabPoseEstimator MakeEstimator() {
+velmora::GrabPoseEstimator MakeEstimator()
+{
   setenv("VELMORAPLUS_DATA_DIR", VELMORA_BENCH_DATA_DIR, 1);
   QuietCout quiet;
   return velmora::GrabPoseEstimator(VELMORA_BENCH_CONFIG);
 }
 
-struct Scene {
+struct Scene
+{
   cv::Mat depth;  // CV_16UC1, millimetres
   cv::Mat mask;   // CV_8UC1, 255 on the object
   cv::Rect_<float> rect;
@@ -78,17 +83,20 @@ struct Scene {
 };
 
 // Box faces sampled finely enough that every pixel they cover gets a sample.
-std::vector<Eigen::Vector3f> BoxSurface(float step) {
+std::vector<Eigen::Vector3f> BoxSurface(float step)
+{
   const float x0 = -0.50f, x1 = -0.40f, y0 = -0.03f, y1 = 0.03f, z0 = -0.176f, z1 = -0.136f;
   std::vector<Eigen::Vector3f> points;
-  const auto face = [&](const Eigen::Vector3f& origin, const Eigen::Vector3f& u, float lu,
-                        const Eigen::Vector3f& v, float lv) {
-    for (float a = 0.0f; a <= lu; a += step) {
-      for (float b = 0.0f; b <= lv; b += step) points.push_back(origin + a * u + b * v);
-    }
-  };
+  const auto face = [&](const Eigen::Vector3f & origin, const Eigen::Vector3f & u, float lu,
+      const Eigen::Vector3f & v, float lv) {
+      for (float a = 0.0f; a <= lu; a += step) {
+        for (float b = 0.0f; b <= lv; b += step) {
+          points.push_back(origin + a * u + b * v);
+        }
+      }
+    };
   const Eigen::Vector3f ex = Eigen::Vector3f::UnitX(), ey = Eigen::Vector3f::UnitY(),
-                        ez = Eigen::Vector3f::UnitZ();
+    ez = Eigen::Vector3f::UnitZ();
   face({x0, y0, z1}, ex, x1 - x0, ey, y1 - y0);  // top
   face({x0, y0, z0}, ey, y1 - y0, ez, z1 - z0);  // far end
   face({x1, y0, z0}, ey, y1 - y0, ez, z1 - z0);  // near end
@@ -97,15 +105,16 @@ std::vector<Eigen::Vector3f> BoxSurface(float step) {
   return points;
 }
 
-Scene Render(const Eigen::Matrix4f& base2camera, float focal, float step) {
+Scene Render(const Eigen::Matrix4f & base2camera, float focal, float step)
+{
   const Eigen::Matrix4f camera2base = base2camera.inverse();
   std::vector<Eigen::Vector3f> seen;
-  for (const auto& p : BoxSurface(step)) {
+  for (const auto & p : BoxSurface(step)) {
     const Eigen::Vector3f in_camera = (camera2base * p.homogeneous()).head<3>();
-    if (in_camera.z() > 0.05f) seen.push_back(in_camera);
+    if (in_camera.z() > 0.05f) {seen.push_back(in_camera);}
   }
   float u_min = 1e9f, u_max = -1e9f, v_min = 1e9f, v_max = -1e9f;
-  for (const auto& p : seen) {
+  for (const auto & p : seen) {
     u_min = std::min(u_min, focal * p.x() / p.z());
     u_max = std::max(u_max, focal * p.x() / p.z());
     v_min = std::min(v_min, focal * p.y() / p.z());
@@ -116,10 +125,10 @@ Scene Render(const Eigen::Matrix4f& base2camera, float focal, float step) {
   const int width = static_cast<int>(u_max - u_min) + 40;
   const int height = static_cast<int>(v_max - v_min) + 40;
   cv::Mat nearest(height, width, CV_32FC1, cv::Scalar(1e9f));
-  for (const auto& p : seen) {
+  for (const auto & p : seen) {
     const int u = static_cast<int>(std::lround(focal * p.x() / p.z() + scene.intrinsics.cx));
     const int v = static_cast<int>(std::lround(focal * p.y() / p.z() + scene.intrinsics.cy));
-    float& z = nearest.at<float>(v, u);
+    float & z = nearest.at<float>(v, u);
     z = std::min(z, p.z());
   }
   std::mt19937 random(7);
@@ -129,9 +138,9 @@ Scene Render(const Eigen::Matrix4f& base2camera, float focal, float step) {
   for (int v = 0; v < height; ++v) {
     for (int u = 0; u < width; ++u) {
       const float z = nearest.at<float>(v, u);
-      if (z > 1e8f) continue;
+      if (z > 1e8f) {continue;}
       scene.depth.at<std::uint16_t>(v, u) =
-          static_cast<std::uint16_t>(std::lround(z * 1000.0f + noise(random)));
+        static_cast<std::uint16_t>(std::lround(z * 1000.0f + noise(random)));
       scene.mask.at<std::uint8_t>(v, u) = 255;
       ++scene.pixels;
     }
@@ -141,10 +150,11 @@ Scene Render(const Eigen::Matrix4f& base2camera, float focal, float step) {
 }
 
 // A scene whose mask holds about `pixels` pixels.
-const Scene& SceneOf(std::size_t pixels) {
+const Scene & SceneOf(std::size_t pixels)
+{
   static std::map<std::size_t, Scene> scenes;
   auto found = scenes.find(pixels);
-  if (found != scenes.end()) return found->second;
+  if (found != scenes.end()) {return found->second;}
   const Eigen::Matrix4f base2camera = MakeEstimator().base2camera_;
   const float probe_focal = 300.0f;
   const Scene probe = Render(base2camera, probe_focal, 0.0005f);
@@ -155,8 +165,9 @@ const Scene& SceneOf(std::size_t pixels) {
 
 enum Mode { kPlainPcl = 0, kFast = 1, kFastTwoThreads = 2, kFastPortable = 3 };
 
-void BM_MaskToGrabPose(benchmark::State& state) {
-  const Scene& scene = SceneOf(static_cast<std::size_t>(state.range(0)));
+void BM_MaskToGrabPose(benchmark::State & state)
+{
+  const Scene & scene = SceneOf(static_cast<std::size_t>(state.range(0)));
   const Mode mode = static_cast<Mode>(state.range(1));
   velmora::GrabPoseEstimator estimator = MakeEstimator();
   estimator.use_plain_pcl_ = mode == kPlainPcl;
@@ -191,55 +202,62 @@ void BM_MaskToGrabPose(benchmark::State& state) {
   state.counters["status"] = status;
 }
 BENCHMARK(BM_MaskToGrabPose)
-    ->ArgNames({"pixels", "mode"})
-    ->ArgsProduct({{2000, 10000, 50000}, {kPlainPcl, kFast, kFastTwoThreads, kFastPortable}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+->ArgNames({"pixels", "mode"})
+->ArgsProduct({{2000, 10000, 50000}, {kPlainPcl, kFast, kFastTwoThreads, kFastPortable}})
+->Unit(benchmark::kMillisecond)
+->UseRealTime();
 
 // Keeps each run's time (the median where repetitions were asked for) for the table.
-class TableReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
+class TableReporter : public benchmark::ConsoleReporter
+{
+public:
+  void ReportRuns(const std::vector<Run> & runs) override
+  {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
+    for (const Run & run : runs) {
       const std::string name = run.run_name.str();
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type == Run::RT_Aggregate && !median) continue;
-      if (run.run_type == Run::RT_Iteration && medians_.count(name) != 0) continue;
-      if (median) medians_.insert(name);
+      if (run.run_type == Run::RT_Aggregate && !median) {continue;}
+      if (run.run_type == Run::RT_Iteration && medians_.count(name) != 0) {continue;}
+      if (median) {medians_.insert(name);}
       if (median || times_.count(name) == 0) {
         times_[name] = {run.GetAdjustedCPUTime(), run.GetAdjustedRealTime()};
       }
     }
   }
 
-  void PrintTable() const {
-    std::printf("\n%8s  %14s  %14s  %7s  %14s  %18s  %16s  %7s\n", "pixels", "plain CPU ms",
-                "fast CPU ms", "ratio", "fast wall ms", "2 threads wall ms", "portable CPU ms",
-                "ratio");
+  void PrintTable() const
+  {
+    std::printf(
+      "\n%8s  %14s  %14s  %7s  %14s  %18s  %16s  %7s\n", "pixels", "plain CPU ms",
+      "fast CPU ms", "ratio", "fast wall ms", "2 threads wall ms", "portable CPU ms",
+      "ratio");
     for (const int pixels : {2000, 10000, 50000}) {
       const auto time = [&](int mode) {
-        const auto it = times_.find("BM_MaskToGrabPose/pixels:" + std::to_string(pixels) +
-                                    "/mode:" + std::to_string(mode) + "/real_time");
-        return it == times_.end() ? std::make_pair(std::nan(""), std::nan("")) : it->second;
-      };
-      std::printf("%8d  %14.3f  %14.3f  %7.1f  %14.3f  %18.3f  %16.3f  %7.1f\n", pixels,
-                  time(kPlainPcl).first, time(kFast).first, time(kPlainPcl).first / time(kFast).first,
-                  time(kFast).second, time(kFastTwoThreads).second, time(kFastPortable).first,
-                  time(kPlainPcl).first / time(kFastPortable).first);
+          const auto it = times_.find(
+            "BM_MaskToGrabPose/pixels:" + std::to_string(pixels) +
+            "/mode:" + std::to_string(mode) + "/real_time");
+          return it == times_.end() ? std::make_pair(std::nan(""), std::nan("")) : it->second;
+        };
+      std::printf(
+        "%8d  %14.3f  %14.3f  %7.1f  %14.3f  %18.3f  %16.3f  %7.1f\n", pixels,
+        time(kPlainPcl).first, time(kFast).first, time(kPlainPcl).first / time(kFast).first,
+        time(kFast).second, time(kFastTwoThreads).second, time(kFastPortable).first,
+        time(kPlainPcl).first / time(kFastPortable).first);
     }
   }
 
- private:
+private:
   std::map<std::string, std::pair<double, double>> times_;  // CPU and wall ms
   std::set<std::string> medians_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char ** argv)
+{
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {return 1;}
   TableReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintTable();

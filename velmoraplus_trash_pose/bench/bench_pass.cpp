@@ -88,7 +88,9 @@ struct Fixture
   explicit Fixture(int objects)
   {
     scene = velmora_test::WriteScene(prefix, Objects(objects));
-    prefix.Set("cam2_detect_config.yaml", "camera_detection_params", "is_realtime_estimate", "true");
+    prefix.Set(
+      "cam2_detect_config.yaml", "camera_detection_params", "is_realtime_estimate",
+      "true");
     ::setenv("VELMORAPLUS_DATA_DIR", (prefix.root() + "/data").c_str(), 1);
     rclcpp::init(0, nullptr);
     node = std::make_shared<rclcpp::Node>("bench_camera");
@@ -196,7 +198,8 @@ void BM_SampleDebugPassAnswer(benchmark::State & state)
 {
   const std::string sample = VELMORA_SAMPLE_DIR;
   velmora::PrivateConfigPrefix prefix(sample + "/config", "bench_pass");
-  prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "is_debug",
+  prefix.Edit(
+    "cam2_detect_config.yaml", "camera_detection_params", "is_debug",
     state.range(0) != 0 ? "true" : "false");
   prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "is_realtime_estimate", "true");
   prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "detect_duration", "0");
@@ -210,7 +213,8 @@ void BM_SampleDebugPassAnswer(benchmark::State & state)
     velmora::CameraDetectionNode camera(node, prefix.file("cam2_detect_config.yaml").string());
     Clock::time_point done;
     std::size_t accepted = 0;
-    camera.SetPassObserver([&](const velmora::PassReport & report) {
+    camera.SetPassObserver(
+      [&](const velmora::PassReport & report) {
         done = Clock::now();
         accepted = 0;
         for (const auto & o : report.objects) {
@@ -267,7 +271,8 @@ CrowdResult RunCrowdedPass()
     std::ofstream(prefix.file("crowd_model.yaml")) <<
       "source: recorded\nrecording: detections/crowd.yaml\n";
   }
-  prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "model_cfg_file",
+  prefix.Edit(
+    "cam2_detect_config.yaml", "camera_detection_params", "model_cfg_file",
     "crowd_model.yaml");
   prefix.Edit("cam2_detect_config.yaml", "camera_detection_params", "detect_duration", "0");
   ::setenv("VELMORAPLUS_DATA_DIR", (prefix.root() / "data").c_str(), 1);

@@ -178,7 +178,8 @@ Variant ParseVariant(const std::string & text)
     } else if (key.rfind("camera.", 0) == 0) {
       v.camera_keys[key.substr(7)] = value;
     } else {
-      Fail("--variant " + text + ": key '" + key +
+      Fail(
+        "--variant " + text + ": key '" + key +
         "' is not input, merge (yes or no), model.<key> or camera.<key>");
     }
   }
@@ -339,9 +340,10 @@ public:
   {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto has_cost = [&]() {
-        return std::any_of(events_.begin(), events_.end(), [&](const Event & e) {
-          return e.stamp >= since && !e.start;
-        });
+        return std::any_of(
+          events_.begin(), events_.end(), [&](const Event & e) {
+            return e.stamp >= since && !e.start;
+          });
       };
     changed_.wait_for(lock, wait, has_cost);
     std::vector<Event> out;
@@ -359,7 +361,7 @@ private:
   {
     std::string pending;
     char buffer[8192];
-    for (;;) {
+    for (;; ) {
       const ssize_t n = ::read(read_fd_, buffer, sizeof(buffer));
       if (n <= 0) {
         break;
@@ -558,7 +560,8 @@ public:
   : prefix_(fs::path(options.sample_dir) / "config", "bench_request")
   {
     ::setenv("VELMORAPLUS_DATA_DIR", (prefix_.root() / "data").c_str(), 1);
-    prefix_.Edit("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
+    prefix_.Edit(
+      "trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
       std::to_string(options.cam_num));
     WriteModelConfig(prefix_.file("bench_model.yaml"), onnx, variant);
     for (int slot = 1; slot <= 3; ++slot) {
@@ -575,7 +578,8 @@ public:
       config_path, "velmoraplus_trash_pose_bench_request");
     slots_ = velmora::TriggeredSlots(robot_->detection().camera_num());
     for (int slot = 1; slot <= 3; ++slot) {
-      robot_->detection().camera(slot)->SetPassObserver([this, slot](const velmora::PassReport & r) {
+      robot_->detection().camera(slot)->SetPassObserver(
+        [this, slot](const velmora::PassReport & r) {
           PassRecord record;
           record.slot = slot;
           record.end = std::chrono::system_clock::now();
@@ -723,8 +727,12 @@ std::optional<std::pair<double, double>> Difference(const Answer & a, const Answ
     }
     const auto & p = x.grab_pose.position;
     const auto & q = y.grab_pose.position;
-    position = std::max(position,
-        1000.0 * std::sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z)));
+    position = std::max(
+      position,
+      1000.0 *
+      std::sqrt(
+        (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) *
+        (p.z - q.z)));
     const auto & u = x.grab_pose.orientation;
     const auto & v = y.grab_pose.orientation;
     const double dot = std::min(1.0, std::abs(u.x * v.x + u.y * v.y + u.z * v.z + u.w * v.w));
@@ -740,7 +748,8 @@ struct VariantResult
   std::vector<std::string> loads;
 };
 
-void PrintResult(std::FILE * out, const Variant & variant, const VariantResult & result,
+void PrintResult(
+  std::FILE * out, const Variant & variant, const VariantResult & result,
   const Answer * reference)
 {
   const auto column = [&](double RequestRecord::* field) {
@@ -750,7 +759,8 @@ void PrintResult(std::FILE * out, const Variant & variant, const VariantResult &
       }
       return v;
     };
-  std::fprintf(out, "\n== %s: %zu requests (load average at the rounds' starts: ", variant.name.c_str(),
+  std::fprintf(
+    out, "\n== %s: %zu requests (load average at the rounds' starts: ", variant.name.c_str(),
     result.records.size());
   for (std::size_t i = 0; i < result.loads.size(); ++i) {
     std::fprintf(out, "%s%s", i ? "; " : "", result.loads[i].c_str());
@@ -783,7 +793,9 @@ void PrintResult(std::FILE * out, const Variant & variant, const VariantResult &
   for (const auto & r : result.records) {
     networks.insert(networks.end(), r.networks.begin(), r.networks.end());
   }
-  std::fprintf(out, "  %-34s %9.1f %9.1f\n", "network, every camera", Median(networks), Max(networks));
+  std::fprintf(
+    out, "  %-34s %9.1f %9.1f\n", "network, every camera", Median(networks), Max(
+      networks));
   std::map<int, int> polls;
   for (const auto & r : result.records) {
     ++polls[r.answered_at_poll];
@@ -797,10 +809,12 @@ void PrintResult(std::FILE * out, const Variant & variant, const VariantResult &
     return;
   }
   const Answer & first = result.answers.front();
-  std::fprintf(out, "  answer: detected_cam %d, %zu grab result(s)", first.detected_cam,
+  std::fprintf(
+    out, "  answer: detected_cam %d, %zu grab result(s)", first.detected_cam,
     first.infos.size());
   for (const auto & info : first.infos) {
-    std::fprintf(out, "  [type %d at %.3f %.3f %.3f]", info.trash_type, info.grab_pose.position.x,
+    std::fprintf(
+      out, "  [type %d at %.3f %.3f %.3f]", info.trash_type, info.grab_pose.position.x,
       info.grab_pose.position.y, info.grab_pose.position.z);
   }
   std::fprintf(out, "\n");
@@ -815,7 +829,8 @@ void PrintResult(std::FILE * out, const Variant & variant, const VariantResult &
     position = std::max(position, d->first);
     angle = std::max(angle, d->second);
   }
-  std::fprintf(out, "  against %s: %d answer(s) differ in camera, count or types; grab poses "
+  std::fprintf(
+    out, "  against %s: %d answer(s) differ in camera, count or types; grab poses "
     "within %.2f mm and %.2f deg\n", reference ? "the first variant" : "its first answer",
     differing, position, angle);
 }
@@ -843,7 +858,8 @@ int Run(const Options & options, LogTap & log)
     networks[variant.network()] = *path;
   }
 
-  std::fprintf(out, "DetectTrash, cam_num %d, cameras at %.0f Hz, %ld round(s) of %ld request(s) "
+  std::fprintf(
+    out, "DetectTrash, cam_num %d, cameras at %.0f Hz, %ld round(s) of %ld request(s) "
     "per variant; %u CPU(s)\n", options.cam_num, options.rate_hz, options.rounds,
     options.requests, std::thread::hardware_concurrency());
   std::fflush(out);
@@ -869,14 +885,18 @@ int Run(const Options & options, LogTap & log)
         result.records.push_back(*record);
         result.answers.push_back(answer);
       }
-      std::fprintf(out, "round %ld, %s: answer median %.1f ms (load %s)\n", round + 1,
-        variant.name.c_str(), Median([&]() {
-          std::vector<double> a;
-          for (auto it = result.records.end() - options.requests; it != result.records.end(); ++it) {
-            a.push_back(it->answer);
-          }
-          return a;
-        }()), LoadAverage().c_str());
+      std::fprintf(
+        out, "round %ld, %s: answer median %.1f ms (load %s)\n", round + 1,
+        variant.name.c_str(), Median(
+          [&]() {
+            std::vector<double> a;
+            for (auto it = result.records.end() - options.requests; it != result.records.end();
+            ++it)
+            {
+              a.push_back(it->answer);
+            }
+            return a;
+          }()), LoadAverage().c_str());
       std::fflush(out);
     }
   }

@@ -28,13 +28,16 @@
 #include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
-namespace {
+namespace
+{
 
-struct Setup {
+struct Setup
+{
   velmora_fuzz::ScratchDir scratch;
   std::ostringstream sink;
 
-  Setup() {
+  Setup()
+  {
     ::setenv("VELMORAPLUS_DATA_DIR", (scratch.path() + "/data").c_str(), 1);
     // The estimator echoes its configuration; millions of echoes help no one.
     std::cout.rdbuf(sink.rdbuf());
@@ -43,14 +46,15 @@ struct Setup {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t * data, std::size_t size)
+{
   static Setup setup;
   const std::string path = setup.scratch.Write("cam1_pose_estimate_config.yaml", data, size);
   try {
     const velmora::GrabPoseEstimator estimator(path);
-  } catch (const velmora::ConfigError& e) {
+  } catch (const velmora::ConfigError & e) {
     velmora_fuzz::CheckNamesFile(e.what(), path);
-  } catch (const std::exception& e) {
+  } catch (const std::exception & e) {
     velmora_fuzz::Fail(std::string("escaped ") + typeid(e).name() + ": " + e.what());
   }
   setup.sink.str(std::string());

@@ -26,47 +26,54 @@
 #include <fstream>
 #include <string>
 
-namespace velmora_fuzz {
+namespace velmora_fuzz
+{
 
-[[noreturn]] inline void Fail(const std::string& why) {
+[[noreturn]] inline void Fail(const std::string & why)
+{
   std::fprintf(stderr, "fuzz check failed: %s\n", why.c_str());
   std::abort();
 }
 
 // A private directory below the temp dir, removed when the process exits
 // normally (libFuzzer's -max_total_time ends with exit()).
-class ScratchDir {
- public:
-  ScratchDir() {
+class ScratchDir
+{
+public:
+  ScratchDir()
+  {
     std::string pattern =
-        (std::filesystem::temp_directory_path() / "velmora_fuzz_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch directory");
+      (std::filesystem::temp_directory_path() / "velmora_fuzz_XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {Fail("cannot create a scratch directory");}
     path_ = pattern;
   }
-  ~ScratchDir() {
+  ~ScratchDir()
+  {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir & operator=(const ScratchDir &) = delete;
 
-  const std::string& path() const { return path_; }
+  const std::string & path() const {return path_;}
 
   // Writes `size` bytes to `name` inside the directory; returns its path.
-  std::string Write(const std::string& name, const std::uint8_t* data, std::size_t size) const {
+  std::string Write(const std::string & name, const std::uint8_t * data, std::size_t size) const
+  {
     const std::string file = path_ + "/" + name;
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) Fail("cannot write " + file);
+    out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
+    if (!out) {Fail("cannot write " + file);}
     return file;
   }
 
- private:
+private:
   std::string path_;
 };
 
 // A rejection must say which file it is about.
-inline void CheckNamesFile(const std::string& message, const std::string& file) {
+inline void CheckNamesFile(const std::string & message, const std::string & file)
+{
   if (message.find(file) == std::string::npos) {
     Fail("error message does not name the file '" + file + "': " + message);
   }

@@ -30,17 +30,20 @@
 #include "fuzz_support.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
-namespace {
+namespace
+{
 
 // Any float bit pattern: NaN, infinities, denormals and huge values included.
-float AnyFloat(FuzzedDataProvider& in) {
+float AnyFloat(FuzzedDataProvider & in)
+{
   const auto bits = in.ConsumeIntegral<std::uint32_t>();
   float value = 0.0F;
   std::memcpy(&value, &bits, sizeof value);
   return value;
 }
 
-std::string Encoding(FuzzedDataProvider& in) {
+std::string Encoding(FuzzedDataProvider & in)
+{
   switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 0: return "16UC1";
     case 1: return "mono16";
@@ -51,21 +54,24 @@ std::string Encoding(FuzzedDataProvider& in) {
   }
 }
 
-std::uint32_t Dimension(FuzzedDataProvider& in) {
+std::uint32_t Dimension(FuzzedDataProvider & in)
+{
   // Mostly small, sometimes anything (huge declared sizes with little data).
-  return in.ConsumeBool() ? in.ConsumeIntegralInRange<std::uint32_t>(0, 64)
-                          : in.ConsumeIntegral<std::uint32_t>();
+  return in.ConsumeBool() ? in.ConsumeIntegralInRange<std::uint32_t>(0, 64) :
+         in.ConsumeIntegral<std::uint32_t>();
 }
 
-cv::Mat Mask(FuzzedDataProvider& in) {
+cv::Mat Mask(FuzzedDataProvider & in)
+{
   static const int kTypes[] = {CV_8UC1, CV_8UC1, CV_8UC3, CV_16UC1, CV_32FC1};
   const int rows = in.ConsumeIntegralInRange<int>(0, 80);
   const int cols = in.ConsumeIntegralInRange<int>(0, 80);
   const int type = kTypes[in.ConsumeIntegralInRange<int>(0, 4)];
   cv::Mat mask(rows, cols, type, cv::Scalar::all(0));
   if (!mask.empty()) {
-    const std::vector<std::uint8_t> bytes = in.ConsumeBytes<std::uint8_t>(mask.total() * mask.elemSize());
-    if (!bytes.empty()) std::memcpy(mask.data, bytes.data(), bytes.size());
+    const std::vector<std::uint8_t> bytes = in.ConsumeBytes<std::uint8_t>(
+      mask.total() * mask.elemSize());
+    if (!bytes.empty()) {std::memcpy(mask.data, bytes.data(), bytes.size());}
   }
   // A view into a larger image: rows are not contiguous.
   if (!mask.empty() && in.ConsumeBool()) {
@@ -78,13 +84,15 @@ cv::Mat Mask(FuzzedDataProvider& in) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t * data, std::size_t size)
+{
   FuzzedDataProvider in(data, size);
   const std::string encoding = Encoding(in);
   const std::uint32_t width = Dimension(in);
   const std::uint32_t height = Dimension(in);
-  const std::uint32_t step = in.ConsumeBool() ? width * 2U + in.ConsumeIntegralInRange<std::uint32_t>(0, 4)
-                                              : in.ConsumeIntegral<std::uint32_t>();
+  const std::uint32_t step = in.ConsumeBool() ? width * 2U +
+    in.ConsumeIntegralInRange<std::uint32_t>(0, 4) :
+    in.ConsumeIntegral<std::uint32_t>();
   const bool big_endian = in.ConsumeBool();
   const cv::Rect_<float> box(AnyFloat(in), AnyFloat(in), AnyFloat(in), AnyFloat(in));
   velmora::CameraIntrinsics intrinsics;
@@ -92,12 +100,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   intrinsics.fy = in.ConsumeBool() ? 600.0F : AnyFloat(in);
   intrinsics.cx = AnyFloat(in);
   intrinsics.cy = AnyFloat(in);
-  const int erosion = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-2, 4) : in.ConsumeIntegral<int>();
+  const int erosion = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(
+    -2,
+    4) : in.ConsumeIntegral<int>();
   cv::Mat mask = Mask(in);
   const std::vector<std::uint8_t> depth_data = in.ConsumeRemainingBytes<std::uint8_t>();
 
-  const std::string why = velmora::CheckDepthImage(encoding, width, height, step, depth_data.size());
-  if (!why.empty()) return 0;
+  const std::string why =
+    velmora::CheckDepthImage(encoding, width, height, step, depth_data.size());
+  if (!why.empty()) {return 0;}
   velmora::DepthImageView depth;
   depth.data = depth_data.data();
   depth.size = depth_data.size();
@@ -108,12 +119,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   velmora::ErodeMask(mask, erosion);
   pcl::PointCloud<pcl::PointXYZ> cloud;
-  const velmora::MaskCloudCounts counts = velmora::BackProjectMask(depth, mask, box, intrinsics, cloud);
+  const velmora::MaskCloudCounts counts = velmora::BackProjectMask(
+    depth, mask, box, intrinsics,
+    cloud);
   if (counts.null_count > counts.mask_points ||
-      cloud.size() != counts.mask_points - counts.null_count) {
-    velmora_fuzz::Fail("counts disagree with the cloud: " + std::to_string(counts.mask_points) +
-                       " mask points, " + std::to_string(counts.null_count) + " without depth, " +
-                       std::to_string(cloud.size()) + " points");
+    cloud.size() != counts.mask_points - counts.null_count)
+  {
+    velmora_fuzz::Fail(
+      "counts disagree with the cloud: " + std::to_string(counts.mask_points) +
+      " mask points, " + std::to_string(counts.null_count) + " without depth, " +
+      std::to_string(cloud.size()) + " points");
   }
   if (!cloud.empty() && (cloud.width != cloud.size() || cloud.height != 1)) {
     velmora_fuzz::Fail("cloud is not organised as one row");

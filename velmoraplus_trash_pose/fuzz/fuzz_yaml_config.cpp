@@ -26,11 +26,13 @@
 #include "velmoraplus_trash_pose/core/class_tables.hpp"
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
-namespace {
+namespace
+{
 
 using velmora::YamlReader;
 
-void ReadCameraFile(const YamlReader& file) {
+void ReadCameraFile(const YamlReader & file)
+{
   const std::string p = "camera_detection_params/";
   file.Get<int>(p + "cam_id");
   file.Get<bool>(p + "is_debug");
@@ -47,33 +49,37 @@ void ReadCameraFile(const YamlReader& file) {
   file.Get<std::string>(p + "pose_estimate_config_file");
   file.Get<float>(p + "trash_mask_iou_v1");
   file.Get<float>(p + "ground_max_th");
-  for (const char* topic : {"detected_image_topic", "trashes_cloud_topic", "camera_info_topic",
-                            "rgb_topic", "depth_topic", "model_type", "class_txt",
-                            "model_cfg_file"}) {
+  for (const char * topic : {"detected_image_topic", "trashes_cloud_topic", "camera_info_topic",
+      "rgb_topic", "depth_topic", "model_type", "class_txt",
+      "model_cfg_file"})
+  {
     file.Get<std::string>(p + topic);
   }
 }
 
-void ReadClassTable(const YamlReader& file) {
+void ReadClassTable(const YamlReader & file)
+{
   velmora::ClassConf conf;
-  for (const auto& field : velmora::kClassConfFields) {
+  for (const auto & field : velmora::kClassConfFields) {
     conf.*(field.field) = file.Get<float>(field.key);
   }
 }
 
-void ReadTopLevelFile(const YamlReader& file) {
+void ReadTopLevelFile(const YamlReader & file)
+{
   file.Get<int>("velmoraplus_trash_pose/cam_num");
   file.Get<std::string>("velmoraplus_trash_pose/detect_service");
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t * data, std::size_t size)
+{
   static const velmora_fuzz::ScratchDir scratch;
-  if (size == 0) return 0;
+  if (size == 0) {return 0;}
   const int kind = data[0] % 3;
-  const char* names[] = {"cam1_detect_config.yaml", "class_conf.yaml",
-                         "trash_pose_detect_config.yaml"};
+  const char * names[] = {"cam1_detect_config.yaml", "class_conf.yaml",
+    "trash_pose_detect_config.yaml"};
   const std::string path = scratch.Write(names[kind], data + 1, size - 1);
   try {
     const YamlReader file(path);
@@ -83,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 1: ReadClassTable(file); break;
       default: ReadTopLevelFile(file); break;
     }
-  } catch (const velmora::ConfigError& e) {
+  } catch (const velmora::ConfigError & e) {
     velmora_fuzz::CheckNamesFile(e.what(), path);
-  } catch (const std::exception& e) {
+  } catch (const std::exception & e) {
     velmora_fuzz::Fail(std::string("escaped ") + typeid(e).name() + ": " + e.what());
   }
   return 0;

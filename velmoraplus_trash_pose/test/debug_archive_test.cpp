@@ -28,8 +28,10 @@
 #include "velmoraplus_trash_pose/core/debug_archive.hpp"
 #include "velmoraplus_trash_pose/core/yaml_quote.hpp"
 
-namespace velmora::test {
-namespace {
+namespace velmora::test
+{
+namespace
+{
 
 TEST(DebugArchive, ASecondFileOfTheSameSecondGetsTheNextNumberAndNothingIsOverwritten) {
   const std::string stem = ScratchDir("archive_names") + "/bottlep1_a";
@@ -45,8 +47,10 @@ TEST(DebugArchive, ASecondFileOfTheSameSecondGetsTheNextNumberAndNothingIsOverwr
 
   // Writing an image never touches the earlier file; the stamp used comes back.
   std::string used;
-  ASSERT_TRUE(SaveArchiveImage(stem, t, "[initial].jpg", cv::Mat(4, 4, CV_8UC3, cv::Scalar(1, 2, 3)),
-                               &used));
+  ASSERT_TRUE(
+    SaveArchiveImage(
+      stem, t, "[initial].jpg", cv::Mat(4, 4, CV_8UC3, cv::Scalar(1, 2, 3)),
+      &used));
   EXPECT_EQ(used, t + "_4");
   EXPECT_EQ(ReadFile(stem + t + "[initial].jpg"), "earlier pass");
   // A failed write leaves no empty file behind; an unwritable place gives up at once.
@@ -65,16 +69,19 @@ TEST(DebugArchive, CamerasSharingAStemInParallelNeverGetTheSameName) {
   std::vector<std::vector<std::string>> claimed(kThreads);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&stem, &claimed, i] {
-      for (int k = 0; k < kEach; ++k) {
-        claimed[i].push_back(ClaimArchiveFile(stem, "2024-05-01-10-11-12", "[initial].jpg").path);
-      }
-    });
+    threads.emplace_back(
+      [&stem, &claimed, i] {
+        for (int k = 0; k < kEach; ++k) {
+          claimed[i].push_back(ClaimArchiveFile(stem, "2024-05-01-10-11-12", "[initial].jpg").path);
+        }
+      });
   }
-  for (auto& thread : threads) thread.join();
+  for (auto & thread : threads) {
+    thread.join();
+  }
   std::set<std::string> names;
-  for (const auto& list : claimed) {
-    for (const auto& path : list) {
+  for (const auto & list : claimed) {
+    for (const auto & path : list) {
       EXPECT_FALSE(path.empty());
       names.insert(path);
     }
@@ -86,24 +93,24 @@ TEST(DebugArchive, CamerasSharingAStemInParallelNeverGetTheSameName) {
 
 TEST(YamlQuote, AnyTextReadsBackAsItself) {
   const std::vector<std::string> texts = {
-      "plain.png",
-      "/data/run 1: kitchen/color.png",
-      "/data/a #1/depth.png",
-      "say \"cheese\" and 'hello'.png",
-      "back\\slash\\",
-      "图像/深度 图.png",
-      "line\nbreak\ttab\rreturn",
-      std::string("nul\0byte", 8),
-      "- [a, b]: {c}",
-      "",
-      "null",
-      "~",
-      "true",
-      "1e3",
-      "\xC2\x85 next line and \xE2\x80\xA8 separator",
-      "\x7F delete \x01 control",
+    "plain.png",
+    "/data/run 1: kitchen/color.png",
+    "/data/a #1/depth.png",
+    "say \"cheese\" and 'hello'.png",
+    "back\\slash\\",
+    "图像/深度 图.png",
+    "line\nbreak\ttab\rreturn",
+    std::string("nul\0byte", 8),
+    "- [a, b]: {c}",
+    "",
+    "null",
+    "~",
+    "true",
+    "1e3",
+    "\xC2\x85 next line and \xE2\x80\xA8 separator",
+    "\x7F delete \x01 control",
   };
-  for (const std::string& text : texts) {
+  for (const std::string & text : texts) {
     SCOPED_TRACE(text);
     const YAML::Node node = YAML::Load("key: " + YamlQuoted(text) + "\n");
     EXPECT_EQ(node["key"].as<std::string>(), text);

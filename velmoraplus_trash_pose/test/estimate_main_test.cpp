@@ -30,12 +30,15 @@
 #include "estimator_fixture.hpp"
 #include "velmoraplus_trash_pose/core/debug_archive.hpp"
 
-namespace velmora::test {
-namespace {
+namespace velmora::test
+{
+namespace
+{
 
-int RunCommand(const std::string& arguments, const std::string& stderr_path) {
+int RunCommand(const std::string & arguments, const std::string & stderr_path)
+{
   const std::string command =
-      "'" VELMORA_ESTIMATE_EXE "' " + arguments + " >/dev/null 2>'" + stderr_path + "'";
+    "'" VELMORA_ESTIMATE_EXE "' " + arguments + " >/dev/null 2>'" + stderr_path + "'";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -52,11 +55,13 @@ TEST(EstimateExecutable, ReplaysCloudsInOrderAndWritesYaml) {
   ASSERT_EQ(pcl::io::savePLYFileBinary(near_ply, *near), 0);
 
   const std::string out = file.dir() + "/results.yaml", err = file.dir() + "/stderr.txt";
-  ASSERT_EQ(RunCommand("'" + config + "' '" + flat_ply + "' '" + near_ply +
-                           "' --trash-type 2 --out '" + out + "'",
-                       err),
-            0)
-      << ReadFile(err);
+  ASSERT_EQ(
+    RunCommand(
+      "'" + config + "' '" + flat_ply + "' '" + near_ply +
+      "' --trash-type 2 --out '" + out + "'",
+      err),
+    0)
+    << ReadFile(err);
   const YAML::Node results = YAML::LoadFile(out)["results"];
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results[0]["cloud"].as<std::string>(), flat_ply);
@@ -76,10 +81,12 @@ TEST(EstimateExecutable, ReplaysCloudsInOrderAndWritesYaml) {
 
   // Standard output: the estimator's lines, "---", then the same YAML.
   const std::string stdout_path = file.dir() + "/stdout.txt";
-  ASSERT_EQ(std::system(("'" VELMORA_ESTIMATE_EXE "' '" + config + "' '" + flat_ply + "' >'" +
-                         stdout_path + "' 2>/dev/null")
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+    std::system(
+      ("'" VELMORA_ESTIMATE_EXE "' '" + config + "' '" + flat_ply + "' >'" +
+      stdout_path + "' 2>/dev/null")
+      .c_str()),
+    0);
   const std::string text = ReadFile(stdout_path);
   const auto separator = text.find("\n---\n");
   ASSERT_NE(separator, std::string::npos);
@@ -93,12 +100,12 @@ TEST(EstimateExecutable, BadArgumentsGiveOneErrorLine) {
   const std::string err = file.dir() + "/stderr.txt";
   const std::string missing_ply = file.dir() + "/missing.ply";
   const std::string cases[] = {
-      "'" + config + "'",                                  // no cloud
-      "'" + config + "' '" + missing_ply + "'",            // unreadable cloud
-      "'" + config + "' '" + missing_ply + "' --trash-type x",
-      "'" + file.dir() + "/none.yaml' '" + missing_ply + "' --bogus",
+    "'" + config + "'",                                    // no cloud
+    "'" + config + "' '" + missing_ply + "'",              // unreadable cloud
+    "'" + config + "' '" + missing_ply + "' --trash-type x",
+    "'" + file.dir() + "/none.yaml' '" + missing_ply + "' --bogus",
   };
-  for (const std::string& arguments : cases) {
+  for (const std::string & arguments : cases) {
     SCOPED_TRACE(arguments);
     EXPECT_EQ(RunCommand(arguments, err), 1);
     const std::string message = ReadFile(err);
@@ -117,29 +124,30 @@ TEST(EstimateExecutable, HeaderCountsTheFileCannotHoldAreRefusedBeforeAnyAllocat
   const std::string config = file.Write();
   const std::string err = file.dir() + "/stderr.txt";
   const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
-  struct Claim {
+  struct Claim
+  {
     std::string name;
     std::string text;
     std::string says;
   };
   const std::vector<Claim> claims = {
-      {"ascii.ply",
-       "ply\nformat ascii 1.0\ncomment a few bytes\nelement vertex 50000000\n" + xyz +
-           "end_header\n0 0 0\n1 1 1\n",
-       "claims 50000000 vertex elements"},
-      {"binary.ply",
-       "ply\nformat binary_little_endian 1.0\nelement vertex 200000000\n" + xyz + "end_header\n" +
-           std::string(24, '\0'),
-       "claims 200000000 vertex elements"},
-      {"faces.ply",
-       "ply\nformat binary_little_endian 1.0\nelement vertex 1\n" + xyz +
-           "element face 1000000000\nproperty list uchar int vertex_indices\nend_header\n" +
-           std::string(12, '\0'),
-       "claims 1000000000 face elements"},
-      {"count.ply", "ply\nformat ascii 1.0\nelement vertex -3\n" + xyz + "end_header\n",
-       "has count '-3'"},
+    {"ascii.ply",
+      "ply\nformat ascii 1.0\ncomment a few bytes\nelement vertex 50000000\n" + xyz +
+      "end_header\n0 0 0\n1 1 1\n",
+      "claims 50000000 vertex elements"},
+    {"binary.ply",
+      "ply\nformat binary_little_endian 1.0\nelement vertex 200000000\n" + xyz + "end_header\n" +
+      std::string(24, '\0'),
+      "claims 200000000 vertex elements"},
+    {"faces.ply",
+      "ply\nformat binary_little_endian 1.0\nelement vertex 1\n" + xyz +
+      "element face 1000000000\nproperty list uchar int vertex_indices\nend_header\n" +
+      std::string(12, '\0'),
+      "claims 1000000000 face elements"},
+    {"count.ply", "ply\nformat ascii 1.0\nelement vertex -3\n" + xyz + "end_header\n",
+      "has count '-3'"},
   };
-  for (const Claim& claim : claims) {
+  for (const Claim & claim : claims) {
     SCOPED_TRACE(claim.name);
     const std::string path = file.dir() + "/" + claim.name;
     std::ofstream(path, std::ios::binary) << claim.text;

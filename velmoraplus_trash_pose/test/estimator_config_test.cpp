@@ -24,18 +24,25 @@
 #include "estimator_fixture.hpp"
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
-namespace velmora::test {
-namespace {
+namespace velmora::test
+{
+namespace
+{
 
 constexpr float kHalfSqrt2 = 0.70710678f;
 
-bool IsDirectory(const std::string& path) {
+bool IsDirectory(const std::string & path)
+{
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void ExpectMatrix(const Eigen::Matrix4f& actual, const Eigen::Matrix4f& expected) {
-  EXPECT_TRUE(actual.isApprox(expected, 1e-5f)) << "actual\n" << actual << "\nexpected\n" << expected;
+void ExpectMatrix(const Eigen::Matrix4f & actual, const Eigen::Matrix4f & expected)
+{
+  EXPECT_TRUE(
+    actual.isApprox(
+      expected,
+      1e-5f)) << "actual\n" << actual << "\nexpected\n" << expected;
 }
 
 TEST(EstimatorConfig, ShippedCameraFilesAndEulerForm) {
@@ -47,9 +54,9 @@ TEST(EstimatorConfig, ShippedCameraFilesAndEulerForm) {
   GrabPoseEstimator estimator(std::string(VELMORA_CONFIG_DIR) + "/cam1_pose_estimate_config.yaml");
   Eigen::Matrix4f expected;
   expected << 0, kHalfSqrt2, -kHalfSqrt2, -0.05f,  //
-      1, 0, 0, 0,                                  //
-      0, -kHalfSqrt2, -kHalfSqrt2, 0.32f,          //
-      0, 0, 0, 1;
+    1, 0, 0, 0,                                    //
+    0, -kHalfSqrt2, -kHalfSqrt2, 0.32f,            //
+    0, 0, 0, 1;
   ExpectMatrix(estimator.base2camera_, expected);
   EXPECT_FLOAT_EQ(estimator.fx_, 525.0f);
   EXPECT_FLOAT_EQ(estimator.cy_, 239.5f);
@@ -68,7 +75,7 @@ TEST(EstimatorConfig, ShippedCameraFilesAndEulerForm) {
   EXPECT_NEAR(base_cloud[0].y, 0.0f, 1e-6f);
   EXPECT_NEAR(base_cloud[0].z, 0.32f - kHalfSqrt2, 1e-6f);
 
-  for (const char* name : {"cam2_pose_estimate_config.yaml", "cam3_pose_estimate_config.yaml"}) {
+  for (const char * name : {"cam2_pose_estimate_config.yaml", "cam3_pose_estimate_config.yaml"}) {
     EXPECT_NO_THROW(GrabPoseEstimator(std::string(VELMORA_CONFIG_DIR) + "/" + name)) << name;
   }
 }
@@ -78,9 +85,9 @@ TEST(EstimatorConfig, MatrixAndEyeOnHandForms) {
   {
     ConfigFile file("matrix");
     file.Set("camera_extrinsic", "is_use_euler", "false")
-        .Set("camera_extrinsic", "data", "[1,0,0,0.1, 0,1,0,0.2, 0,0,1,0.3, 0,0,0,1]")
-        .Remove("camera_extrinsic", "Rxyz")
-        .Remove("camera_extrinsic", "Txyz");
+    .Set("camera_extrinsic", "data", "[1,0,0,0.1, 0,1,0,0.2, 0,0,1,0.3, 0,0,0,1]")
+    .Remove("camera_extrinsic", "Rxyz")
+    .Remove("camera_extrinsic", "Txyz");
     CoutCapture out;
     GrabPoseEstimator estimator(file.Write());
     Eigen::Matrix4f expected = Eigen::Matrix4f::Identity();
@@ -92,11 +99,12 @@ TEST(EstimatorConfig, MatrixAndEyeOnHandForms) {
   {
     ConfigFile file("eye_on_hand_matrix");
     file.Set("camera_extrinsic", "is_eye_on_hand", "true")
-        .Set("camera_extrinsic", "is_use_euler", "false")
-        .Set("camera_extrinsic", "base2flange_euler", "[0, 0, 90]")
-        .Set("camera_extrinsic", "base2flange_T", "[0.1, 0, 0.5]")
-        .Set("camera_extrinsic", "flange2camera",
-             "[1,0,0,0.01, 0,1,0,0.02, 0,0,1,0.03, 0,0,0,1, 99]");  // extra element ignored
+    .Set("camera_extrinsic", "is_use_euler", "false")
+    .Set("camera_extrinsic", "base2flange_euler", "[0, 0, 90]")
+    .Set("camera_extrinsic", "base2flange_T", "[0.1, 0, 0.5]")
+    .Set(
+      "camera_extrinsic", "flange2camera",
+      "[1,0,0,0.01, 0,1,0,0.02, 0,0,1,0.03, 0,0,0,1, 99]");         // extra element ignored
     CoutCapture out;
     GrabPoseEstimator estimator(file.Write());
     Eigen::Matrix4f expected;
@@ -108,10 +116,10 @@ TEST(EstimatorConfig, MatrixAndEyeOnHandForms) {
   {
     ConfigFile file("eye_on_hand_euler");
     file.Set("camera_extrinsic", "is_eye_on_hand", "true")
-        .Set("camera_extrinsic", "base2flange_euler", "[0, 0, 90]")
-        .Set("camera_extrinsic", "base2flange_T", "[0.1, 0, 0.5]")
-        .Set("camera_extrinsic", "flange2camera_euler", "[90, 0, 0]")
-        .Set("camera_extrinsic", "flange2camera_T", "[0, 0, 0.1]");
+    .Set("camera_extrinsic", "base2flange_euler", "[0, 0, 90]")
+    .Set("camera_extrinsic", "base2flange_T", "[0.1, 0, 0.5]")
+    .Set("camera_extrinsic", "flange2camera_euler", "[90, 0, 0]")
+    .Set("camera_extrinsic", "flange2camera_T", "[0, 0, 0.1]");
     CoutCapture out;
     GrabPoseEstimator estimator(file.Write());
     Eigen::Matrix4f expected;
@@ -134,20 +142,22 @@ TEST(EstimatorConfig, DebugDirectoriesBelowTheDataRoot) {
 }
 
 // Constructs from `file` and returns the ConfigError message ("" if none was thrown).
-std::string ErrorOf(const ConfigFile& file) {
+std::string ErrorOf(const ConfigFile & file)
+{
   const std::string path = file.Write();
   CoutCapture out;
   try {
     GrabPoseEstimator estimator(path);
-  } catch (const ConfigError& error) {
+  } catch (const ConfigError & error) {
     EXPECT_EQ(out.str(), "") << "nothing is printed for a failed configuration";
     return error.what();
   }
   return "";
 }
 
-void ExpectMentions(const std::string& message, std::initializer_list<std::string> parts) {
-  for (const std::string& part : parts) {
+void ExpectMentions(const std::string & message, std::initializer_list<std::string> parts)
+{
+  for (const std::string & part : parts) {
     EXPECT_NE(message.find(part), std::string::npos) << "'" << part << "' not in: " << message;
   }
 }
@@ -156,20 +166,23 @@ TEST(EstimatorConfig, ErrorsNameFileKeyAndValue) {
   {
     ConfigFile file("missing_key");
     file.Remove("grab_pose_estimate", "sor2_meank_value");
-    ExpectMentions(ErrorOf(file), {file.dir() + "/pose_estimate.yaml",
-                                   "missing key 'grab_pose_estimate/sor2_meank_value'"});
+    ExpectMentions(
+      ErrorOf(file), {file.dir() + "/pose_estimate.yaml",
+        "missing key 'grab_pose_estimate/sor2_meank_value'"});
   }
   {
     ConfigFile file("wrong_type");
     file.Set("grab_pose_estimate", "sor2_meank_value", "fifty");
-    ExpectMentions(ErrorOf(file), {"pose_estimate.yaml", "'grab_pose_estimate/sor2_meank_value'",
-                                   "value 'fifty'", "not an integer"});
+    ExpectMentions(
+      ErrorOf(file), {"pose_estimate.yaml", "'grab_pose_estimate/sor2_meank_value'",
+        "value 'fifty'", "not an integer"});
   }
-  for (const char* bad : {"-5", "40x", "4.5", "99999999999"}) {
+  for (const char * bad : {"-5", "40x", "4.5", "99999999999"}) {
     ConfigFile file("unsigned");
     file.Set("grab_pose_estimate", "min_trash_cloud_size", bad);
-    ExpectMentions(ErrorOf(file), {"'grab_pose_estimate/min_trash_cloud_size'",
-                                   std::string("value '") + bad + "'", "unsigned"});
+    ExpectMentions(
+      ErrorOf(file), {"'grab_pose_estimate/min_trash_cloud_size'",
+        std::string("value '") + bad + "'", "unsigned"});
   }
   {
     ConfigFile file("unsigned_ok");
@@ -185,14 +198,14 @@ TEST(EstimatorConfig, ErrorsNameFileKeyAndValue) {
   {
     ConfigFile file("transposed");
     file.Set("camera_extrinsic", "is_use_euler", "false")
-        .Set("camera_extrinsic", "data", "[1,0,0,0, 0,1,0,0, 0,0,1,0, 0.1,0.2,0.3,1]");
+    .Set("camera_extrinsic", "data", "[1,0,0,0, 0,1,0,0, 0,0,1,0, 0.1,0.2,0.3,1]");
     ExpectMentions(ErrorOf(file), {"'camera_extrinsic/data'", "last row"});
   }
   {
     ConfigFile file("eye_on_hand_needs_base2flange");
     file.Set("camera_extrinsic", "is_eye_on_hand", "true")
-        .Set("camera_extrinsic", "is_use_euler", "false")
-        .Set("camera_extrinsic", "flange2camera", "[1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0,1]");
+    .Set("camera_extrinsic", "is_use_euler", "false")
+    .Set("camera_extrinsic", "flange2camera", "[1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0,1]");
     ExpectMentions(ErrorOf(file), {"missing key 'camera_extrinsic/base2flange_euler'"});
   }
   {
@@ -220,12 +233,12 @@ TEST(EstimatorConfig, ErrorsNameFileKeyAndValue) {
       {
         try {
           GrabPoseEstimator estimator("/nonexistent/pose_estimate.yaml");
-        } catch (const ConfigError& error) {
+        } catch (const ConfigError & error) {
           ExpectMentions(error.what(), {"cannot open", "/nonexistent/pose_estimate.yaml"});
           throw;
         }
       },
-      ConfigError);
+    ConfigError);
   const std::string broken = ScratchDir("broken") + "/broken.yaml";
   std::ofstream(broken) << "camera_extrinsic: [unclosed\n";
   EXPECT_THROW(YamlReader{broken}, ConfigError);
@@ -238,7 +251,7 @@ TEST(EstimatorConfig, ErrorsNameFileKeyAndValue) {
     try {
       GrabPoseEstimator estimator(path);
       ADD_FAILURE() << "expected a ConfigError";
-    } catch (const ConfigError& error) {
+    } catch (const ConfigError & error) {
       ExpectMentions(error.what(), {path, "/proc/velmora_not_allowed/bottle"});
     }
   }
@@ -247,46 +260,48 @@ TEST(EstimatorConfig, ErrorsNameFileKeyAndValue) {
 TEST(EstimatorConfig, RefusesValuesThatCannotWorkAndSaysOnceWhenOneIsDegenerate) {
   // Values that blind the estimator or stall a pass: refused, naming key and value
   // as the file writes them.
-  struct Case {
-    const char* section;
-    const char* key;
-    const char* value;
-    const char* says;
+  struct Case
+  {
+    const char * section;
+    const char * key;
+    const char * value;
+    const char * says;
   };
   const Case cases[] = {
-      {"camera_intrinsic", "fx", "0", "greater than 0"},
-      {"camera_intrinsic", "fy", "-525", "greater than 0"},
-      {"camera_intrinsic", "cx", ".inf", "finite"},
-      {"grab_pose_estimate", "sor2_meank_value", "1000001", "between 1 and 1000000"},
-      {"grab_pose_estimate", "sor2_meank_value", "0", "between 1 and 1000000"},
-      {"grab_pose_estimate", "workspace_angle_min", "-1e6", "between -360 and 360"},
-      {"grab_pose_estimate", "workspace_angle_max", "1e30", "between -360 and 360"},
-      {"grab_pose_estimate", "workspace_angle_max", "-.inf", "finite"},
-      {"grab_pose_estimate", "workspace_r_max", "1e30", "between 0 and 10"},
-      {"grab_pose_estimate", "workspace_r_min", "10.001", "must be at most 10 (metres)"},
-      {"grab_pose_estimate", "sor_leaf_size", "0", "greater than 0"},
+    {"camera_intrinsic", "fx", "0", "greater than 0"},
+    {"camera_intrinsic", "fy", "-525", "greater than 0"},
+    {"camera_intrinsic", "cx", ".inf", "finite"},
+    {"grab_pose_estimate", "sor2_meank_value", "1000001", "between 1 and 1000000"},
+    {"grab_pose_estimate", "sor2_meank_value", "0", "between 1 and 1000000"},
+    {"grab_pose_estimate", "workspace_angle_min", "-1e6", "between -360 and 360"},
+    {"grab_pose_estimate", "workspace_angle_max", "1e30", "between -360 and 360"},
+    {"grab_pose_estimate", "workspace_angle_max", "-.inf", "finite"},
+    {"grab_pose_estimate", "workspace_r_max", "1e30", "between 0 and 10"},
+    {"grab_pose_estimate", "workspace_r_min", "10.001", "must be at most 10 (metres)"},
+    {"grab_pose_estimate", "sor_leaf_size", "0", "greater than 0"},
   };
-  for (const Case& c : cases) {
+  for (const Case & c : cases) {
     SCOPED_TRACE(std::string(c.key) + " = " + c.value);
     ConfigFile file("bounds");
     file.Set(c.section, c.key, c.value);
-    ExpectMentions(ErrorOf(file), {file.dir() + "/pose_estimate.yaml",
-                                   std::string("'") + c.section + "/" + c.key + "'",
-                                   std::string("value '") + c.value + "'", c.says});
+    ExpectMentions(
+      ErrorOf(file), {file.dir() + "/pose_estimate.yaml",
+        std::string("'") + c.section + "/" + c.key + "'",
+        std::string("value '") + c.value + "'", c.says});
   }
   // The bounds themselves are accepted, and what PCL users commonly run.
-  for (const char* neighbours : {"1", "300", "1000000"}) {
+  for (const char * neighbours : {"1", "300", "1000000"}) {
     ConfigFile file("bounds_ok");
     file.Set("grab_pose_estimate", "sor2_meank_value", neighbours)
-        .Set("grab_pose_estimate", "workspace_angle_min", "-360")
-        .Set("grab_pose_estimate", "workspace_angle_max", "360")
-        .Set("grab_pose_estimate", "workspace_r_max", "10");
+    .Set("grab_pose_estimate", "workspace_angle_min", "-360")
+    .Set("grab_pose_estimate", "workspace_angle_max", "360")
+    .Set("grab_pose_estimate", "workspace_r_max", "10");
     CoutCapture out;
     EXPECT_NO_THROW(GrabPoseEstimator(file.Write())) << neighbours;
     EXPECT_FALSE(out.Has("every grab point is outside the workspace"));
   }
   // No lower distance limit: any negative value, down to the lowest float.
-  for (const char* nearest : {"-0.1", "-3.4e38"}) {
+  for (const char * nearest : {"-0.1", "-3.4e38"}) {
     ConfigFile file("no_lower_limit");
     file.Set("grab_pose_estimate", "workspace_r_min", nearest);
     CoutCapture out;
@@ -297,7 +312,7 @@ TEST(EstimatorConfig, RefusesValuesThatCannotWorkAndSaysOnceWhenOneIsDegenerate)
   {
     ConfigFile file("nearest_at_bound");
     file.Set("grab_pose_estimate", "workspace_r_min", "10")
-        .Set("grab_pose_estimate", "workspace_r_max", "10");
+    .Set("grab_pose_estimate", "workspace_r_max", "10");
     CoutCapture out;
     EXPECT_NO_THROW(GrabPoseEstimator(file.Write()));
   }
@@ -305,16 +320,22 @@ TEST(EstimatorConfig, RefusesValuesThatCannotWorkAndSaysOnceWhenOneIsDegenerate)
   {
     ConfigFile file("no_workspace");
     file.Set("grab_pose_estimate", "workspace_angle_min", "60")
-        .Set("grab_pose_estimate", "workspace_angle_max", "-60")
-        .Set("grab_pose_estimate", "workspace_r_min", "0.8")
-        .Set("grab_pose_estimate", "workspace_r_max", "0.3");
+    .Set("grab_pose_estimate", "workspace_angle_max", "-60")
+    .Set("grab_pose_estimate", "workspace_r_min", "0.8")
+    .Set("grab_pose_estimate", "workspace_r_max", "0.3");
     CoutCapture out;
     GrabPoseEstimator estimator(file.Write());
-    EXPECT_TRUE(out.Has(Yellow("workspace_r_min 0.8 is not below workspace_r_max 0.3: "
-                                           "every grab point is outside the workspace")));
-    EXPECT_TRUE(out.Has(Yellow("workspace_angle_min 60 is not below "
-                                           "workspace_angle_max -60: every grab point is "
-                                           "outside the workspace")));
+    EXPECT_TRUE(
+      out.Has(
+        Yellow(
+          "workspace_r_min 0.8 is not below workspace_r_max 0.3: "
+          "every grab point is outside the workspace")));
+    EXPECT_TRUE(
+      out.Has(
+        Yellow(
+          "workspace_angle_min 60 is not below "
+          "workspace_angle_max -60: every grab point is "
+          "outside the workspace")));
   }
 }
 
@@ -324,19 +345,21 @@ TEST(YamlReader, NullStringsReadAsNullWhereOnlyLoggedAndAreRefusedAsNames) {
   const YamlReader reader(path);
   EXPECT_EQ(reader.Get<std::string>("cam/info_topic"), "null");
   EXPECT_EQ(reader.Get<std::string>("cam/frame"), "null");
-  const auto message = [&](const std::function<void()>& read) {
-    try {
-      read();
-    } catch (const ConfigError& error) {
-      return std::string(error.what());
-    }
-    return std::string();
-  };
-  ExpectMentions(message([&] { reader.GetName("cam/rgb_topic"); }),
-                 {path, "'cam/rgb_topic'", "value null ", "names nothing"});
-  ExpectMentions(message([&] { reader.Get<int>("cam/count"); }),
-                 {"'cam/count'", "value null is not an integer"});
-  EXPECT_EQ(message([&] { reader.Get<int>("cam/count"); }).find("''"), std::string::npos);
+  const auto message = [&](const std::function<void()> & read) {
+      try {
+        read();
+      } catch (const ConfigError & error) {
+        return std::string(error.what());
+      }
+      return std::string();
+    };
+  ExpectMentions(
+    message([&] {reader.GetName("cam/rgb_topic");}),
+    {path, "'cam/rgb_topic'", "value null ", "names nothing"});
+  ExpectMentions(
+    message([&] {reader.Get<int>("cam/count");}),
+    {"'cam/count'", "value null is not an integer"});
+  EXPECT_EQ(message([&] {reader.Get<int>("cam/count");}).find("''"), std::string::npos);
   // A label that names archive files refuses null, too.
   ConfigFile file("null_label");
   file.Set("debug_choice", "file_name_suffix", "~");
@@ -344,25 +367,27 @@ TEST(YamlReader, NullStringsReadAsNullWhereOnlyLoggedAndAreRefusedAsNames) {
 }
 
 TEST(YamlReader, AKeyWrittenTwiceInOneMappingIsRefusedNamingFileKeyAndBothLines) {
-  const auto message = [](const std::string& text) {
-    const std::string path = ScratchDir("duplicate") + "/camera.yaml";
-    std::ofstream(path) << text;
-    try {
-      YamlReader reader(path);
-    } catch (const ConfigError& error) {
-      return std::string(error.what());
-    }
-    return std::string();
-  };
+  const auto message = [](const std::string & text) {
+      const std::string path = ScratchDir("duplicate") + "/camera.yaml";
+      std::ofstream(path) << text;
+      try {
+        YamlReader reader(path);
+      } catch (const ConfigError & error) {
+        return std::string(error.what());
+      }
+      return std::string();
+    };
   const std::string path = ScratchDir("duplicate") + "/camera.yaml";
   // A value edited on a robot by adding a line below the old one.
-  EXPECT_EQ(message("camera_detection_params:\n  cam_id: 2\n  is_debug: false\n  cam_id: 3\n"),
-            path + ": key 'cam_id' is written twice in one mapping, on line 2 and on line 4: "
-                   "keep one");
+  EXPECT_EQ(
+    message("camera_detection_params:\n  cam_id: 2\n  is_debug: false\n  cam_id: 3\n"),
+    path + ": key 'cam_id' is written twice in one mapping, on line 2 and on line 4: "
+    "keep one");
   // At the top level, and in a mapping inside a list; quoting does not make another key.
   ExpectMentions(message("a: 1\nb: 2\n\"a\": 3\n"), {"'a'", "line 1 and on line 3"});
-  ExpectMentions(message("frames:\n  - objects: []\n    image: x.png\n    objects: []\n"),
-                 {"'objects'", "line 2 and on line 4"});
+  ExpectMentions(
+    message("frames:\n  - objects: []\n    image: x.png\n    objects: []\n"),
+    {"'objects'", "line 2 and on line 4"});
   // The same key in different mappings is no duplicate.
   EXPECT_EQ(message("a: {cam_id: 1}\nb: {cam_id: 1}\nc: [{x: 1}, {x: 2}]\n"), "");
 }
@@ -370,7 +395,7 @@ TEST(YamlReader, AKeyWrittenTwiceInOneMappingIsRefusedNamingFileKeyAndBothLines)
 TEST(YamlReader, TypedKeysForOtherConfigurationFiles) {
   const std::string path = ScratchDir("reader") + "/camera.yaml";
   std::ofstream(path) << "cam: {cam_id: 2, name: camera_base, ratio: 0.3, debug: true, "
-                         "size: '+12', list: [1, 2, 3]}\n";
+    "size: '+12', list: [1, 2, 3]}\n";
   const YamlReader reader(path);
   EXPECT_EQ(reader.Get<int>("cam/cam_id"), 2);
   EXPECT_EQ(reader.Get<std::string>("cam/name"), "camera_base");

@@ -35,13 +35,15 @@
 #include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
 #include "velmoraplus_trash_pose/core/logger.hpp"
 
-namespace velmora::test {
+namespace velmora::test
+{
 
 inline constexpr float kStep = 1.0f / 128.0f;
 using Cloud = GrabPoseEstimator::Cloud;
 
 // Camera 0.3 m above the base origin; the rotation plays no part in estimation.
-inline const char* const kBaseConfig = R"(
+inline const char * const kBaseConfig =
+  R"(
 camera_extrinsic:
   is_eye_on_hand: false
   is_use_euler: true
@@ -91,75 +93,89 @@ debug_choice:
 )";
 
 // A scratch directory below the build tree's temp dir; also the data root.
-inline std::string ScratchDir(const std::string& name) {
+inline std::string ScratchDir(const std::string & name)
+{
   const std::string dir = ::testing::TempDir() + "velmora_core_test/" + name;
   std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
   return dir;
 }
 
 // The whole file, byte for byte ("" when it cannot be read).
-inline std::string ReadFile(const std::string& path) {
+inline std::string ReadFile(const std::string & path)
+{
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class ConfigFile {
- public:
-  explicit ConfigFile(const std::string& name)
-      : dir_(ScratchDir(name)), root_(YAML::Load(kBaseConfig)) {}
+class ConfigFile
+{
+public:
+  explicit ConfigFile(const std::string & name)
+  : dir_(ScratchDir(name)), root_(YAML::Load(kBaseConfig)) {}
 
-  ConfigFile& Set(const std::string& section, const std::string& key, const std::string& value) {
+  ConfigFile & Set(const std::string & section, const std::string & key, const std::string & value)
+  {
     root_[section][key] = YAML::Load(value);
     return *this;
   }
-  ConfigFile& Remove(const std::string& section, const std::string& key) {
+  ConfigFile & Remove(const std::string & section, const std::string & key)
+  {
     root_[section].remove(key);
     return *this;
   }
   // Writes the file and points the data root into the scratch directory.
-  std::string Write() const {
+  std::string Write() const
+  {
     const std::string path = dir_ + "/pose_estimate.yaml";
     std::ofstream(path) << root_ << '\n';
     setenv("VELMORAPLUS_DATA_DIR", (dir_ + "/data").c_str(), 1);
     return path;
   }
-  const std::string& dir() const { return dir_; }
+  const std::string & dir() const {return dir_;}
 
- private:
+private:
   std::string dir_;
   YAML::Node root_;
 };
 
 // Collects std::cout for the lifetime of the object.
-class CoutCapture {
- public:
-  CoutCapture() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(previous_); }
-  std::string str() const { return buffer_.str(); }
-  bool Has(const std::string& text) const { return str().find(text) != std::string::npos; }
+class CoutCapture
+{
+public:
+  CoutCapture()
+  : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
+  ~CoutCapture() {std::cout.rdbuf(previous_);}
+  std::string str() const {return buffer_.str();}
+  bool Has(const std::string & text) const {return str().find(text) != std::string::npos;}
 
- private:
+private:
   std::ostringstream buffer_;
-  std::streambuf* previous_;
+  std::streambuf * previous_;
 };
 
 // Expected console lines: colour + text + reset, the escape codes written out
 // here rather than taken from the product, so that a wrong code fails.
-inline std::string Green(const std::string& text) { return "\033[1;32m" + text + "\033[0m\n"; }
-inline std::string Red(const std::string& text) { return "\033[1;31m" + text + "\033[0m\n"; }
-inline std::string Yellow(const std::string& text) { return "\033[1;33m" + text + "\033[0m\n"; }
-inline std::string Magenta(const std::string& text) { return "\033[1;35m" + text + "\033[0m\n"; }
-inline std::string Blue(const std::string& text) { return "\033[1;34m" + text + "\033[0m\n"; }
-inline std::string Cyan(const std::string& text) { return "\033[1;36m" + text + "\033[0m\n"; }
+inline std::string Green(const std::string & text) {return "\033[1;32m" + text + "\033[0m\n";}
+inline std::string Red(const std::string & text) {return "\033[1;31m" + text + "\033[0m\n";}
+inline std::string Yellow(const std::string & text) {return "\033[1;33m" + text + "\033[0m\n";}
+inline std::string Magenta(const std::string & text) {return "\033[1;35m" + text + "\033[0m\n";}
+inline std::string Blue(const std::string & text) {return "\033[1;34m" + text + "\033[0m\n";}
+inline std::string Cyan(const std::string & text) {return "\033[1;36m" + text + "\033[0m\n";}
 
 // Lattice block: nx x ny x nz points, step kStep, lowest corner at `origin`.
-inline Cloud::Ptr Block(const Eigen::Vector3f& origin, int nx, int ny, int nz) {
+inline Cloud::Ptr Block(const Eigen::Vector3f & origin, int nx, int ny, int nz)
+{
   auto cloud = std::make_shared<Cloud>();
-  for (int k = 0; k < nz; ++k)
-    for (int j = 0; j < ny; ++j)
-      for (int i = 0; i < nx; ++i)
-        cloud->push_back(pcl::PointXYZ(origin.x() + i * kStep, origin.y() + j * kStep,
-                                       origin.z() + k * kStep));
+  for (int k = 0; k < nz; ++k) {
+    for (int j = 0; j < ny; ++j) {
+      for (int i = 0; i < nx; ++i) {
+        cloud->push_back(
+          pcl::PointXYZ(
+            origin.x() + i * kStep, origin.y() + j * kStep,
+            origin.z() + k * kStep));
+      }
+    }
+  }
   return cloud;
 }
 

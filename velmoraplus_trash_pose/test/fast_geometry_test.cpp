@@ -41,16 +41,20 @@
 #include "velmoraplus_trash_pose/core/fast_geometry.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
-namespace velmora::test {
-namespace {
+namespace velmora::test
+{
+namespace
+{
 
-struct NamedCloud {
+struct NamedCloud
+{
   std::string name;
   Cloud cloud;
 };
 
-std::string SharedDataDir() {
-  if (const char* env = std::getenv("VELMORA_SHARED_DATA"); env != nullptr && *env != '\0') {
+std::string SharedDataDir()
+{
+  if (const char * env = std::getenv("VELMORA_SHARED_DATA"); env != nullptr && *env != '\0') {
     return env;
   }
   return VELMORA_SHARED_DATA_DIR;
@@ -58,7 +62,8 @@ std::string SharedDataDir() {
 
 // Points on three faces of a 0.10 x 0.06 x 0.04 m box with 1 mm noise, as the
 // benchmark uses.
-Cloud NoisyBox(std::size_t count, unsigned seed) {
+Cloud NoisyBox(std::size_t count, unsigned seed)
+{
   std::mt19937 random(seed);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   std::normal_distribution<float> noise(0.0f, 0.001f);
@@ -79,29 +84,34 @@ Cloud NoisyBox(std::size_t count, unsigned seed) {
   return cloud;
 }
 
-Cloud UniformCube(std::size_t count, float size, unsigned seed) {
+Cloud UniformCube(std::size_t count, float size, unsigned seed)
+{
   std::mt19937 random(seed);
   std::uniform_real_distribution<float> unit(-size / 2, size / 2);
   Cloud cloud;
-  for (std::size_t i = 0; i < count; ++i) cloud.push_back({unit(random), unit(random), unit(random)});
+  for (std::size_t i = 0; i < count; ++i) {
+    cloud.push_back({unit(random), unit(random), unit(random)});
+  }
   return cloud;
 }
 
 // Camera-frame clouds cut from the real frames by image boxes.
-std::vector<NamedCloud> RealFrameClouds() {
-  struct Frame {
-    const char* depth;
+std::vector<NamedCloud> RealFrameClouds()
+{
+  struct Frame
+  {
+    const char * depth;
     CameraIntrinsics intrinsics;
   };
   const Frame frames[] = {
-      {"pcl_kinect_floor/milk_cartoon_all_small_clorox_depth.png", {525.0f, 525.0f, 319.5f, 239.5f}},
-      {"pcl_kinect_floor/frame_20121214T142255.814212_depth.png", {525.0f, 525.0f, 320.0f, 240.0f}},
-      {"posecnn_ycb_video/depth_mm/000001-depth.png", {1066.778f, 1067.487f, 312.9869f, 241.3109f}},
-      {"tum_rgbd_open3d_sample/depth_mm/TUM_depth.png", {525.0f, 525.0f, 319.5f, 239.5f}},
+    {"pcl_kinect_floor/milk_cartoon_all_small_clorox_depth.png", {525.0f, 525.0f, 319.5f, 239.5f}},
+    {"pcl_kinect_floor/frame_20121214T142255.814212_depth.png", {525.0f, 525.0f, 320.0f, 240.0f}},
+    {"posecnn_ycb_video/depth_mm/000001-depth.png", {1066.778f, 1067.487f, 312.9869f, 241.3109f}},
+    {"tum_rgbd_open3d_sample/depth_mm/TUM_depth.png", {525.0f, 525.0f, 319.5f, 239.5f}},
   };
   const cv::Rect_<float> boxes[] = {{250, 170, 140, 140}, {60, 260, 200, 160}, {400, 80, 90, 300}};
   std::vector<NamedCloud> clouds;
-  for (const Frame& frame : frames) {
+  for (const Frame & frame : frames) {
     const cv::Mat depth = cv::imread(SharedDataDir() + "/" + frame.depth, cv::IMREAD_UNCHANGED);
     if (depth.empty() || depth.type() != CV_16UC1) {
       std::cout << "real frame " << SharedDataDir() << "/" << frame.depth
@@ -115,7 +125,7 @@ std::vector<NamedCloud> RealFrameClouds() {
     view.step = static_cast<std::uint32_t>(depth.step);
     view.size = depth.step * depth.rows;
     const cv::Mat mask(depth.size(), CV_8UC1, cv::Scalar(255));
-    for (const auto& box : boxes) {
+    for (const auto & box : boxes) {
       NamedCloud named{std::string(frame.depth) + " box x " + std::to_string(int(box.x)), {}};
       BackProjectMask(view, mask, box, frame.intrinsics, named.cloud);
       clouds.push_back(std::move(named));
@@ -124,7 +134,8 @@ std::vector<NamedCloud> RealFrameClouds() {
   return clouds;
 }
 
-std::vector<NamedCloud> TestClouds() {
+std::vector<NamedCloud> TestClouds()
+{
   std::vector<NamedCloud> clouds;
   clouds.push_back({"lattice", *Block(Eigen::Vector3f(-0.5f, 0.0f, -0.17f), 20, 14, 9)});
   clouds.push_back({"noisy box 3000", NoisyBox(3000, 1)});
@@ -133,7 +144,9 @@ std::vector<NamedCloud> TestClouds() {
   {
     // A dense blob with a few points far away: a grid over the whole extent is sparse.
     Cloud cloud = NoisyBox(2000, 4);
-    for (int i = 0; i < 5; ++i) cloud.push_back({-0.5f + i * 0.3f, 1.0f, 2.0f - i});
+    for (int i = 0; i < 5; ++i) {
+      cloud.push_back({-0.5f + i * 0.3f, 1.0f, 2.0f - i});
+    }
     clouds.push_back({"far outliers", cloud});
   }
   {
@@ -145,14 +158,19 @@ std::vector<NamedCloud> TestClouds() {
   }
   {
     Cloud cloud;  // flat: no extent in z
-    for (int i = 0; i < 900; ++i) cloud.push_back({0.3f + (i % 30) * 0.0013f, (i / 30) * 0.0011f, 0.0f});
+    for (int i = 0; i < 900; ++i) {
+      cloud.push_back({0.3f + (i % 30) * 0.0013f, (i / 30) * 0.0011f, 0.0f});
+    }
     clouds.push_back({"plane", cloud});
   }
-  for (auto& named : RealFrameClouds()) clouds.push_back(std::move(named));
+  for (auto & named : RealFrameClouds()) {
+    clouds.push_back(std::move(named));
+  }
   return clouds;
 }
 
-bool SameXyz(const Cloud& a, const Cloud& b, std::string& why) {
+bool SameXyz(const Cloud & a, const Cloud & b, std::string & why)
+{
   if (a.size() != b.size()) {
     why = "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
     return false;
@@ -166,7 +184,8 @@ bool SameXyz(const Cloud& a, const Cloud& b, std::string& why) {
   return a.width == b.width && a.height == b.height && a.is_dense == b.is_dense;
 }
 
-Cloud PclVoxel(const Cloud& in, float leaf) {
+Cloud PclVoxel(const Cloud & in, float leaf)
+{
   pcl::VoxelGrid<pcl::PointXYZ> grid;
   grid.setLeafSize(leaf, leaf, leaf);
   grid.setInputCloud(in.makeShared());
@@ -175,7 +194,8 @@ Cloud PclVoxel(const Cloud& in, float leaf) {
   return out;
 }
 
-Cloud PclOutliers(const Cloud& in, int mean_k) {
+Cloud PclOutliers(const Cloud & in, int mean_k)
+{
   pcl::StatisticalOutlierRemoval<pcl::PointXYZ> sor;
   sor.setInputCloud(in.makeShared());
   sor.setMeanK(mean_k);
@@ -188,14 +208,15 @@ Cloud PclOutliers(const Cloud& in, int mean_k) {
 // Every point's mean neighbour distance as StatisticalOutlierRemoval computes it:
 // the k + 1 nearest from its kd-tree, the first skipped, square roots summed in
 // double in the order found. Non-finite points keep 0.
-std::vector<float> PclMeanDistances(const Cloud& in, int mean_k) {
+std::vector<float> PclMeanDistances(const Cloud & in, int mean_k)
+{
   pcl::search::KdTree<pcl::PointXYZ> tree(false);
   tree.setInputCloud(in.makeShared());
   std::vector<float> distances(in.size(), 0.0f);
   pcl::Indices indices;
   std::vector<float> squared;
   for (std::size_t i = 0; i < in.size(); ++i) {
-    if (!pcl::isFinite(in[i])) continue;
+    if (!pcl::isFinite(in[i])) {continue;}
     tree.nearestKSearch(in[i], mean_k + 1, indices, squared);
     double sum = 0.0;
     for (int j = 1; j < mean_k + 1; ++j) {
@@ -208,7 +229,7 @@ std::vector<float> PclMeanDistances(const Cloud& in, int mean_k) {
 
 TEST(FastGeometry, VoxelGridKeepsPclsCentroidsAndOrder) {
   fast::VoxelGridThinner thinner;
-  for (const auto& [name, cloud] : TestClouds()) {
+  for (const auto & [name, cloud] : TestClouds()) {
     for (const float leaf : {0.001f, kStep, 0.003f}) {
       SCOPED_TRACE(name + ", leaf " + std::to_string(leaf));
       Cloud fast;
@@ -230,30 +251,32 @@ TEST(FastGeometry, VoxelGridKeepsPclsCentroidsAndOrder) {
 
 TEST(FastGeometry, OutlierRemovalKeepsExactlyPclsPoints) {
   fast::OutlierRemover remover;
-  for (const auto& [name, raw] : TestClouds()) {
+  for (const auto & [name, raw] : TestClouds()) {
     // The estimator removes outliers from the thinned cloud; the raw one also
     // reaches it when the bottom cut leaves too few points.
     Cloud thinned;
     fast::VoxelGridThinner().Filter(raw, 0.001f, thinned);
-    for (const Cloud* cloud : {static_cast<const Cloud*>(&thinned), &raw}) {
+    for (const Cloud * cloud : {static_cast<const Cloud *>(&thinned), &raw}) {
       for (const int mean_k : {3, 50}) {
-        if (static_cast<int>(cloud->size()) <= mean_k) continue;
+        if (static_cast<int>(cloud->size()) <= mean_k) {continue;}
         const Cloud reference = PclOutliers(*cloud, mean_k);
         const std::vector<float> reference_distances = PclMeanDistances(*cloud, mean_k);
         // This CPU's distance loop on one and three threads, the portable one on one.
         for (const int run : {1, 3, 0}) {
           const int threads = std::max(run, 1);
-          SCOPED_TRACE(name + (cloud == &raw ? " raw" : " thinned") + ", k " +
-                       std::to_string(mean_k) + ", threads " + std::to_string(threads) +
-                       (run == 0 ? ", portable distance loop" : ""));
+          SCOPED_TRACE(
+            name + (cloud == &raw ? " raw" : " thinned") + ", k " +
+            std::to_string(mean_k) + ", threads " + std::to_string(threads) +
+            (run == 0 ? ", portable distance loop" : ""));
           remover.set_threads(threads);
-          remover.set_near_distances(run == 0 ? &fast::NearDistancesPortable : fast::NearDistancesBest());
+          remover.set_near_distances(
+            run == 0 ? &fast::NearDistancesPortable : fast::NearDistancesBest());
           Cloud fast;
           ASSERT_TRUE(remover.Filter(*cloud, mean_k, 1.0, fast));
           std::string why;
           EXPECT_TRUE(SameXyz(reference, fast, why)) << why;
           // Every mean distance, not only the decisions they lead to.
-          const std::vector<float>& distances = remover.mean_distances();
+          const std::vector<float> & distances = remover.mean_distances();
           ASSERT_EQ(distances.size(), reference_distances.size());
           std::size_t differing = 0;
           for (std::size_t i = 0; i < distances.size(); ++i) {
@@ -279,7 +302,9 @@ TEST(FastGeometry, OutlierRemovalDeclinesWhatItCannotMatch) {
   // Hand check on a line 0, 1, 2, 3, 10 (k = 1): mean distances 1, 1, 1, 1, 7;
   // mean 2.2, sample deviation 2.683, threshold 4.883: only 10 goes.
   Cloud line;
-  for (const float x : {0.0f, 1.0f, 2.0f, 3.0f, 10.0f}) line.push_back({x, 0.0f, 0.0f});
+  for (const float x : {0.0f, 1.0f, 2.0f, 3.0f, 10.0f}) {
+    line.push_back({x, 0.0f, 0.0f});
+  }
   ASSERT_TRUE(remover.Filter(line, 1, 1.0, out));
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[3].x, 3.0f);
@@ -287,9 +312,9 @@ TEST(FastGeometry, OutlierRemovalDeclinesWhatItCannotMatch) {
 }
 
 TEST(FastGeometry, BoxesEqualMomentOfInertiaEstimation) {
-  for (const auto& [name, raw] : TestClouds()) {
+  for (const auto & [name, raw] : TestClouds()) {
     SCOPED_TRACE(name);
-    if (raw.size() < 3) continue;
+    if (raw.size() < 3) {continue;}
     pcl::MomentOfInertiaEstimation<pcl::PointXYZ> estimation;
     estimation.setInputCloud(raw.makeShared());
     estimation.compute();
@@ -310,14 +335,16 @@ TEST(FastGeometry, BoxesEqualMomentOfInertiaEstimation) {
 
 // ---------------------------------------------------------------- whole routine
 
-std::string WithoutTimings(const std::string& text) {
+std::string WithoutTimings(const std::string & text)
+{
   static const std::regex timing(" cost [0-9.e+-]+ ms");
   return std::regex_replace(text, timing, " cost <t> ms");
 }
 
 // Every step of the faster path promises PCL's floats (same kept points, same
 // boxes, the same PCA on them), so every result is compared exactly.
-void ExpectSameResults(const GrabPoseEstimator& fast, const GrabPoseEstimator& plain) {
+void ExpectSameResults(const GrabPoseEstimator & fast, const GrabPoseEstimator & plain)
+{
   EXPECT_EQ(fast.main_axis_type_, plain.main_axis_type_);
   EXPECT_EQ(fast.pass_limit_, plain.pass_limit_);
   EXPECT_EQ(fast.trash_lowest_z_, plain.trash_lowest_z_);
@@ -351,7 +378,7 @@ TEST(FastGeometry, GrabRoutinesGiveThePlainPclAnswers) {
   fast.neighbour_threads_ = 2;
 
   std::vector<NamedCloud> clouds;
-  for (const auto& named : real_frames) {
+  for (const auto & named : real_frames) {
     // Camera frame to base frame, as the node does.
     Cloud base;
     fast.TransformCloud(named.cloud, base, fast.base2camera_);
@@ -365,7 +392,7 @@ TEST(FastGeometry, GrabRoutinesGiveThePlainPclAnswers) {
   }
 
   int found = 0;
-  for (const auto& [name, cloud] : clouds) {
+  for (const auto & [name, cloud] : clouds) {
     for (const bool transparent : {false, true}) {
       SCOPED_TRACE(name + (transparent ? ", transparent" : ""));
       auto fast_cloud = cloud.makeShared();
@@ -374,14 +401,14 @@ TEST(FastGeometry, GrabRoutinesGiveThePlainPclAnswers) {
       int fast_status = 0, plain_status = 0;
       {
         CoutCapture out;
-        fast_status = transparent ? fast.GetTransparentGrabPose(fast_cloud)
-                                  : fast.GetInitialGrabPose(fast_cloud);
+        fast_status = transparent ? fast.GetTransparentGrabPose(fast_cloud) :
+          fast.GetInitialGrabPose(fast_cloud);
         fast_text = out.str();
       }
       {
         CoutCapture out;
-        plain_status = transparent ? plain.GetTransparentGrabPose(plain_cloud)
-                                   : plain.GetInitialGrabPose(plain_cloud);
+        plain_status = transparent ? plain.GetTransparentGrabPose(plain_cloud) :
+          plain.GetInitialGrabPose(plain_cloud);
         plain_text = out.str();
       }
       EXPECT_EQ(fast_status, plain_status);

@@ -23,19 +23,23 @@
 
 #include "estimator_fixture.hpp"
 
-namespace velmora::test {
-namespace {
+namespace velmora::test
+{
+namespace
+{
 
 constexpr float s = kStep;
 constexpr double kTol = 1e-5;
 
-void ExpectVector(const Eigen::Vector3f& actual, double x, double y, double z, double tol = kTol) {
+void ExpectVector(const Eigen::Vector3f & actual, double x, double y, double z, double tol = kTol)
+{
   EXPECT_NEAR(actual.x(), x, tol);
   EXPECT_NEAR(actual.y(), y, tol);
   EXPECT_NEAR(actual.z(), z, tol);
 }
 
-void ExpectQuaternion(const Eigen::Quaterniond& q, double x, double y, double z, double w) {
+void ExpectQuaternion(const Eigen::Quaterniond & q, double x, double y, double z, double w)
+{
   EXPECT_NEAR(q.x(), x, kTol);
   EXPECT_NEAR(q.y(), y, kTol);
   EXPECT_NEAR(q.z(), z, kTol);
@@ -44,25 +48,33 @@ void ExpectQuaternion(const Eigen::Quaterniond& q, double x, double y, double z,
 
 // The box pose is given in the gripper frame: composing it with the grab pose must
 // give back the box centre in the base frame.
-Eigen::Vector3d BoxCentreInBase(const GrabPoseEstimator& e) {
+Eigen::Vector3d BoxCentreInBase(const GrabPoseEstimator & e)
+{
   return e.grab_pose_.orientation * e.trash_pose_.position.cast<double>() +
          e.grab_pose_.position.cast<double>();
 }
 
 // A bottle lying along the diagonal x = y: lattice steps (s, s) along it (17 points)
 // and (s, -s) across it (5 points), 4 layers from z = -22 s, centred on (-0.5, 0).
-Cloud::Ptr LyingBottle() {
+Cloud::Ptr LyingBottle()
+{
   auto cloud = std::make_shared<Cloud>();
-  for (int k = 0; k < 4; ++k)
-    for (int b = 0; b < 5; ++b)
-      for (int a = 0; a < 17; ++a)
-        cloud->push_back(pcl::PointXYZ(-0.5f - 10 * s + (a + b) * s, -6 * s + (a - b) * s,
-                                       -22 * s + k * s));
+  for (int k = 0; k < 4; ++k) {
+    for (int b = 0; b < 5; ++b) {
+      for (int a = 0; a < 17; ++a) {
+        cloud->push_back(
+          pcl::PointXYZ(
+            -0.5f - 10 * s + (a + b) * s, -6 * s + (a - b) * s,
+            -22 * s + k * s));
+      }
+    }
+  }
   return cloud;
 }
 
 // Lattice centred on (cx, cy) (multiples of s), lowest layer at z0.
-Cloud::Ptr BlockAround(float cx, float cy, float z0, int nx, int ny, int nz) {
+Cloud::Ptr BlockAround(float cx, float cy, float z0, int nx, int ny, int nz)
+{
   return Block(Eigen::Vector3f(cx - (nx - 1) / 2 * s, cy - (ny - 1) / 2 * s, z0), nx, ny, nz);
 }
 
@@ -86,8 +98,9 @@ TEST(GrabPose, LyingBottleGetsTopDownGraspAlongItsLongSide) {
   // q = (x 0, y 1, z 0, w 0) * (0, 0, sin(-22.5 deg), cos(-22.5 deg))
   ExpectQuaternion(estimator.grab_pose_.orientation, -0.38268343, 0.92387953, 0.0, 0.0);
   ExpectVector(estimator.grab_mainaxis_, 0.70710678, 0.70710678, 0.0);
-  ExpectVector(estimator.trash_dimensions_, 16 * s * std::sqrt(2.0), 4 * s * std::sqrt(2.0),
-               2 * s);
+  ExpectVector(
+    estimator.trash_dimensions_, 16 * s * std::sqrt(2.0), 4 * s * std::sqrt(2.0),
+    2 * s);
   EXPECT_FLOAT_EQ(estimator.trash_lowest_z_, -22 * s);
   EXPECT_FLOAT_EQ(estimator.trash_height_, 3 * s);
   EXPECT_NEAR(estimator.grab_angle_, 0.0, kTol);
@@ -96,13 +109,16 @@ TEST(GrabPose, LyingBottleGetsTopDownGraspAlongItsLongSide) {
   // Box centre 0.008 above the grab point; the gripper's z points down.
   ExpectVector(estimator.trash_pose_.position, 0.0, 0.0, -0.008);
   const Eigen::Matrix3d box_in_base =
-      (estimator.grab_pose_.orientation * estimator.trash_pose_.orientation).toRotationMatrix();
+    (estimator.grab_pose_.orientation * estimator.trash_pose_.orientation).toRotationMatrix();
   EXPECT_NEAR(std::abs(box_in_base.col(0).dot(Eigen::Vector3d(1, 1, 0).normalized())), 1.0, kTol);
   EXPECT_NEAR(std::abs(box_in_base.col(2).z()), 1.0, kTol);
 
   EXPECT_TRUE(out.Has(Blue("------------------------GetInitialGrabPose--------------------------")));
   EXPECT_TRUE(out.Has(Cyan("处理后点云数量：227")));
-  EXPECT_TRUE(out.Has(Yellow("(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_")));
+  EXPECT_TRUE(
+    out.Has(
+      Yellow(
+        "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_")));
   EXPECT_TRUE(out.Has(Cyan("main_axis_type_:1")));
   EXPECT_TRUE(out.Has(Cyan("trash_type_:3")));
   EXPECT_TRUE(out.Has(Yellow("grab_tcp_.z() -= tcp_ajust_value_;")));
@@ -116,7 +132,7 @@ TEST(GrabPose, FloorRulesAndLowGrabPointClamps) {
   // outlier removal takes the 88 points on the bar's twelve edges: 252 of 340 stay.
   {
     GrabPoseEstimator estimator(
-        ConfigFile("floor").Set("debug_choice", "is_on_floor", "true").Write());
+      ConfigFile("floor").Set("debug_choice", "is_on_floor", "true").Write());
     auto cloud = LyingBottle();
     CoutCapture out;
     ASSERT_EQ(estimator.GetInitialGrabPose(cloud), kGrabFound);
@@ -151,25 +167,31 @@ TEST(GrabPose, FloorRulesAndLowGrabPointClamps) {
     EXPECT_EQ(estimator.main_axis_type_, 1);
     EXPECT_FLOAT_EQ(estimator.extend_length_, 0.025f);
     const Eigen::Vector3d ray =
-        (Eigen::Vector3d(-0.5, 0.0, -19 * s) - Eigen::Vector3d(0.0, 0.0, 0.3)).normalized();
+      (Eigen::Vector3d(-0.5, 0.0, -19 * s) - Eigen::Vector3d(0.0, 0.0, 0.3)).normalized();
     ExpectVector(estimator.grab_pose_.position, -0.5 + 0.025 * ray.x(), 0.0, -22 * s);
-    EXPECT_TRUE(out.Has(Yellow("grab_tcp_.z() < (trash_lowest_z_ + 0.008)!!!") +
-                        Magenta("GrabTCP Extended!")));
-    EXPECT_TRUE(out.Has(Yellow("grab_tcp_.z()-trash_lowest_z_ < 0.015!!!") +
-                        Yellow("grab_tcp_.z() = trash_lowest_z_!!!")));
+    EXPECT_TRUE(
+      out.Has(
+        Yellow("grab_tcp_.z() < (trash_lowest_z_ + 0.008)!!!") +
+        Magenta("GrabTCP Extended!")));
+    EXPECT_TRUE(
+      out.Has(
+        Yellow("grab_tcp_.z()-trash_lowest_z_ < 0.015!!!") +
+        Yellow("grab_tcp_.z() = trash_lowest_z_!!!")));
   }
   // A lowering of 0.03 from 2 s above the lowest point would go below it: the grab
   // point stops at lowest + 0.005.
   {
     GrabPoseEstimator estimator(
-        ConfigFile("deep").Set("grab_pose_estimate", "tcp_ajust_value", "0.03").Write());
+      ConfigFile("deep").Set("grab_pose_estimate", "tcp_ajust_value", "0.03").Write());
     auto cloud = LyingBottle();
     CoutCapture out;
     ASSERT_EQ(estimator.GetInitialGrabPose(cloud), kGrabFound);
     ExpectVector(estimator.grab_pose_.position, -0.5, 0.0, -22 * s + 0.005);
-    EXPECT_TRUE(out.Has(Yellow("grab_tcp_.z() -= tcp_ajust_value_;") +
-                        Yellow("grab_tcp_.z() < (trash_lowest_z_ + 0.005)!!!") +
-                        Magenta("grab_tcp_.z() = (trash_lowest_z_ + 0.005)!!!")));
+    EXPECT_TRUE(
+      out.Has(
+        Yellow("grab_tcp_.z() -= tcp_ajust_value_;") +
+        Yellow("grab_tcp_.z() < (trash_lowest_z_ + 0.005)!!!") +
+        Magenta("grab_tcp_.z() = (trash_lowest_z_ + 0.005)!!!")));
   }
 }
 
@@ -200,15 +222,19 @@ TEST(GrabPose, UprightCanGetsSidewaysGraspFacingAwayFromBase) {
   // q = (0,1,0,0)(0,0.7071,0,0.7071)(sin(phi/2),0,0,cos(phi/2)), phi = -atan2(y, -x)
   const double phi = -std::atan2(tcp.y(), -tcp.x());
   const Eigen::Quaterniond expected = Eigen::Quaterniond(-std::sqrt(0.5), 0, std::sqrt(0.5), 0) *
-                                      Eigen::Quaterniond(std::cos(phi / 2), std::sin(phi / 2), 0, 0);
-  ExpectQuaternion(estimator.grab_pose_.orientation, expected.x(), expected.y(), expected.z(),
-                   expected.w());
+    Eigen::Quaterniond(std::cos(phi / 2), std::sin(phi / 2), 0, 0);
+  ExpectQuaternion(
+    estimator.grab_pose_.orientation, expected.x(), expected.y(), expected.z(),
+    expected.w());
 
   ExpectVector(estimator.grab_mainaxis_, 0.0, 0.0, -1.0);
   ExpectVector(estimator.trash_dimensions_, 6 * s, 4 * s, 2 * s);
   const Eigen::Vector3d box_centre = BoxCentreInBase(estimator);
   EXPECT_NEAR((box_centre - centre).norm(), 0.0, kTol);
-  EXPECT_TRUE(out.Has(Yellow("(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_")));
+  EXPECT_TRUE(
+    out.Has(
+      Yellow(
+        "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_")));
   EXPECT_TRUE(out.Has(Magenta("GrabTCP Extended!")));
   EXPECT_TRUE(out.Has(Magenta("grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !")));
   EXPECT_TRUE(out.Has(Magenta("grab_tcp_.y() += tcp_ajust_value_ * v_tcp.y() !")));
@@ -237,8 +263,8 @@ TEST(GrabPose, ExtensionLengthFollowsTheMinorExtent) {
   // Minor extent 6 s = 0.047 >= 0.04: the extension is extend_length_max_ (0.012).
   // Bottom thresholds raised so that this 11 s high can is not bottom-cut at a slant.
   GrabPoseEstimator estimator(ConfigFile("wide_can")
-                                  .Set("grab_pose_estimate", "remove_bottom_height_threshold_3", "0.2")
-                                  .Write());
+    .Set("grab_pose_estimate", "remove_bottom_height_threshold_3", "0.2")
+    .Write());
   auto cloud = BlockAround(-64 * s, 0.0f, -22 * s, 7, 9, 12);
   CoutCapture out;
   ASSERT_EQ(estimator.GetInitialGrabPose(cloud), kGrabFound);
@@ -248,16 +274,19 @@ TEST(GrabPose, ExtensionLengthFollowsTheMinorExtent) {
   EXPECT_EQ(cloud->size(), 7u * 9u * 11u - 92u);
   const Eigen::Vector3d centre(-0.5, 0.0, -16 * s);
   const Eigen::Vector3d tcp = centre + 0.012 * (centre - Eigen::Vector3d(0, 0, 0.3)).normalized() +
-                              Eigen::Vector3d(-0.008, 0.0, 0.0);
+    Eigen::Vector3d(-0.008, 0.0, 0.0);
   ExpectVector(estimator.grab_pose_.position, tcp.x(), tcp.y(), tcp.z());
 }
 
 // A bar of 17 x 5 points rising along `step` (x, z) towards the camera.
-Cloud::Ptr SlantedBar(float step_x, float step_z) {
+Cloud::Ptr SlantedBar(float step_x, float step_z)
+{
   auto cloud = std::make_shared<Cloud>();
-  for (int b = 0; b < 5; ++b)
-    for (int a = 0; a < 17; ++a)
+  for (int b = 0; b < 5; ++b) {
+    for (int a = 0; a < 17; ++a) {
       cloud->push_back(pcl::PointXYZ(-77 * s + a * step_x, (b - 2) * s, -22 * s + a * step_z));
+    }
+  }
   return cloud;
 }
 
@@ -286,7 +315,7 @@ TEST(GrabPose, SlantedObjectsGetClassesThreeAndFour) {
     EXPECT_LE(estimator.pca_eigen_vectors_(2, 0), 0.0f);  // turned to point down
     const Eigen::Vector3d tool_z = estimator.grab_pose_.orientation * Eigen::Vector3d::UnitZ();
     const Eigen::Vector3d towards =
-        Eigen::Vector3d(estimator.grab_tcp_.x(), estimator.grab_tcp_.y(), 0).normalized();
+      Eigen::Vector3d(estimator.grab_tcp_.x(), estimator.grab_tcp_.y(), 0).normalized();
     EXPECT_NEAR((tool_z - towards).norm(), 0.0, kTol);
     ExpectVector(estimator.grab_mainaxis_, 0.0, 0.0, -1.0);
   }
@@ -307,25 +336,29 @@ TEST(GrabPose, TransparentBottleGraspsInFrontOfItsNearestEdge) {
   ExpectVector(estimator.trash_pose_.position, 0.0, 0.0, 0.0);
   ExpectQuaternion(estimator.trash_pose_.orientation, 0.0, 0.0, 0.0, 1.0);
   ExpectVector(estimator.trash_dimensions_, 0.45, 0.125, 0.125);
-  EXPECT_TRUE(out.Has(Blue("------------------------GetTransparentGrabPose--------------------------")));
+  EXPECT_TRUE(
+    out.Has(
+      Blue(
+        "------------------------GetTransparentGrabPose--------------------------")));
   EXPECT_TRUE(out.Has(Cyan("trash_cloud_project_width:  0.125")));
   EXPECT_FALSE(out.Has("main_axis_type_:"));
 }
 
 TEST(GrabPose, WorkspaceLimits) {
-  struct Case {
+  struct Case
+  {
     float x, y;
-    const char* message;
+    const char * message;
   };
   // Blob centres at z = 20 s = 0.15625, next to the reference height 0.1555.
   const Case cases[] = {
-      {-32 * s, 0.0f, "垃圾位置太近了！！！"},     // 0.25 m: distance 0.2388 < 0.3
-      {-115 * s, 0.0f, "垃圾位置太远了！！！"},    // 0.898 m: distance 0.887 > 0.8
-      {-26 * s, -58 * s, "垃圾位置太靠左了！！！"},  // angle atan2(-0.453, 0.203) = -65.9
-      {-26 * s, 58 * s, "垃圾位置太靠右了！！！"},   // +65.9 deg
+    {-32 * s, 0.0f, "垃圾位置太近了！！！"},       // 0.25 m: distance 0.2388 < 0.3
+    {-115 * s, 0.0f, "垃圾位置太远了！！！"},      // 0.898 m: distance 0.887 > 0.8
+    {-26 * s, -58 * s, "垃圾位置太靠左了！！！"},    // angle atan2(-0.453, 0.203) = -65.9
+    {-26 * s, 58 * s, "垃圾位置太靠右了！！！"},     // +65.9 deg
   };
   GrabPoseEstimator estimator(ConfigFile("workspace").Write());
-  for (const Case& c : cases) {
+  for (const Case & c : cases) {
     SCOPED_TRACE(c.message);
     auto cloud = BlockAround(c.x, c.y, 19 * s, 7, 7, 2);
     CoutCapture out;
@@ -335,15 +368,16 @@ TEST(GrabPose, WorkspaceLimits) {
     EXPECT_NEAR(estimator.grab_angle_, std::atan2(c.y, -c.x) * 180.0 / M_PI, 1e-4);
     EXPECT_TRUE(out.Has(Red(c.message)));
     // A transparent piece there is refused as well.
-    EXPECT_EQ(estimator.GetTransparentGrabPose(BlockAround(c.x, c.y, 19 * s, 7, 7, 2)),
-              kGrabOutsideWorkspace);
+    EXPECT_EQ(
+      estimator.GetTransparentGrabPose(BlockAround(c.x, c.y, 19 * s, 7, 7, 2)),
+      kGrabOutsideWorkspace);
     EXPECT_FALSE(out.Has("grab_pose_.position"));
   }
 }
 
 TEST(GrabPose, DegenerateCloudsEndInAStatusCode) {
   GrabPoseEstimator estimator(
-      ConfigFile("degenerate").Set("grab_pose_estimate", "min_trash_cloud_size", "0").Write());
+    ConfigFile("degenerate").Set("grab_pose_estimate", "min_trash_cloud_size", "0").Write());
   CoutCapture out;
   // Empty, missing and too small for PCA (even with a configured minimum of 0).
   EXPECT_EQ(estimator.GetInitialGrabPose(std::make_shared<Cloud>()), kGrabTooFewPoints);
@@ -375,7 +409,10 @@ TEST(GrabPose, DegenerateCloudsEndInAStatusCode) {
   EXPECT_EQ(estimator.GetInitialGrabPose(wide), kGrabFound);
   EXPECT_EQ(wide->size(), 42u);
   ExpectVector(Eigen::Vector3f(estimator.pca_centroid_.head<3>()), -0.5, 0.0, -20.5 * s);
-  EXPECT_TRUE(out.Has(Yellow("voxel grid skipped: leaf size 0.001 is too small for the cloud extent")));
+  EXPECT_TRUE(
+    out.Has(
+      Yellow(
+        "voxel grid skipped: leaf size 0.001 is too small for the cloud extent")));
 }
 
 TEST(GrabPose, SmallCloudsWithDefaultOutlierNeighbours) {

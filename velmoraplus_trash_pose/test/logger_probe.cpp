@@ -31,18 +31,19 @@
 // per field. Each field is a printf format with its own arguments ("%.*s", "%d"
 // or "%s"). It then fails as on a machine without a journal, which must not
 // stop the process.
-extern "C" int sd_journal_send(const char* format, ...) {
+extern "C" int sd_journal_send(const char * format, ...)
+{
   va_list args;
   va_start(args, format);
-  for (const char* field = format; field != nullptr; field = va_arg(args, const char*)) {
+  for (const char * field = format; field != nullptr; field = va_arg(args, const char *)) {
     std::string text;
-    for (const char* c = field; *c != '\0'; ++c) {
+    for (const char * c = field; *c != '\0'; ++c) {
       if (std::strncmp(c, "%.*s", 4) == 0) {
         const int length = va_arg(args, int);
-        text.append(va_arg(args, const char*), static_cast<std::size_t>(length));
+        text.append(va_arg(args, const char *), static_cast<std::size_t>(length));
         c += 3;
       } else if (std::strncmp(c, "%d", 2) == 0 || std::strncmp(c, "%s", 2) == 0) {
-        text += c[1] == 'd' ? std::to_string(va_arg(args, int)) : va_arg(args, const char*);
+        text += c[1] == 'd' ? std::to_string(va_arg(args, int)) : va_arg(args, const char *);
         ++c;
       } else {
         text += *c;
@@ -58,15 +59,19 @@ extern "C" int sd_journal_send(const char* format, ...) {
 // name a private member, which lets this probe lower the level afterwards.
 using SpdlogMember = std::shared_ptr<spdlog::logger> velmora::Logger::*;
 SpdlogMember SpdlogLogger();
-template <SpdlogMember Member>
-struct ExposeSpdlog {
-  friend SpdlogMember SpdlogLogger() { return Member; }
+template<SpdlogMember Member>
+struct ExposeSpdlog
+{
+  friend SpdlogMember SpdlogLogger() {return Member;}
 };
 template struct ExposeSpdlog<&velmora::Logger::logger_>;
 
-int main(int argc, char** argv) {
+int main(int argc, char ** argv)
+{
   const int lines = argc > 1 ? std::atoi(argv[1]) : 1;
-  for (int i = 1; i <= lines; ++i) LOG_INFO("line {}", i);
+  for (int i = 1; i <= lines; ++i) {
+    LOG_INFO("line {}", i);
+  }
   if (argc > 2 && std::strcmp(argv[2], "raise") == 0) {
     (velmora::Logger::Instance().*SpdlogLogger())->set_level(spdlog::level::info);
     LOG_INFO("after");

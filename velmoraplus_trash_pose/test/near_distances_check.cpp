@@ -24,37 +24,44 @@
 
 #include "velmoraplus_trash_pose/core/near_distances.hpp"
 
-namespace {
+namespace
+{
 
 using velmora::fast::IndexRange;
 using velmora::fast::NearDistancesFn;
 using velmora::fast::PointColumns;
 
-std::vector<float> Reference(const std::vector<float>& xs, const std::vector<float>& ys,
-                             const std::vector<float>& zs, const std::vector<IndexRange>& ranges,
-                             const float q[3], float bound) {
+std::vector<float> Reference(
+  const std::vector<float> & xs, const std::vector<float> & ys,
+  const std::vector<float> & zs, const std::vector<IndexRange> & ranges,
+  const float q[3], float bound)
+{
   std::vector<float> kept;
-  for (const auto& [first, last] : ranges) {
+  for (const auto & [first, last] : ranges) {
     for (std::uint32_t j = first; j < last; ++j) {
       // FLANN's L2_Simple loop as written, with this compiler's default contraction
       // (as Debian builds FLANN and PCL): fused multiply-adds on AArch64, none on x86-64.
       const float diff[3] = {q[0] - xs[j], q[1] - ys[j], q[2] - zs[j]};
       float dist = 0.0f;
-      for (const float d : diff) dist += d * d;
-      if (dist <= bound) kept.push_back(dist);
+      for (const float d : diff) {
+        dist += d * d;
+      }
+      if (dist <= bound) {kept.push_back(dist);}
     }
   }
   return kept;
 }
 
-bool Same(const std::vector<float>& expected, const std::vector<float>& out, std::size_t count) {
+bool Same(const std::vector<float> & expected, const std::vector<float> & out, std::size_t count)
+{
   return count == expected.size() &&
          (count == 0 || std::memcmp(expected.data(), out.data(), count * sizeof(float)) == 0);
 }
 
 }  // namespace
 
-int main() {
+int main()
+{
   // Points of a 2 cm cube with 0.1 mm steps, some repeated exactly.
   std::mt19937 random(11);
   std::uniform_int_distribution<int> step(0, 200);
@@ -79,12 +86,14 @@ int main() {
   }
   ranges.emplace_back(at, static_cast<std::uint32_t>(xs.size()));
   std::size_t total = 0;
-  for (const auto& [first, last] : ranges) total += last - first;
+  for (const auto & [first, last] : ranges) {
+    total += last - first;
+  }
 
   const PointColumns columns{xs.data(), ys.data(), zs.data()};
   const NearDistancesFn shuffled = velmora::fast::NearDistancesShuffled();
   std::vector<float> scratch(total), portable_out(total + velmora::fast::kNearDistancesSlack),
-      shuffled_out(total + velmora::fast::kNearDistancesSlack);
+  shuffled_out(total + velmora::fast::kNearDistancesSlack);
   int failures = 0;
   std::size_t checks = 0;
   for (std::size_t query_index = 0; query_index < xs.size(); query_index += 37) {
@@ -96,17 +105,23 @@ int main() {
       const std::vector<float> expected = Reference(xs, ys, zs, ranges, q, bound);
       ++checks;
       const std::size_t portable =
-          velmora::fast::NearDistancesPortable(columns, ranges, q, bound, scratch.data(), portable_out.data());
+        velmora::fast::NearDistancesPortable(
+        columns, ranges, q, bound,
+        scratch.data(), portable_out.data());
       if (!Same(expected, portable_out, portable)) {
-        std::printf("portable loop differs: query %zu, bound %.9g: %zu kept, %zu expected\n",
-                    query_index, bound, portable, expected.size());
+        std::printf(
+          "portable loop differs: query %zu, bound %.9g: %zu kept, %zu expected\n",
+          query_index, bound, portable, expected.size());
         ++failures;
       }
-      if (shuffled == nullptr) continue;
-      const std::size_t vector = shuffled(columns, ranges, q, bound, scratch.data(), shuffled_out.data());
+      if (shuffled == nullptr) {continue;}
+      const std::size_t vector = shuffled(
+        columns, ranges, q, bound,
+        scratch.data(), shuffled_out.data());
       if (!Same(expected, shuffled_out, vector)) {
-        std::printf("vector loop differs: query %zu, bound %.9g: %zu kept, %zu expected\n",
-                    query_index, bound, vector, expected.size());
+        std::printf(
+          "vector loop differs: query %zu, bound %.9g: %zu kept, %zu expected\n",
+          query_index, bound, vector, expected.size());
         ++failures;
       }
     }
@@ -120,13 +135,15 @@ int main() {
     float scratch_one[1], out[1 + velmora::fast::kNearDistancesSlack];
     const NearDistancesFn best = velmora::fast::NearDistancesBest();
     if (best(one, single, origin, 14.0f, scratch_one, out) != 1 || out[0] != 14.0f ||
-        best(one, single, origin, std::nextafter(14.0f, 0.0f), scratch_one, out) != 0) {
+      best(one, single, origin, std::nextafter(14.0f, 0.0f), scratch_one, out) != 0)
+    {
       std::printf("distance 14 from the origin to (1, 2, 3) not kept exactly at its bound\n");
       ++failures;
     }
   }
-  std::printf("near distances: %zu queries and bounds, %s: %s\n", checks,
-              shuffled != nullptr ? "portable and vector loops" : "portable loop only (no vector loop here)",
-              failures == 0 ? "all agree" : "DIFFERENCES");
+  std::printf(
+    "near distances: %zu queries and bounds, %s: %s\n", checks,
+    shuffled != nullptr ? "portable and vector loops" : "portable loop only (no vector loop here)",
+    failures == 0 ? "all agree" : "DIFFERENCES");
   return failures == 0 ? 0 : 1;
 }

@@ -88,8 +88,9 @@ std::optional<NodeHarness::DetectTrash::Response> NodeHarness::CallStreaming(
   // more pair, and once the camera has taken it (no request is pending now, so
   // it drops it) none is left for the next call.
   const auto last = Publish(slot, rgb, depth);
-  if (!WaitForPairTaken(slot, last, std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now()) + std::chrono::seconds(10)))
+  if (!WaitForPairTaken(
+      slot, last, std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()) + std::chrono::seconds(10)))
   {
     std::fprintf(stderr, "harness: camera slot %d did not take its last pair\n", slot);
     return std::nullopt;

@@ -19,34 +19,38 @@
 
 #include "estimator_fixture.hpp"
 
-namespace velmora::test {
-namespace {
+namespace velmora::test
+{
+namespace
+{
 
 constexpr float s = kStep;
 
 TEST(Preprocess, MarginFollowsHeightAndTallObjectsKeepThePreviousOne) {
   // The third threshold 9 s (0.0703125, exact in float) lets a block meet it exactly.
   GrabPoseEstimator estimator(ConfigFile("margins")
-                                  .Set("grab_pose_estimate", "pass_ajust_value_1", "0.004")
-                                  .Set("grab_pose_estimate", "pass_ajust_value_2", "0.005")
-                                  .Set("grab_pose_estimate", "pass_ajust_value_3", "0.006")
-                                  .Set("grab_pose_estimate", "remove_bottom_height_threshold_3",
-                                       "0.0703125")
-                                  .Write());
-  struct Step {
+    .Set("grab_pose_estimate", "pass_ajust_value_1", "0.004")
+    .Set("grab_pose_estimate", "pass_ajust_value_2", "0.005")
+    .Set("grab_pose_estimate", "pass_ajust_value_3", "0.006")
+    .Set(
+      "grab_pose_estimate", "remove_bottom_height_threshold_3",
+      "0.0703125")
+    .Write());
+  struct Step
+  {
     int layers;  // height = (layers - 1) s
     float margin;
-    const char* message;
+    const char * message;
   };
   const Step steps[] = {
-      {3, 0.004f, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_"},
-      {11, 0.004f, "trash_height_ > remove_bottom_height_threshold_3_"},  // 0.078: kept
-      {5, 0.005f, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_"},
-      {8, 0.006f, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_"},
-      {14, 0.006f, "trash_height_ > remove_bottom_height_threshold_3_"},  // 0.102: kept
-      {10, 0.006f, nullptr},  // exactly the third threshold: no rule, no cut, margin kept
+    {3, 0.004f, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_1_"},
+    {11, 0.004f, "trash_height_ > remove_bottom_height_threshold_3_"},    // 0.078: kept
+    {5, 0.005f, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_2_"},
+    {8, 0.006f, "(trash_highest_z_ - trash_lowest_z_) < remove_bottom_height_threshold_3_"},
+    {14, 0.006f, "trash_height_ > remove_bottom_height_threshold_3_"},    // 0.102: kept
+    {10, 0.006f, nullptr},    // exactly the third threshold: no rule, no cut, margin kept
   };
-  for (const Step& step : steps) {
+  for (const Step & step : steps) {
     SCOPED_TRACE(step.layers);
     auto cloud = Block(Eigen::Vector3f(-0.5f, 0.0f, -22 * s), 6, 6, step.layers);
     CoutCapture out;
@@ -71,10 +75,12 @@ TEST(Preprocess, SlantedBottomCutRemovesWhatLiesBelowThe15DegreePlane) {
   // removes the column's foot: 10 + 3 points remain, and the outlier removal (all 12
   // others as neighbours) the two farthest from the rest, the column's top: 11.
   GrabPoseEstimator estimator(
-      ConfigFile("slanted").Set("grab_pose_estimate", "min_trash_cloud_size", "3").Write());
+    ConfigFile("slanted").Set("grab_pose_estimate", "min_trash_cloud_size", "3").Write());
   const float x0 = -52 * s, z0 = -22 * s;
   auto cloud = std::make_shared<Cloud>();
-  for (int k = 0; k <= 10; ++k) cloud->push_back(pcl::PointXYZ(x0, 0.0f, z0 + k * s));
+  for (int k = 0; k <= 10; ++k) {
+    cloud->push_back(pcl::PointXYZ(x0, 0.0f, z0 + k * s));
+  }
   for (int i = 1; i <= 8; ++i) {
     cloud->push_back(pcl::PointXYZ(x0 - i * s, 0.0f, z0));
     cloud->push_back(pcl::PointXYZ(x0 - i * s, 0.0f, z0 + s));
@@ -84,7 +90,7 @@ TEST(Preprocess, SlantedBottomCutRemovesWhatLiesBelowThe15DegreePlane) {
   estimator.PclProcessFunc(cloud, cloud);
   EXPECT_EQ(cloud->size(), 11u);
   EXPECT_EQ(cloud->height, 1u);
-  for (const auto& p : cloud->points) {
+  for (const auto & p : cloud->points) {
     EXPECT_GE(p.x, x0 - 3 * s);
     EXPECT_GT(p.z, z0);
   }
@@ -97,13 +103,15 @@ TEST(Preprocess, SlantedBottomCutRemovesWhatLiesBelowThe15DegreePlane) {
   // -0.176 + 0.003 keeps the foot. Of these 17 the outlier removal takes the column's
   // top two and the farthest of the upper row: 14, the lowest two at z0.
   GrabPoseEstimator on_floor(ConfigFile("slanted_floor")
-                                 .Set("grab_pose_estimate", "min_trash_cloud_size", "3")
-                                 .Set("debug_choice", "is_on_floor", "true")
-                                 .Write());
+    .Set("grab_pose_estimate", "min_trash_cloud_size", "3")
+    .Set("debug_choice", "is_on_floor", "true")
+    .Write());
   on_floor.PclProcessFunc(floor_copy, floor_copy);
   EXPECT_EQ(floor_copy->size(), 14u);
-  EXPECT_EQ(std::count_if(floor_copy->begin(), floor_copy->end(),
-                          [&](const pcl::PointXYZ& p) { return p.z == z0; }), 2);
+  EXPECT_EQ(
+    std::count_if(
+      floor_copy->begin(), floor_copy->end(),
+      [&](const pcl::PointXYZ & p) {return p.z == z0;}), 2);
   EXPECT_FLOAT_EQ(on_floor.trash_lowest_z_, -0.176f);
   EXPECT_FLOAT_EQ(on_floor.processed_trash_lowest_z_, z0);
   EXPECT_FLOAT_EQ(on_floor.processed_trash_height_, 8 * s);
@@ -116,8 +124,12 @@ TEST(Preprocess, TooFewPointsAfterTheCutBringBackTheUnthinnedCloud) {
   GrabPoseEstimator estimator(ConfigFile("fallback").Write());
   auto cloud = std::make_shared<Cloud>();
   for (int twin = 0; twin < 2; ++twin) {
-    for (int i = 0; i < 20; ++i) cloud->push_back(pcl::PointXYZ(-0.5f + (i % 5) * s, (i / 5) * s, -22 * s));
-    for (int i = 0; i < 4; ++i) cloud->push_back(pcl::PointXYZ(-0.5f + i * s, 0.0f, -22 * s + 0.01f));
+    for (int i = 0; i < 20; ++i) {
+      cloud->push_back(pcl::PointXYZ(-0.5f + (i % 5) * s, (i / 5) * s, -22 * s));
+    }
+    for (int i = 0; i < 4; ++i) {
+      cloud->push_back(pcl::PointXYZ(-0.5f + i * s, 0.0f, -22 * s + 0.01f));
+    }
   }
   CoutCapture out;
   estimator.PclProcessFunc(cloud, cloud);

@@ -32,13 +32,15 @@ std::vector<SceneObject> StandardSceneObjects()
 {
   std::vector<SceneObject> objects(6);
   // A bottle lying on the floor, its long side turned 30 degrees.
-  objects[0].box = {"lying_bottle", 4, {-0.45, -0.12, kFloorZ + 0.0325}, {0.20, 0.065, 0.065}, 30.0};
+  objects[0].box =
+  {"lying_bottle", 4, {-0.45, -0.12, kFloorZ + 0.0325}, {0.20, 0.065, 0.065}, 30.0};
   objects[0].score = 0.95F;
   // An upright can, which the model takes for a mask (label 1: trash too).
   objects[1].box = {"upright_can", 1, {-0.42, 0.15, kFloorZ + 0.06}, {0.066, 0.066, 0.12}, 0.0};
   objects[1].score = 0.92F;
   // A tall transparent bottle: half of its depth pixels are missing.
-  objects[2].box = {"transparent_bottle", 4, {-0.62, 0.02, kFloorZ + 0.11}, {0.07, 0.07, 0.22}, 0.0};
+  objects[2].box =
+  {"transparent_bottle", 4, {-0.62, 0.02, kFloorZ + 0.11}, {0.07, 0.07, 0.22}, 0.0};
   objects[2].box.transparent = true;
   objects[2].score = 0.90F;
   // A paper near the left edge of the image (the edge rule drops it).
@@ -47,12 +49,15 @@ std::vector<SceneObject> StandardSceneObjects()
   // A waiting bench and a piece of paper lying on it.
   objects[4].box = {"bench", 10, {-0.62, 0.30, kFloorZ + 0.05}, {0.20, 0.30, 0.10}, 0.0};
   objects[4].score = 0.80F;
-  objects[5].box = {"paper_on_bench", 0, {-0.60, 0.28, kFloorZ + 0.10 + 0.01}, {0.08, 0.06, 0.02}, 15.0};
+  objects[5].box =
+  {"paper_on_bench", 0, {-0.60, 0.28, kFloorZ + 0.10 + 0.01}, {0.08, 0.06, 0.02}, 15.0};
   objects[5].score = 0.75F;
   return objects;
 }
 
-SyntheticScene WriteScene(const ConfigPrefix & prefix, const std::vector<SceneObject> & objects, int slot)
+SyntheticScene WriteScene(
+  const ConfigPrefix & prefix, const std::vector<SceneObject> & objects,
+  int slot)
 {
   SyntheticScene scene;
   scene.base2camera = SyntheticScene::LookingDown({0.05, 0.0, 0.45}, 0.0, 45.0);
@@ -78,7 +83,8 @@ SyntheticScene WriteScene(const ConfigPrefix & prefix, const std::vector<SceneOb
     const cv::Rect box = scene.MaskBox(i);
     index << "      - label: " << objects[i].box.label << "\n"
           << "        score: " << objects[i].score << "\n"
-          << "        box: [" << box.x << ", " << box.y << ", " << box.width << ", " << box.height << "]\n"
+          << "        box: [" << box.x << ", " << box.y << ", " << box.width << ", " <<
+      box.height << "]\n"
           << "        mask: " << mask_name << "\n";
   }
   if (!any) {
@@ -107,7 +113,9 @@ SyntheticScene WriteScene(const ConfigPrefix & prefix, const std::vector<SceneOb
   prefix.Save("scene_pose_estimate.yaml", estimate);
 
   const std::string cam = "cam" + std::to_string(slot) + "_detect_config.yaml";
-  prefix.Set(cam, "camera_detection_params", "pose_estimate_config_file", "scene_pose_estimate.yaml");
+  prefix.Set(
+    cam, "camera_detection_params", "pose_estimate_config_file",
+    "scene_pose_estimate.yaml");
   prefix.Set(cam, "camera_detection_params", "model_cfg_file", "scene_model.yaml");
   prefix.Set(cam, "camera_detection_params", "detect_duration", "0");
   prefix.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num", "1");

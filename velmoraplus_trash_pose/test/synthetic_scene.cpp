@@ -66,7 +66,8 @@ Eigen::Matrix4d SyntheticScene::LookingDown(
   const double pitch = pitch_down_deg * kPi / 180.0;
   // Forward along the azimuth (0 = -x), tilted down.
   const Eigen::Vector3d horizontal(-std::cos(yaw), -std::sin(yaw), 0.0);
-  const Eigen::Vector3d forward = (horizontal * std::cos(pitch) - Eigen::Vector3d::UnitZ() * std::sin(pitch)).normalized();
+  const Eigen::Vector3d forward =
+    (horizontal * std::cos(pitch) - Eigen::Vector3d::UnitZ() * std::sin(pitch)).normalized();
   const Eigen::Vector3d right = forward.cross(Eigen::Vector3d::UnitZ()).normalized();
   const Eigen::Vector3d down = forward.cross(right);
   Eigen::Matrix4d m = Eigen::Matrix4d::Identity();

@@ -62,7 +62,8 @@ struct SyntheticScene
 
   // A camera at `position` (base frame) looking along azimuth `yaw_deg`
   // (0: towards -x, the arm's front) and pitched down by `pitch_down_deg`.
-  static Eigen::Matrix4d LookingDown(const Eigen::Vector3d & position, double yaw_deg,
+  static Eigen::Matrix4d LookingDown(
+    const Eigen::Vector3d & position, double yaw_deg,
     double pitch_down_deg);
 };
 

@@ -66,8 +66,9 @@ const std::string kParams = "camera_detection_params";
 
 Eigen::Matrix3d Rotation(const geometry_msgs::msg::Pose & pose)
 {
-  return Eigen::Quaterniond(pose.orientation.w, pose.orientation.x, pose.orientation.y,
-           pose.orientation.z).normalized().toRotationMatrix();
+  return Eigen::Quaterniond(
+    pose.orientation.w, pose.orientation.x, pose.orientation.y,
+    pose.orientation.z).normalized().toRotationMatrix();
 }
 
 Eigen::Vector3d Position(const geometry_msgs::msg::Pose & pose)
@@ -285,7 +286,8 @@ TEST_F(CameraPipelineTest, NoTrashSavesTheMissedDetectionImageAndAnswersNothing)
   EXPECT_EQ(answer->detected_cam, 0);
   EXPECT_TRUE(answer->trash_infos.empty());
   EXPECT_NE(log.find("No trash object detected !"), std::string::npos);
-  const auto missed = Matching(DataRoot() / "mising_detect", R"(.*\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d\.jpg)");
+  const auto missed = Matching(
+    DataRoot() / "mising_detect", R"(.*\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d\.jpg)");
   EXPECT_GE(missed.size(), 1U);
 }
 
@@ -328,10 +330,14 @@ TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
   const SyntheticScene scene = Prepare(objects);
   Start();
   auto node = harness_->test_node();
-  Recorder<sensor_msgs::msg::PointCloud2> processed(node, "/velmoraplus_trash_pose/cam2_trashes_cloud", rclcpp::QoS(10));
-  Recorder<sensor_msgs::msg::PointCloud2> initial(node, "/velmoraplus_trash_pose/cam12_trashes_init_cloud", rclcpp::QoS(10));
-  Recorder<visualization_msgs::msg::MarkerArray> boxes(node, "/velmoraplus_trash_pose/cam12_trash_obb_markers", rclcpp::QoS(10));
-  Recorder<visualization_msgs::msg::MarkerArray> axes(node, "/velmoraplus_trash_pose/cam12_trash_pose", rclcpp::QoS(10));
+  Recorder<sensor_msgs::msg::PointCloud2> processed(node,
+    "/velmoraplus_trash_pose/cam2_trashes_cloud", rclcpp::QoS(10));
+  Recorder<sensor_msgs::msg::PointCloud2> initial(node,
+    "/velmoraplus_trash_pose/cam12_trashes_init_cloud", rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> boxes(node,
+    "/velmoraplus_trash_pose/cam12_trash_obb_markers", rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> axes(node,
+    "/velmoraplus_trash_pose/cam12_trash_pose", rclcpp::QoS(10));
   const auto answer = Answer(scene);
   ASSERT_TRUE(answer.has_value());
   ASSERT_EQ(answer->trash_infos.size(), 4U);
@@ -400,7 +406,8 @@ TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
   EXPECT_EQ(axis_msgs.back().markers[0].ns, "trash_pose_x");
   EXPECT_EQ(axis_msgs.back().markers[1].ns, "trash_pose_z");
   EXPECT_EQ(Position(axis_msgs.back().markers[0].pose), Position(answer->trash_infos[0].grab_pose));
-  EXPECT_EQ(Coefficients(axis_msgs.back().markers[0].pose.orientation),
+  EXPECT_EQ(
+    Coefficients(axis_msgs.back().markers[0].pose.orientation),
     Coefficients(answer->trash_infos[0].grab_pose.orientation));
   // The z arrow points along the grab frame's z axis: straight down for the lying bottle.
   const Eigen::Matrix3d z_arrow = Rotation(axis_msgs.back().markers[1].pose);
@@ -414,8 +421,10 @@ TEST_F(CameraPipelineTest, NothingIsPublishedWithoutDebugOrContinuousMode)
   auto node = harness_->test_node();
   const std::string cam = "/velmoraplus_trash_pose/cam2";
   Recorder<sensor_msgs::msg::PointCloud2> processed(node, cam + "_trashes_cloud", rclcpp::QoS(10));
-  Recorder<sensor_msgs::msg::PointCloud2> initial(node, cam + "_trashes_init_cloud", rclcpp::QoS(10));
-  Recorder<visualization_msgs::msg::MarkerArray> boxes(node, cam + "_trash_obb_markers", rclcpp::QoS(10));
+  Recorder<sensor_msgs::msg::PointCloud2> initial(node, cam + "_trashes_init_cloud",
+    rclcpp::QoS(10));
+  Recorder<visualization_msgs::msg::MarkerArray> boxes(node, cam + "_trash_obb_markers",
+    rclcpp::QoS(10));
   Recorder<visualization_msgs::msg::MarkerArray> axes(node, cam + "_trash_pose", rclcpp::QoS(10));
   Recorder<tf2_msgs::msg::TFMessage> tf(node, "/tf_static", rclcpp::QoS(10).transient_local());
   Recorder<sensor_msgs::msg::Image> detected(node, cam + "_detected_image", rclcpp::QoS(10));
@@ -487,7 +496,9 @@ TEST_F(CameraPipelineTest, BadFramesAreDroppedWithOneErrorAndTheNextGoodPairIsAn
   {
     auto rgb = good_rgb;
     rgb.encoding = "32FC1";
-    cases.push_back({"colour that cannot become rgb8", rgb, good_depth, "cam_2 detection pass dropped"});
+    cases.push_back(
+      {"colour that cannot become rgb8", rgb, good_depth,
+        "cam_2 detection pass dropped"});
   }
 
   for (const auto & c : cases) {
@@ -530,7 +541,9 @@ TEST_F(CameraPipelineTest, DebugModeAnswersAsWithoutItAlsoForADepthImageWithAnOd
   depth.step = static_cast<std::uint32_t>(row + 1);
   depth.data.assign(static_cast<std::size_t>(depth.step) * depth.height, 0xAB);
   for (std::size_t v = 0; v < depth.height; ++v) {
-    std::copy_n(scene.depth.ptr<std::uint8_t>(static_cast<int>(v)), row, depth.data.begin() + v * depth.step);
+    std::copy_n(
+      scene.depth.ptr<std::uint8_t>(static_cast<int>(v)), row,
+      depth.data.begin() + v * depth.step);
   }
   const auto rgb = NodeHarness::RgbMessage(scene.colour);
   Start();
@@ -575,8 +588,10 @@ TEST_F(CameraPipelineTest, AnArchiveThatCannotBeWrittenIsOneErrorLineAndCostsNoG
   EXPECT_EQ(answer->trash_infos.size(), 4U) << log;
   const auto errors = velmora_test::LinesContaining(velmora_test::SplitLines(log), "[ERROR]");
   ASSERT_EQ(errors.size(), 1U) << log;
-  EXPECT_NE(errors[0].find("cam_2 debug archive incomplete, not written: [depth].png, "
-    "[detections].yaml, [pass].png, [top].png"), std::string::npos) << errors[0];
+  EXPECT_NE(
+    errors[0].find(
+      "cam_2 debug archive incomplete, not written: [depth].png, "
+      "[detections].yaml, [pass].png, [top].png"), std::string::npos) << errors[0];
 
   // The folder is back: the next frame is answered and archived whole.
   fs::remove(folder);
@@ -624,7 +639,8 @@ TEST_F(CameraPipelineTest, TheArchiveNeverOverwritesAFileOfTheSameSecond)
   // Another pass with the same stem already wrote every name of the next minute.
   const fs::path folder = DataRoot() / "bottle";
   const std::string stem = (folder / "bottlep1_a").string();
-  const std::vector<std::string> decoys = WriteEarlierPass(stem, {"[initial].jpg",
+  const std::vector<std::string> decoys = WriteEarlierPass(
+    stem, {"[initial].jpg",
       "[detected].jpg", "[0][mask][initial].jpg", "[0][initial].ply", "[3][processed].ply",
       "[depth].png", "[detections].yaml", "[det0][mask].png", "[pass].png", "[top].png"});
   const auto answer = Answer(scene);
@@ -639,7 +655,9 @@ TEST_F(CameraPipelineTest, TheArchiveNeverOverwritesAFileOfTheSameSecond)
   const std::string numbered = R"(bottlep1_a\d{4}-\d\d-\d\d-\d\d-\d\d-\d\d_2)";
   const auto initial = Matching(folder, numbered + R"(\[initial\]\.jpg)");
   ASSERT_EQ(initial.size(), 1U);
-  const std::string pass_stem = initial[0].substr(0, initial[0].size() - std::string("[initial].jpg").size());
+  const std::string pass_stem = initial[0].substr(
+    0, initial[0].size() - std::string(
+      "[initial].jpg").size());
   for (const char * tail : {"[depth].png", "[detections].yaml", "[pass].png", "[top].png"}) {
     EXPECT_TRUE(fs::exists(pass_stem + tail)) << tail;
   }
@@ -788,7 +806,8 @@ TEST_F(CameraPipelineTest, TopicsHaveTheirTypesDepthReliabilityAndDurability)
   const auto check = [](const std::vector<rclcpp::TopicEndpointInfo> & infos, const Endpoint & e) {
       SCOPED_TRACE(e.topic);
       std::vector<rclcpp::TopicEndpointInfo> own;
-      std::copy_if(infos.begin(), infos.end(), std::back_inserter(own), [](const auto & info) {
+      std::copy_if(
+        infos.begin(), infos.end(), std::back_inserter(own), [](const auto & info) {
           return info.node_name() == "velmoraplus_trash_pose_cam2";
         });
       ASSERT_EQ(own.size(), 1U);
@@ -868,7 +887,8 @@ det::Object Detection(int label, const cv::Rect_<float> & rect)
   object.score = 0.9F;
   object.mask_box = det::covering_pixels(rect, {640, 480});
   object.mask = cv::Mat(object.mask_box.size(), CV_8UC1, cv::Scalar(0));
-  const cv::Rect filled = cv::Rect(static_cast<int>(rect.x), static_cast<int>(rect.y),
+  const cv::Rect filled = cv::Rect(
+    static_cast<int>(rect.x), static_cast<int>(rect.y),
     static_cast<int>(rect.width), static_cast<int>(rect.height)) & object.mask_box;
   object.mask(filled - object.mask_box.tl()) = 1;
   return object;
@@ -919,7 +939,9 @@ TEST_F(CameraPipelineTest, SelectionRulesAtTheirBoundaries)
   EXPECT_TRUE(camera->IsTrashToGrab(-0.5F, 0.75F, Detection(20, {100, 100, 99, 99}), {}));
   EXPECT_FALSE(camera->IsTrashToGrab(-0.25F, 0.75F, Detection(20, {100, 100, 99, 99}), {}));
   const std::string program_log = testing::internal::GetCapturedStdout();
-  EXPECT_NE(program_log.find("[INFO] trash_type: , trash2floor_height: 0.2500\n"), std::string::npos);
+  EXPECT_NE(
+    program_log.find("[INFO] trash_type: , trash2floor_height: 0.2500\n"),
+    std::string::npos);
   EXPECT_NE(program_log.find("[INFO] height_threshold: 0.5000\n"), std::string::npos);
 
   // Erosion only for boxes more than 10 px from the left and top, fractional

@@ -89,15 +89,18 @@ class DetectServiceTest : public ::testing::Test
 protected:
   void Start(int cam_num)
   {
-    prefix_.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
+    prefix_.Set(
+      "trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
       std::to_string(cam_num));
     for (int slot = 1; slot <= 3; ++slot) {
-      prefix_.Set("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
+      prefix_.Set(
+        "cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
         "cam_id", std::to_string(slot + 4));
     }
     harness_ = std::make_unique<velmora_test::NodeHarness>(prefix_);
     stop_driver_ = false;
-    driver_ = std::thread([this]() {
+    driver_ = std::thread(
+      [this]() {
         std::array<std::optional<Clock::time_point>, 3> seen;
         while (!stop_driver_) {
           for (int i = 0; i < 3; ++i) {
@@ -197,7 +200,8 @@ TEST_F(DetectServiceTest, CameraChoiceFixedPrioritiesAndTheirLogLines)
     {3, {0, 0, 0}, 0, 0, "no trash can be grabbed detected !", three},
   };
   for (const auto & c : cases) {
-    SCOPED_TRACE("cam_num " + std::to_string(c.cam_num) + " counts " +
+    SCOPED_TRACE(
+      "cam_num " + std::to_string(c.cam_num) + " counts " +
       std::to_string(c.counts[0]) + std::to_string(c.counts[1]) + std::to_string(c.counts[2]));
     for (int slot = 0; slot < 3; ++slot) {
       preset_[slot] = ResultsOfType(static_cast<std::uint8_t>(slot + 1), c.counts[slot]);
@@ -285,7 +289,8 @@ TEST_F(DetectServiceTest, TwoClientsAreServedOneAfterTheOther)
   // Each answer is the list of its own pass.
   ASSERT_EQ(first->trash_infos.size(), 2U);
   ASSERT_EQ(second->trash_infos.size(), 2U);
-  EXPECT_EQ((std::set<int>{first->trash_infos[0].main_axis_type,
+  EXPECT_EQ(
+    (std::set<int>{first->trash_infos[0].main_axis_type,
       second->trash_infos[0].main_axis_type}), (std::set<int>{2, 3}));
   // starting, completed, starting, completed: never two requests at once.
   const auto start1 = log.find("starting detect");

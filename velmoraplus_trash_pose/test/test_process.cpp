@@ -174,14 +174,22 @@ TEST_F(ProcessTest, MissingKeyFailsWithStatusOneAfterTheLinesAlreadyPrinted)
 
 TEST_F(ProcessTest, OnlyTheTresholdSpellingOfTheCloudSizeKeyIsAccepted)
 {
-  prefix_.Remove("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_treshold");
-  prefix_.Set("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_threshold", "50");
+  prefix_.Remove(
+    "cam2_detect_config.yaml", "camera_detection_params",
+    "min_trash_cloud_size_treshold");
+  prefix_.Set(
+    "cam2_detect_config.yaml", "camera_detection_params",
+    "min_trash_cloud_size_threshold", "50");
   auto result = Run();
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_NE(result.err.find("min_trash_cloud_size_treshold"), std::string::npos) << result.err;
 
-  prefix_.Remove("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_threshold");
-  prefix_.Set("cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_treshold", "-5");
+  prefix_.Remove(
+    "cam2_detect_config.yaml", "camera_detection_params",
+    "min_trash_cloud_size_threshold");
+  prefix_.Set(
+    "cam2_detect_config.yaml", "camera_detection_params", "min_trash_cloud_size_treshold",
+    "-5");
   result = Run();
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_NE(result.err.find("-5"), std::string::npos) << result.err;
@@ -208,7 +216,8 @@ TEST_F(ProcessTest, AKeyWrittenTwiceOrTwoActiveCamerasWithOneIdStopStartUp)
   EXPECT_EQ(result.exit_status, 1);
   auto fatal = LinesContaining(SplitLines(result.err), "fatal");
   ASSERT_EQ(fatal.size(), 1U) << result.err;
-  EXPECT_NE(fatal[0].find(cam2 + ": key 'cam_id' is written twice in one mapping, on line "),
+  EXPECT_NE(
+    fatal[0].find(cam2 + ": key 'cam_id' is written twice in one mapping, on line "),
     std::string::npos) << fatal[0];
 
   // Slots 1 and 2 with one id: refused while cam_num uses both, naming both files.
@@ -218,8 +227,10 @@ TEST_F(ProcessTest, AKeyWrittenTwiceOrTwoActiveCamerasWithOneIdStopStartUp)
   EXPECT_EQ(result.exit_status, 1);
   fatal = LinesContaining(SplitLines(result.err), "fatal");
   ASSERT_EQ(fatal.size(), 1U) << result.err;
-  EXPECT_NE(fatal[0].find(prefix_.config_file("cam1_detect_config.yaml") + " and " + cam2 +
-    ": key 'camera_detection_params/cam_id': value '2' is in both files"), std::string::npos)
+  EXPECT_NE(
+    fatal[0].find(
+      prefix_.config_file("cam1_detect_config.yaml") + " and " + cam2 +
+      ": key 'camera_detection_params/cam_id': value '2' is in both files"), std::string::npos)
     << fatal[0];
   // With cam_num 1 only slot 2 answers: the same ids start.
   prefix_.Set("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num", "1");
@@ -241,11 +252,15 @@ TEST_F(ProcessTest, ValuesThatCannotWorkStopStartUpWithOneLineNamingFileKeyAndVa
   // process the same way (the estimator's bounds are tested with the estimator).
   const std::string camera = "camera_detection_params";
   const std::vector<Case> cases = {
-    {"cam1_detect_config.yaml", camera, "detect_duration", "60001", "value '60001' must be at most 60000 (milliseconds)"},
-    {"cam2_detect_config.yaml", camera, "mask_erosion_size", "1000000000", "value '1000000000' must be between 0 and 1000"},
-    {"cam2_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "1e6", "value '1e6' must be between -360 and 360"},
+    {"cam1_detect_config.yaml", camera, "detect_duration", "60001",
+      "value '60001' must be at most 60000 (milliseconds)"},
+    {"cam2_detect_config.yaml", camera, "mask_erosion_size", "1000000000",
+      "value '1000000000' must be between 0 and 1000"},
+    {"cam2_pose_estimate_config.yaml", "grab_pose_estimate", "workspace_angle_max", "1e6",
+      "value '1e6' must be between -360 and 360"},
     {"cam1_detect_config.yaml", camera, "rgb_topic", "~", "value null names nothing"},
-    {"trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "detect_service", "~", "value null names nothing"},
+    {"trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "detect_service", "~",
+      "value null names nothing"},
   };
   for (const auto & c : cases) {
     SCOPED_TRACE(c.key + " = " + c.value);
@@ -285,11 +300,13 @@ TEST_F(ProcessTest, NullTextWhereOnlyLoggedAndLimitsThatLeaveNothingStartWithOne
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_1_detect_duration = -5 ms").size(), 1U);
   EXPECT_EQ(LinesContaining(lines, "[INFO] cam_2_detect_duration = 60000 ms").size(), 1U);
   EXPECT_EQ(
-    LinesContaining(SplitLines(result.err), "cam_1 mask_erosion_size 400: an erosion window wider "
-    "than the 640 px image erodes every trash mask away").size(), 1U) << result.err;
+    LinesContaining(
+      SplitLines(result.err), "cam_1 mask_erosion_size 400: an erosion window wider "
+      "than the 640 px image erodes every trash mask away").size(), 1U) << result.err;
   EXPECT_EQ(
-    LinesContaining(lines, "workspace_angle_min 60 is not below workspace_angle_max -60: every "
-    "grab point is outside the workspace").size(), 1U);
+    LinesContaining(
+      lines, "workspace_angle_min 60 is not below workspace_angle_max -60: every "
+      "grab point is outside the workspace").size(), 1U);
   // The other cameras are unaffected.
   EXPECT_TRUE(LinesContaining(SplitLines(result.err), "cam_2 mask_erosion_size").empty());
 }

@@ -81,7 +81,8 @@ protected:
   velmora_test::ChildResult Replay(std::vector<std::string> args)
   {
     args.insert(args.begin(), VELMORA_REPLAY_EXECUTABLE);
-    return RunChild(args, {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()}}, std::nullopt,
+    return RunChild(
+      args, {{"AMENT_PREFIX_PATH", prefix_.ament_prefix_path()}}, std::nullopt,
       std::chrono::seconds(120), {"VELMORAPLUS_DATA_DIR"});
   }
 
@@ -105,11 +106,13 @@ TEST_F(ReplayTest, KnownSceneReplaysToTheAnswerOfTheRunningNode)
   ASSERT_EQ(expected->trash_infos.size(), 4U);
 
   const auto out = (work_ / "out").string();
-  const auto result = Replay({"--config", prefix_.config_dir(), "--slot", "2", "--out", out,
+  const auto result = Replay(
+    {"--config", prefix_.config_dir(), "--slot", "2", "--out", out,
       colour_, depth_});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   const YAML::Node answers = Answers(result.out);
-  ASSERT_TRUE(answers["frames"]) << result.out.substr(result.out.size() > 4000 ? result.out.size() - 4000 : 0);
+  ASSERT_TRUE(answers["frames"]) << result.out.substr(
+    result.out.size() > 4000 ? result.out.size() - 4000 : 0);
   const YAML::Node frame = answers["frames"][0];
   EXPECT_EQ(frame["detected_cam"].as<int>(), expected->detected_cam);
   ASSERT_EQ(frame["trash_infos"].size(), expected->trash_infos.size());
@@ -153,7 +156,8 @@ TEST_F(ReplayTest, WithoutOutItWritesBelowOutReplayInTheCurrentFolder)
 TEST_F(ReplayTest, ArchivedDebugPassReplaysToTheSameAnswer)
 {
   const auto first_out = (work_ / "first").string();
-  const auto first = Replay({"--config", prefix_.config_dir(), "--debug", "--out", first_out,
+  const auto first = Replay(
+    {"--config", prefix_.config_dir(), "--debug", "--out", first_out,
       colour_, depth_});
   ASSERT_EQ(first.exit_status, 0) << first.err;
 
@@ -165,7 +169,9 @@ TEST_F(ReplayTest, ArchivedDebugPassReplaysToTheSameAnswer)
       detections = entry.path().string();
     } else if (name.find("[depth].png") != std::string::npos) {
       depth = entry.path().string();
-    } else if (name.find("[initial].jpg") != std::string::npos && name.find("mask") == std::string::npos) {
+    } else if (name.find("[initial].jpg") != std::string::npos &&
+      name.find("mask") == std::string::npos)
+    {
       colour = entry.path().string();
     }
   }
@@ -176,7 +182,8 @@ TEST_F(ReplayTest, ArchivedDebugPassReplaysToTheSameAnswer)
   ASSERT_EQ(archived_depth.type(), CV_16UC1);
   EXPECT_EQ(cv::countNonZero(archived_depth != scene_.depth), 0);
 
-  const auto second = Replay({"--config", prefix_.config_dir(), "--detections", detections,
+  const auto second = Replay(
+    {"--config", prefix_.config_dir(), "--detections", detections,
       "--out", (work_ / "second").string(), colour, depth});
   ASSERT_EQ(second.exit_status, 0) << second.err;
   const YAML::Node a = Answers(first.out)["frames"][0]["trash_infos"];
@@ -205,7 +212,8 @@ TEST_F(ReplayTest, BadInputsFailWithOneClearLine)
     std::string says;
   };
   const std::vector<Case> cases = {
-    {{"--config", prefix_.config_dir(), colour_, (work_ / "missing.png").string()}, "cannot read depth image"},
+    {{"--config", prefix_.config_dir(), colour_, (work_ / "missing.png").string()},
+      "cannot read depth image"},
     {{"--config", prefix_.config_dir(), colour_, eight_bit}, "is not a single-channel 16-bit PNG"},
     {{"--config", prefix_.config_dir(), colour_, small}, "differ in size"},
     {{"--config", (work_ / "no_such_folder").string(), colour_, depth_}, "configuration folder"},
@@ -261,7 +269,8 @@ TEST_F(ReplayTest, RecordedScoresThatNoModelGivesAreRefusedWithOneLine)
     bad.replace(first_score, end - first_score, "score: " + value);
     const std::string path = (detections / "bad_scores.yaml").string();
     std::ofstream(path) << bad;
-    const auto result = Replay({"--config", prefix_.config_dir(), "--detections", path,
+    const auto result = Replay(
+      {"--config", prefix_.config_dir(), "--detections", path,
         colour_, depth_});
     EXPECT_EQ(result.exit_status, 1);
     const auto lines = velmora_test::LinesContaining(

@@ -171,7 +171,8 @@ int ServeUntilSignalled(const ConfigPrefix & prefix, bool with_scene, int detect
   std::optional<velmora_test::SyntheticScene> scene;
   if (with_scene) {
     scene = velmora_test::WriteScene(prefix, velmora_test::StandardSceneObjects());
-    prefix.Set("cam2_detect_config.yaml", "camera_detection_params", "detect_duration",
+    prefix.Set(
+      "cam2_detect_config.yaml", "camera_detection_params", "detect_duration",
       std::to_string(detect_duration_ms));
   }
   NodeHarness harness(prefix);
@@ -187,7 +188,8 @@ int ServeUntilSignalled(const ConfigPrefix & prefix, bool with_scene, int detect
     std::this_thread::sleep_for(50ms);
   }
   harness.Stop();
-  std::fprintf(stderr, "child: answered before the signal: %s\n",
+  std::fprintf(
+    stderr, "child: answered before the signal: %s\n",
     future.wait_for(0s) == std::future_status::ready ? "yes" : "no");
   return 0;
 }
@@ -231,8 +233,10 @@ TEST_F(ShutdownTest, TheExecutableExitsZeroWithinOneSecondOnSigintAndSigterm)
     EXPECT_EQ(result.exit_status, 0) << result.err;
     EXPECT_LT(result.exit_after_interrupt, kExitBound);
     // ROS 2's own handler took the signal and shut the context down.
-    EXPECT_EQ(LinesContaining(SplitLines(result.err),
-      "signal_handler(signum=" + std::to_string(signal_number) + ")").size(), 1U) << result.err;
+    EXPECT_EQ(
+      LinesContaining(
+        SplitLines(result.err),
+        "signal_handler(signum=" + std::to_string(signal_number) + ")").size(), 1U) << result.err;
   }
 }
 
@@ -315,7 +319,9 @@ TEST_F(ShutdownTest, SoakToolInterruptedWhileACallWaitsExitsWithTheSignalAtOnce)
   ASSERT_FALSE(result.timed_out) << result.out;
   EXPECT_EQ(result.signal, 0);
   EXPECT_EQ(result.exit_status, 128 + SIGINT) << result.out;
-  const auto said = LinesContaining(SplitLines(result.out), "velmoraplus_trash_pose_soak: interrupted by SIGINT after ");
+  const auto said = LinesContaining(
+    SplitLines(
+      result.out), "velmoraplus_trash_pose_soak: interrupted by SIGINT after ");
   ASSERT_EQ(said.size(), 1U) << result.out;
   EXPECT_NE(said[0].find(" passes: no verdict"), std::string::npos) << said[0];
   EXPECT_EQ(result.out.find("verdict:"), std::string::npos) << result.out;

@@ -51,7 +51,8 @@ ConfigPrefix::ConfigPrefix()
   had_ament_prefix_path_ = old != nullptr;
   saved_ament_prefix_path_ = old ? old : "";
   // The installed prefix stays on the path so other packages' shares resolve.
-  ament_prefix_path_ = root_ + (old ? std::string(":") + old : std::string(":") + VELMORA_INSTALL_PREFIX);
+  ament_prefix_path_ = root_ +
+    (old ? std::string(":") + old : std::string(":") + VELMORA_INSTALL_PREFIX);
   ::setenv("AMENT_PREFIX_PATH", ament_prefix_path_.c_str(), 1);
 }
 
@@ -206,7 +207,9 @@ ChildResult RunChild(
       marker_seen = true;
       marker_at = std::chrono::steady_clock::now();
     }
-    if (marker_seen && !interrupted && std::chrono::steady_clock::now() >= marker_at + interrupt_delay) {
+    if (marker_seen && !interrupted &&
+      std::chrono::steady_clock::now() >= marker_at + interrupt_delay)
+    {
       ::kill(pid, signal_number);
       interrupted = true;
       interrupted_at = std::chrono::steady_clock::now();

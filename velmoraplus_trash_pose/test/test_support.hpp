@@ -54,7 +54,8 @@ public:
   void Save(const std::string & name, const YAML::Node & node) const;
   void Write(const std::string & name, const std::string & text) const;
   // Sets `section/key` (empty section: top level) to a scalar written as given.
-  void Set(const std::string & name, const std::string & section, const std::string & key,
+  void Set(
+    const std::string & name, const std::string & section, const std::string & key,
     const std::string & value) const;
   void Remove(const std::string & name, const std::string & section, const std::string & key) const;
   // The prefix's AMENT_PREFIX_PATH value (this prefix first).
@@ -101,7 +102,9 @@ std::vector<std::string> SplitLines(const std::string & text);
 std::string ReadText(const std::string & path);
 
 // Lines of `lines` that contain `needle`, in order.
-std::vector<std::string> LinesContaining(const std::vector<std::string> & lines, const std::string & needle);
+std::vector<std::string> LinesContaining(
+  const std::vector<std::string> & lines,
+  const std::string & needle);
 
 }  // namespace velmora_test
 

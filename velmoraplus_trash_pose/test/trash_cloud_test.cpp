@@ -23,7 +23,8 @@
 
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 
-namespace {
+namespace
+{
 
 TEST(BackProjectMask, PixelsLandWhereThePinholeModelWorkedByHandPutsThem) {
   // A 640x480 depth image, empty but for three mask pixels; intrinsics 500, 400, 320, 240.
@@ -32,22 +33,22 @@ TEST(BackProjectMask, PixelsLandWhereThePinholeModelWorkedByHandPutsThem) {
   std::vector<std::uint16_t> depth(kWidth * kHeight, 0);
   cv::Mat mask(kHeight, kWidth, CV_8UC1, cv::Scalar(0));
   const auto set = [&](int u, int v, std::uint16_t millimetres) {
-    depth[static_cast<std::size_t>(v) * kWidth + static_cast<std::size_t>(u)] = millimetres;
-    mask.at<unsigned char>(v, u) = 1;
-  };
+      depth[static_cast<std::size_t>(v) * kWidth + static_cast<std::size_t>(u)] = millimetres;
+      mask.at<unsigned char>(v, u) = 1;
+    };
   set(320, 240, 1500);  // the principal point: straight ahead
   set(400, 180, 1500);  // 80 px right, 60 px up
   set(160, 400, 2000);  // 160 px left, 160 px down
   velmora::DepthImageView view;
-  view.data = reinterpret_cast<const std::uint8_t*>(depth.data());
+  view.data = reinterpret_cast<const std::uint8_t *>(depth.data());
   view.size = depth.size() * 2;
   view.width = kWidth;
   view.height = kHeight;
   view.step = kWidth * 2;
   pcl::PointCloud<pcl::PointXYZ> cloud;
   const velmora::MaskCloudCounts counts = velmora::BackProjectMask(
-      view, mask, cv::Rect_<float>(100.0F, 100.0F, 400.0F, 350.0F),
-      velmora::CameraIntrinsics{500.0F, 400.0F, 320.0F, 240.0F}, cloud);
+    view, mask, cv::Rect_<float>(100.0F, 100.0F, 400.0F, 350.0F),
+    velmora::CameraIntrinsics{500.0F, 400.0F, 320.0F, 240.0F}, cloud);
   EXPECT_EQ(counts.mask_points, 3U);
   EXPECT_EQ(counts.null_count, 0U);
   ASSERT_EQ(cloud.size(), 3U);  // row-major order of the box

@@ -24,7 +24,8 @@
 // can slow a test from seconds to many minutes. Our own threads are still checked.
 #include <opencv2/core/utility.hpp>
 
-namespace {
+namespace
+{
 [[maybe_unused]] const bool kOpenCvSerial = (cv::setNumThreads(0), true);
 }  // namespace
 

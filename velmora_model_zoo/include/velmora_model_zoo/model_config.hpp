@@ -17,13 +17,15 @@
 #include <map>
 #include <string>
 
-namespace det {
+namespace det
+{
 
 enum class ModelSource { kNetwork, kRecorded };
 enum class DnnBackend { kCpu, kCuda, kCudaFp16 };
 
 // Thresholds and label handling applied to the network's raw outputs.
-struct PostprocessParams {
+struct PostprocessParams
+{
   int num_classes = 0;                // classes of the network's output
   float confidence_threshold = 0.25F;  // a candidate needs a score above this
   float nms_threshold = 0.45F;         // IoU above which the lower-scored box of a class goes
@@ -36,7 +38,8 @@ struct PostprocessParams {
 };
 
 // Contents of a model configuration file (format in the package README).
-struct ModelConfig {
+struct ModelConfig
+{
   std::string path;  // the configuration file itself, for error messages
   ModelSource source = ModelSource::kNetwork;
   std::string onnx;       // resolved model path (network source)
@@ -52,9 +55,9 @@ struct ModelConfig {
 // Reads and checks a model configuration file.  File names in it are resolved relative to
 // the file's directory, taken as absolute, or as package://<package>/<path> below the
 // package's share directory.  Throws std::runtime_error naming the file, key and value.
-ModelConfig load_model_config(const std::string& path);
+ModelConfig load_model_config(const std::string & path);
 
 // Resolves a file name as load_model_config does; `base_dir` is the configuration's directory.
-std::string resolve_model_path(const std::string& name, const std::string& base_dir);
+std::string resolve_model_path(const std::string & name, const std::string & base_dir);
 
 }  // namespace det

@@ -21,10 +21,12 @@
 #include "velmora_model_zoo/model_config.hpp"
 #include "velmora_model_zoo/object.hpp"
 
-namespace det {
+namespace det
+{
 
 // Placement of an image inside the network input: scaled to fit, centred, padded.
-struct Letterbox {
+struct Letterbox
+{
   cv::Size image;     // original image size
   cv::Size input;     // network input size
   cv::Size scaled;    // size of the scaled image inside the input
@@ -41,41 +43,47 @@ struct Letterbox {
 // Fills `blob` (1x3xHxW float, RGB 0..1) with `image` (RGB 8-bit) letterboxed into `lb.input`
 // with grey 114 padding.  `blob` and the `canvas` and `plane` workspaces keep their buffers
 // when they already have the right size, so repeated calls allocate nothing.
-void letterbox_blob(const cv::Mat& image, const Letterbox& lb, cv::Mat& blob, cv::Mat& canvas,
-                    cv::Mat& plane);
+void letterbox_blob(
+  const cv::Mat & image, const Letterbox & lb, cv::Mat & blob, cv::Mat & canvas,
+  cv::Mat & plane);
 
 // Turns the two YOLOv8-seg outputs into detections:
 //   detections (1, 4 + nc + nm, N): cx, cy, w, h in input pixels, nc class scores (after
 //   sigmoid), nm mask coefficients;  prototypes (1, nm, H/4, W/4).
 // Candidates above the confidence threshold are suppressed per (mapped) class, and the
 // survivors get full-image 0/1 masks; detections come out in descending score order.
-class SegPostprocessor {
- public:
+class SegPostprocessor
+{
+public:
   explicit SegPostprocessor(PostprocessParams params);
 
   // Throws std::runtime_error naming the shapes when the tensors are not that layout or
   // disagree with params.num_classes.  `what` names the model in the message.
-  void check_layout(const cv::Mat& detections, const cv::Mat& prototypes,
-                    const std::string& what) const;
+  void check_layout(
+    const cv::Mat & detections, const cv::Mat & prototypes,
+    const std::string & what) const;
 
-  void run(const cv::Mat& detections, const cv::Mat& prototypes, const Letterbox& lb,
-           std::vector<Object>& objects) const;
+  void run(
+    const cv::Mat & detections, const cv::Mat & prototypes, const Letterbox & lb,
+    std::vector<Object> & objects) const;
 
-  const PostprocessParams& params() const { return params_; }
+  const PostprocessParams & params() const {return params_;}
 
- private:
-  struct Candidate {
+private:
+  struct Candidate
+  {
     int anchor;
     int label;  // after the class map
     float score;
     cv::Rect2d box;  // input pixels
   };
 
-  void collect_candidates(const cv::Mat& detections, std::vector<Candidate>& out) const;
-  std::vector<Candidate> suppress(std::vector<Candidate>& candidates) const;
+  void collect_candidates(const cv::Mat & detections, std::vector<Candidate> & out) const;
+  std::vector<Candidate> suppress(std::vector<Candidate> & candidates) const;
   // Sets obj.mask and obj.mask_box: the pixels whose centre lies in `image_box`.
-  void make_mask(const cv::Mat& detections, const cv::Mat& prototypes, int anchor,
-                 const cv::Rect2d& image_box, const Letterbox& lb, Object& obj) const;
+  void make_mask(
+    const cv::Mat & detections, const cv::Mat & prototypes, int anchor,
+    const cv::Rect2d & image_box, const Letterbox & lb, Object & obj) const;
   int map_label(int network_label) const;
 
   PostprocessParams params_;

@@ -25,37 +25,40 @@
 #include "velmora_model_zoo/object.hpp"
 #include "velmora_model_zoo/seg_postprocess.hpp"
 
-namespace det {
+namespace det
+{
 
 // YOLOv8-seg instance segmentation through OpenCV DNN, or a replay of recorded detections,
 // as the model configuration file chooses.  One instance per camera: detect() may be called
 // from one thread at a time per instance (calls are serialised internally).
-class YOLOv8Seg {
- public:
+class YOLOv8Seg
+{
+public:
   // Loads the model configuration file and what it names.  Throws std::runtime_error naming
   // the file, key, value or output shape that is wrong.
-  explicit YOLOv8Seg(const std::string& config_path);
+  explicit YOLOv8Seg(const std::string & config_path);
   virtual ~YOLOv8Seg();
-  YOLOv8Seg(const YOLOv8Seg&) = delete;
-  YOLOv8Seg& operator=(const YOLOv8Seg&) = delete;
+  YOLOv8Seg(const YOLOv8Seg &) = delete;
+  YOLOv8Seg & operator=(const YOLOv8Seg &) = delete;
 
   // Detects objects in an RGB 8-bit 3-channel image; replaces `objects`, highest score first.
   // Throws std::invalid_argument for an empty image or one of another type.
-  virtual void detect(const cv::Mat& image, std::vector<Object>& objects);
+  virtual void detect(const cv::Mat & image, std::vector<Object> & objects);
 
   // The three stages of detect() for the network source, callable on their own for timing.
-  Letterbox preprocess(const cv::Mat& image, cv::Mat& blob) const;
-  void forward(const cv::Mat& blob, cv::Mat& detections, cv::Mat& prototypes);
-  void postprocess(const cv::Mat& detections, const cv::Mat& prototypes, const Letterbox& lb,
-                   std::vector<Object>& objects) const;
+  Letterbox preprocess(const cv::Mat & image, cv::Mat & blob) const;
+  void forward(const cv::Mat & blob, cv::Mat & detections, cv::Mat & prototypes);
+  void postprocess(
+    const cv::Mat & detections, const cv::Mat & prototypes, const Letterbox & lb,
+    std::vector<Object> & objects) const;
 
-  const ModelConfig& config() const { return config_; }
+  const ModelConfig & config() const {return config_;}
 
- protected:
+protected:
   // For test doubles that override detect(): no model is loaded.
   YOLOv8Seg();
 
- private:
+private:
   class Network;
   class Recording;
 

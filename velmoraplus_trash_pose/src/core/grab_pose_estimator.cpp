@@ -37,8 +37,10 @@
 #include "velmoraplus_trash_pose/core/logger.hpp"
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
-namespace velmora {
-namespace {
+namespace velmora
+{
+namespace
+{
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kSin15 = 0.25881904510252074;
@@ -61,8 +63,9 @@ constexpr float kMaxWorkspaceAngle = 360.0f;
 constexpr int kMaxMeanK = 1000000;
 
 // One console line: colour + text + reset.
-template <typename... Parts>
-void Say(const char* color, const Parts&... parts) {
+template<typename ... Parts>
+void Say(const char * color, const Parts &... parts)
+{
   std::ostringstream line;
   line << color;
   (line << ... << parts);
@@ -70,21 +73,24 @@ void Say(const char* color, const Parts&... parts) {
   WriteConsole(line.str());
 }
 
-class Stopwatch {
- public:
+class Stopwatch
+{
+public:
   // Milliseconds with microsecond resolution, as all timings of the system.
-  double ElapsedMs() const {
+  double ElapsedMs() const
+  {
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::system_clock::now() - start_);
+      std::chrono::system_clock::now() - start_);
     return static_cast<double>(us.count()) / 1000.0;
   }
 
- private:
+private:
   std::chrono::system_clock::time_point start_ = std::chrono::system_clock::now();
 };
 
 // R = Rz(e2) * Ry(e1) * Rx(e0), angles in degrees, evaluated in double.
-Eigen::Matrix4f EulerToMatrix(const Eigen::Vector3f& euler_deg, const Eigen::Vector3f& t) {
+Eigen::Matrix4f EulerToMatrix(const Eigen::Vector3f & euler_deg, const Eigen::Vector3f & t)
+{
   const double e0 = euler_deg(0) * kPi / 180.0;
   const double e1 = euler_deg(1) * kPi / 180.0;
   const double e2 = euler_deg(2) * kPi / 180.0;
@@ -93,38 +99,45 @@ Eigen::Matrix4f EulerToMatrix(const Eigen::Vector3f& euler_deg, const Eigen::Vec
   const double c2 = std::cos(e2), s2 = std::sin(e2);
   Eigen::Matrix3d r;
   r << c1 * c2, s0 * s1 * c2 - c0 * s2, c0 * s1 * c2 + s0 * s2,  //
-      c1 * s2, s0 * s1 * s2 + c0 * c2, c0 * s1 * s2 - s0 * c2,   //
-      -s1, s0 * c1, c0 * c1;
+    c1 * s2, s0 * s1 * s2 + c0 * c2, c0 * s1 * s2 - s0 * c2,     //
+    -s1, s0 * c1, c0 * c1;
   Eigen::Matrix4f m = Eigen::Matrix4f::Identity();
   m.block<3, 3>(0, 0) = r.cast<float>();
   m.block<3, 1>(0, 3) = t;
   return m;
 }
 
-Eigen::Vector3f ReadVector3(const YamlReader& reader, const std::string& key) {
+Eigen::Vector3f ReadVector3(const YamlReader & reader, const std::string & key)
+{
   const std::vector<float> v = reader.GetFloats(key, 3);
   return Eigen::Vector3f(v[0], v[1], v[2]);
 }
 
 // A 4x4 homogeneous matrix written row by row; a last row other than (0 0 0 1)
 // means the matrix was written transposed or is not homogeneous.
-Eigen::Matrix4f ReadRowMajorMatrix(const YamlReader& reader, const std::string& key) {
+Eigen::Matrix4f ReadRowMajorMatrix(const YamlReader & reader, const std::string & key)
+{
   const std::vector<float> v = reader.GetFloats(key, 16);
   Eigen::Matrix4f m;
   for (int r = 0; r < 4; ++r) {
-    for (int c = 0; c < 4; ++c) m(r, c) = v[4 * r + c];
+    for (int c = 0; c < 4; ++c) {
+      m(r, c) = v[4 * r + c];
+    }
   }
   if (!m.row(3).isApprox(Eigen::RowVector4f(0.0f, 0.0f, 0.0f, 1.0f), 1e-6f) ||
-      std::abs(m(3, 3) - 1.0f) > 1e-6f) {
-    throw reader.ValueError(key, "[.. " + std::to_string(v[12]) + ", " + std::to_string(v[13]) +
-                                     ", " + std::to_string(v[14]) + ", " + std::to_string(v[15]) +
-                                     "]",
-                            "has a last row other than 0, 0, 0, 1 (the matrix is read row by row)");
+    std::abs(m(3, 3) - 1.0f) > 1e-6f)
+  {
+    throw reader.ValueError(
+            key, "[.. " + std::to_string(v[12]) + ", " + std::to_string(v[13]) +
+            ", " + std::to_string(v[14]) + ", " + std::to_string(v[15]) +
+            "]",
+            "has a last row other than 0, 0, 0, 1 (the matrix is read row by row)");
   }
   return m;
 }
 
-std::string ReadLabel(const YamlReader& reader, const std::string& key) {
+std::string ReadLabel(const YamlReader & reader, const std::string & key)
+{
   std::string label = reader.GetName(key);
   // Labels become directory and file names below the data root.
   if (label.find('/') != std::string::npos || label == "..") {
@@ -133,8 +146,10 @@ std::string ReadLabel(const YamlReader& reader, const std::string& key) {
   return label;
 }
 
-void MeasureZ(const pcl::PointCloud<pcl::PointXYZ>& cloud, float& lowest, float& highest,
-              float& height) {
+void MeasureZ(
+  const pcl::PointCloud<pcl::PointXYZ> & cloud, float & lowest, float & highest,
+  float & height)
+{
   if (cloud.empty()) {
     lowest = highest = height = 0.0f;
     return;
@@ -147,10 +162,11 @@ void MeasureZ(const pcl::PointCloud<pcl::PointXYZ>& cloud, float& lowest, float&
 }
 
 // The voxel grid, the kd-tree and PCA all misbehave on NaN/inf coordinates.
-void DropNonFinitePoints(pcl::PointCloud<pcl::PointXYZ>& cloud) {
-  const auto bad = [](const pcl::PointXYZ& p) {
-    return !std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z);
-  };
+void DropNonFinitePoints(pcl::PointCloud<pcl::PointXYZ> & cloud)
+{
+  const auto bad = [](const pcl::PointXYZ & p) {
+      return !std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z);
+    };
   if (std::none_of(cloud.begin(), cloud.end(), bad)) {
     cloud.is_dense = true;
     return;
@@ -159,8 +175,8 @@ void DropNonFinitePoints(pcl::PointCloud<pcl::PointXYZ>& cloud) {
   kept.header = cloud.header;
   kept.sensor_origin_ = cloud.sensor_origin_;
   kept.sensor_orientation_ = cloud.sensor_orientation_;
-  for (const auto& p : cloud.points) {
-    if (!bad(p)) kept.push_back(p);
+  for (const auto & p : cloud.points) {
+    if (!bad(p)) {kept.push_back(p);}
   }
   kept.is_dense = true;
   cloud.swap(kept);
@@ -170,7 +186,8 @@ void DropNonFinitePoints(pcl::PointCloud<pcl::PointXYZ>& cloud) {
 
 // ====================================================================== configuration
 
-GrabPoseEstimator::GrabPoseEstimator(const std::string& config_path) {
+GrabPoseEstimator::GrabPoseEstimator(const std::string & config_path)
+{
   LoadConfig(config_path);
   PrepareDataDirectories(config_path);
   // Printed only once everything loaded, so a failed start shows no half configuration.
@@ -179,17 +196,20 @@ GrabPoseEstimator::GrabPoseEstimator(const std::string& config_path) {
   Say(kColorCyan, "相机内参：", "fx:", fx_, "  fy:", fy_, "  cx:", cx_, "  cy:", cy_);
   // Legal, but no piece could be grabbed: said once here rather than once per piece.
   if (workspace_r_min_ >= workspace_r_max_) {
-    Say(kColorYellow, "workspace_r_min ", workspace_r_min_, " is not below workspace_r_max ",
-        workspace_r_max_, ": every grab point is outside the workspace");
+    Say(
+      kColorYellow, "workspace_r_min ", workspace_r_min_, " is not below workspace_r_max ",
+      workspace_r_max_, ": every grab point is outside the workspace");
   }
   if (workspace_angle_min_ >= workspace_angle_max_) {
-    Say(kColorYellow, "workspace_angle_min ", workspace_angle_min_,
-        " is not below workspace_angle_max ", workspace_angle_max_,
-        ": every grab point is outside the workspace");
+    Say(
+      kColorYellow, "workspace_angle_min ", workspace_angle_min_,
+      " is not below workspace_angle_max ", workspace_angle_max_,
+      ": every grab point is outside the workspace");
   }
 }
 
-void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
+void GrabPoseEstimator::LoadConfig(const std::string & config_path)
+{
   const YamlReader reader(config_path);
 
   const std::string ext = "camera_extrinsic/";
@@ -221,7 +241,7 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   cx_ = reader.Get<float>(in + "cx");
   cy_ = reader.Get<float>(in + "cy");
   // A focal length of 0 puts every back-projected point at infinity; a negative one mirrors it.
-  for (const auto& [key, value] : {std::pair<const char*, float>{"fx", fx_}, {"fy", fy_}}) {
+  for (const auto & [key, value] : {std::pair<const char *, float>{"fx", fx_}, {"fy", fy_}}) {
     if (!(value > 0.0f)) {
       throw reader.ValueError(in + key, "must be greater than 0 (pixels)");
     }
@@ -233,10 +253,12 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   extra_length_ratio_ = reader.Get<float>(g + "extra_length_ratio");
   workspace_r_min_ = reader.GetAtMost(g + "workspace_r_min", kMaxWorkspaceDistance, "metres");
   workspace_r_max_ = reader.GetWithin(g + "workspace_r_max", 0.0f, kMaxWorkspaceDistance, "metres");
-  workspace_angle_min_ = reader.GetWithin(g + "workspace_angle_min", -kMaxWorkspaceAngle,
-                                          kMaxWorkspaceAngle, "degrees");
-  workspace_angle_max_ = reader.GetWithin(g + "workspace_angle_max", -kMaxWorkspaceAngle,
-                                          kMaxWorkspaceAngle, "degrees");
+  workspace_angle_min_ = reader.GetWithin(
+    g + "workspace_angle_min", -kMaxWorkspaceAngle,
+    kMaxWorkspaceAngle, "degrees");
+  workspace_angle_max_ = reader.GetWithin(
+    g + "workspace_angle_max", -kMaxWorkspaceAngle,
+    kMaxWorkspaceAngle, "degrees");
   grab_vertical_distance_min_ = reader.Get<float>(g + "grab_vertical_distance_min");
   grab_vertical_distance_max_ = reader.Get<float>(g + "grab_vertical_distance_max");
   grab_vertical_angle_min_ = reader.Get<float>(g + "grab_vertical_angle_min");
@@ -275,21 +297,23 @@ void GrabPoseEstimator::LoadConfig(const std::string& config_path) {
   file_name_suffix_ = ReadLabel(reader, d + "file_name_suffix");
 }
 
-void GrabPoseEstimator::PrepareDataDirectories(const std::string& config_path) {
+void GrabPoseEstimator::PrepareDataDirectories(const std::string & config_path)
+{
   std::string root = kDefaultDataRoot;
   // Replays and tests redirect the archive away from the robot's home directory.
-  if (const char* env = std::getenv("VELMORAPLUS_DATA_DIR"); env != nullptr && *env != '\0') {
+  if (const char * env = std::getenv("VELMORAPLUS_DATA_DIR"); env != nullptr && *env != '\0') {
     root = env;
-    if (root.back() != '/') root += '/';
+    if (root.back() != '/') {root += '/';}
   }
   data_dir_ = root + trash_code_;
   missing_prefix_ = root + "mising_detect/" + trash_code_;
-  for (const std::string& dir : {data_dir_, missing_prefix_}) {
+  for (const std::string & dir : {data_dir_, missing_prefix_}) {
     boost::system::error_code error;
     boost::filesystem::create_directories(dir, error);
     if (error) {
-      throw ConfigError(config_path + ": cannot create debug directory '" + dir +
-                        "' for debug_choice/trash_code '" + trash_code_ + "': " + error.message());
+      throw ConfigError(
+              config_path + ": cannot create debug directory '" + dir +
+              "' for debug_choice/trash_code '" + trash_code_ + "': " + error.message());
     }
   }
   const std::string stem = trash_code_ + trash_test_pose_ + file_name_suffix_;
@@ -299,16 +323,19 @@ void GrabPoseEstimator::PrepareDataDirectories(const std::string& config_path) {
 
 // ====================================================================== preprocessing
 
-void GrabPoseEstimator::TransformCloud(const Cloud& src, Cloud& dst,
-                                       const Eigen::Matrix4f& matrix) const {
+void GrabPoseEstimator::TransformCloud(
+  const Cloud & src, Cloud & dst,
+  const Eigen::Matrix4f & matrix) const
+{
   pcl::transformPointCloud(src, dst, matrix, true);
 }
 
-pcl::PointXYZ GrabPoseEstimator::NearestPointToCamera(const Cloud& cloud) const {
+pcl::PointXYZ GrabPoseEstimator::NearestPointToCamera(const Cloud & cloud) const
+{
   const Eigen::Vector3f camera = CameraPosition();
   pcl::PointXYZ nearest(0.0f, 0.0f, 0.0f);
   float best = std::numeric_limits<float>::infinity();
-  for (const auto& p : cloud.points) {
+  for (const auto & p : cloud.points) {
     const float dx = p.x - camera.x();
     const float dy = p.y - camera.y();
     const float d2 = dx * dx + dy * dy;
@@ -320,7 +347,8 @@ pcl::PointXYZ GrabPoseEstimator::NearestPointToCamera(const Cloud& cloud) const 
   return nearest;
 }
 
-void GrabPoseEstimator::VoxelThin(const CloudPtr& cloud) {
+void GrabPoseEstimator::VoxelThin(const CloudPtr & cloud)
+{
   if (cloud->empty()) {
     backup_ = *cloud;
     return;
@@ -333,11 +361,12 @@ void GrabPoseEstimator::VoxelThin(const CloudPtr& cloud) {
   double cells = 1.0;
   for (int axis = 0; axis < 3; ++axis) {
     cells *= std::floor(max_point.data[axis] * inverse_leaf) -
-             std::floor(min_point.data[axis] * inverse_leaf) + 1.0;
+      std::floor(min_point.data[axis] * inverse_leaf) + 1.0;
   }
   if (!(cells <= static_cast<double>(std::numeric_limits<std::int32_t>::max()))) {
-    Say(kColorYellow, "voxel grid skipped: leaf size ", sor_leaf_size_,
-        " is too small for the cloud extent");
+    Say(
+      kColorYellow, "voxel grid skipped: leaf size ", sor_leaf_size_,
+      " is too small for the cloud extent");
     backup_ = *cloud;
     return;
   }
@@ -354,18 +383,21 @@ void GrabPoseEstimator::VoxelThin(const CloudPtr& cloud) {
   grid.filter(*cloud);
 }
 
-void GrabPoseEstimator::RemoveOutliers(const CloudPtr& cloud) {
+void GrabPoseEstimator::RemoveOutliers(const CloudPtr & cloud)
+{
   // PCL reads past its neighbour list when the cloud has no more than mean K points,
   // so small clouds use every other point as neighbour instead.
   const int neighbours =
-      std::min(sor2_meank_value_, static_cast<int>(std::min<std::size_t>(
-                                      cloud->size(), std::numeric_limits<int>::max())) -
-                                      1);
-  if (neighbours < 1) return;
+    std::min(
+    sor2_meank_value_, static_cast<int>(std::min<std::size_t>(
+      cloud->size(), std::numeric_limits<int>::max())) -
+    1);
+  if (neighbours < 1) {return;}
   if (!use_plain_pcl_) {
     outlier_remover_.set_threads(neighbour_threads_);
-    outlier_remover_.set_near_distances(portable_distance_loop_ ? &fast::NearDistancesPortable
-                                                                : fast::NearDistancesBest());
+    outlier_remover_.set_near_distances(
+      portable_distance_loop_ ? &fast::NearDistancesPortable :
+      fast::NearDistancesBest());
     if (outlier_remover_.Filter(*cloud, neighbours, 1.0, scratch_)) {
       cloud->swap(scratch_);
       return;
@@ -378,7 +410,8 @@ void GrabPoseEstimator::RemoveOutliers(const CloudPtr& cloud) {
   sor.filter(*cloud);
 }
 
-void GrabPoseEstimator::CutSlantedBottom(Cloud& cloud) const {
+void GrabPoseEstimator::CutSlantedBottom(Cloud & cloud) const
+{
   const Eigen::Vector3f camera = CameraPosition();
   const pcl::PointXYZ nearest = NearestPointToCamera(cloud);
   const Eigen::Vector3f anchor(nearest.x, nearest.y, trash_lowest_z_);
@@ -389,24 +422,25 @@ void GrabPoseEstimator::CutSlantedBottom(Cloud& cloud) const {
   const float sin_a = static_cast<float>(std::sin(a));
   const float cos_a = static_cast<float>(std::cos(a));
   Eigen::Vector3f normal(dx * sin_a * sin_a, dy * sin_a * sin_a, -r * sin_a * cos_a);
-  if (normal.norm() > 0.0f) normal.normalize();
+  if (normal.norm() > 0.0f) {normal.normalize();}
 
   Cloud kept;
   kept.header = cloud.header;
   kept.sensor_origin_ = cloud.sensor_origin_;
   kept.sensor_orientation_ = cloud.sensor_orientation_;
   kept.reserve(cloud.size());
-  for (const auto& p : cloud.points) {
-    if ((p.getVector3fMap() - anchor).dot(normal) <= 0.0f) kept.push_back(p);
+  for (const auto & p : cloud.points) {
+    if ((p.getVector3fMap() - anchor).dot(normal) <= 0.0f) {kept.push_back(p);}
   }
   kept.is_dense = cloud.is_dense;
   cloud.swap(kept);  // push_back keeps width = count, height = 1
 }
 
-void GrabPoseEstimator::PclProcessFunc(const CloudPtr& in, const CloudPtr& out) {
+void GrabPoseEstimator::PclProcessFunc(const CloudPtr & in, const CloudPtr & out)
+{
   const Stopwatch stopwatch;
-  if (out != in) *out = *in;
-  const CloudPtr& cloud = out;
+  if (out != in) {*out = *in;}
+  const CloudPtr & cloud = out;
   DropNonFinitePoints(*cloud);
   VoxelThin(cloud);
 
@@ -460,7 +494,8 @@ void GrabPoseEstimator::PclProcessFunc(const CloudPtr& in, const CloudPtr& out) 
 
 // ====================================================================== shape analysis
 
-void GrabPoseEstimator::PcaFunc(const CloudPtr& cloud) {
+void GrabPoseEstimator::PcaFunc(const CloudPtr & cloud)
+{
   Say(kColorBlue, "------------------------------PCA-----------------------------------");
   const Stopwatch stopwatch;
   // Only the axes are needed: the per-point coefficients stay uncomputed.
@@ -482,19 +517,21 @@ void GrabPoseEstimator::PcaFunc(const CloudPtr& cloud) {
     Eigen::Vector3f lowest = Eigen::Vector3f::Constant(std::numeric_limits<float>::max());
     Eigen::Vector3f highest = Eigen::Vector3f::Constant(std::numeric_limits<float>::lowest());
     pcl::PointXYZ projected;
-    for (const auto& p : cloud->points) {
+    for (const auto & p : cloud->points) {
       pca.project(p, projected);
       lowest = lowest.cwiseMin(projected.getVector3fMap());
       highest = highest.cwiseMax(projected.getVector3fMap());
     }
     pca_extents_ = highest - lowest;
   }
-  Say(kColorCyan, "点云在各个特征向量方向上的长度为：", pca_extents_(0), " ", pca_extents_(1), " ",
-      pca_extents_(2), " ");
+  Say(
+    kColorCyan, "点云在各个特征向量方向上的长度为：", pca_extents_(0), " ", pca_extents_(1), " ",
+    pca_extents_(2), " ");
   Say(kColorRed, "PcaFunc cost ", stopwatch.ElapsedMs(), " ms");
 }
 
-void GrabPoseEstimator::ComputeBoundingBoxes(const CloudPtr& cloud) {
+void GrabPoseEstimator::ComputeBoundingBoxes(const CloudPtr & cloud)
+{
   Say(kColorBlue, "------------------------------OBB-----------------------------------");
   // The faster boxes skip the moment-of-inertia and eccentricity sweeps nothing reads.
   fast::MomentBoxes boxes;
@@ -515,52 +552,61 @@ void GrabPoseEstimator::ComputeBoundingBoxes(const CloudPtr& cloud) {
   obb_position_ = boxes.obb_position;
   obb_quaternion_ = Eigen::Quaternionf(obb_rotation_);
   const Eigen::Vector3f obb_size =
-      obb_max_point_.getVector3fMap() - obb_min_point_.getVector3fMap();
+    obb_max_point_.getVector3fMap() - obb_min_point_.getVector3fMap();
   Say(kColorCyan, "OBB包围盒的长宽高尺寸为:", obb_size(0), " x ", obb_size(1), " x ", obb_size(2));
-  Say(kColorCyan, "OBB包围盒的位置:", obb_position_(0), " ", obb_position_(1), " ",
-      obb_position_(2));
+  Say(
+    kColorCyan, "OBB包围盒的位置:", obb_position_(0), " ", obb_position_(1), " ",
+    obb_position_(2));
 
   Say(kColorBlue, "------------------------------AABB----------------------------------");
   aabb_min_point_ = boxes.aabb_min_point;
   aabb_max_point_ = boxes.aabb_max_point;
   const Eigen::Vector3f aabb_size =
-      aabb_max_point_.getVector3fMap() - aabb_min_point_.getVector3fMap();
+    aabb_max_point_.getVector3fMap() - aabb_min_point_.getVector3fMap();
   aabb_center_ = aabb_min_point_.getVector3fMap() + aabb_size * 0.5f;
-  Say(kColorCyan, "AABB包围盒的长宽高尺寸为:", aabb_size(0), " x ", aabb_size(1), " x ",
-      aabb_size(2));
-  Say(kColorCyan, "AABB包围盒的位置:", aabb_center_(0), " ", aabb_center_(1), " ",
-      aabb_center_(2));
+  Say(
+    kColorCyan, "AABB包围盒的长宽高尺寸为:", aabb_size(0), " x ", aabb_size(1), " x ",
+    aabb_size(2));
+  Say(
+    kColorCyan, "AABB包围盒的位置:", aabb_center_(0), " ", aabb_center_(1), " ",
+    aabb_center_(2));
 }
 
-void GrabPoseEstimator::ComputeMinAreaRect(const CloudPtr& cloud) {
+void GrabPoseEstimator::ComputeMinAreaRect(const CloudPtr & cloud)
+{
   Say(kColorBlue, "---------------------------MinAreaRect------------------------------");
   std::vector<cv::Point2f> footprint;
   footprint.reserve(cloud->size());
-  for (const auto& p : cloud->points) footprint.emplace_back(p.x, p.y);
+  for (const auto & p : cloud->points) {
+    footprint.emplace_back(p.x, p.y);
+  }
   const cv::RotatedRect rect = cv::minAreaRect(footprint);
   Say(kColorCyan, "Angle: ", rect.angle);
   cv::Point2f corners[4];
   rect.points(corners);
-  for (int i = 0; i < 4; ++i) rect_corners_[i] = Eigen::Vector2f(corners[i].x, corners[i].y);
+  for (int i = 0; i < 4; ++i) {
+    rect_corners_[i] = Eigen::Vector2f(corners[i].x, corners[i].y);
+  }
 
-  const cv::Point2f side = rect.size.width < rect.size.height ? corners[1] - corners[0]
-                                                              : corners[2] - corners[1];
+  const cv::Point2f side = rect.size.width < rect.size.height ? corners[1] - corners[0] :
+    corners[2] - corners[1];
   Eigen::Vector2d axis(side.x, side.y);
   // A footprint shrunk to one point has no long side; keep the x axis then.
   axis = axis.norm() > 0.0 ? axis.normalized() : Eigen::Vector2d::UnitX();
-  if (axis.x() < 0.0) axis = -axis;
+  if (axis.x() < 0.0) {axis = -axis;}
   rect_axis_ = axis.cast<float>();
   Say(kColorCyan, "Adjusted unit vector: (", rect_axis_.x(), ", ", rect_axis_.y(), ")");
 }
 
-float GrabPoseEstimator::ProjectedWidth(const CloudPtr& cloud) const {
+float GrabPoseEstimator::ProjectedWidth(const CloudPtr & cloud) const
+{
   const Eigen::Vector3f camera = CameraPosition();
   const pcl::PointXYZ nearest = NearestPointToCamera(*cloud);
   Eigen::Vector2f t(nearest.y - camera.y(), -(nearest.x - camera.x()));
-  if (t.norm() > 0.0f) t.normalize();
+  if (t.norm() > 0.0f) {t.normalize();}
   float lowest = std::numeric_limits<float>::infinity();
   float highest = -std::numeric_limits<float>::infinity();
-  for (const auto& p : cloud->points) {
+  for (const auto & p : cloud->points) {
     const float s = p.x * t.x() + p.y * t.y();
     lowest = std::min(lowest, s);
     highest = std::max(highest, s);
@@ -570,13 +616,16 @@ float GrabPoseEstimator::ProjectedWidth(const CloudPtr& cloud) const {
   return width;
 }
 
-void GrabPoseEstimator::GetObbBoxPose(GrabPose& trash_pose, const GrabPose& grab_pose,
-                                      const Eigen::Vector3f& obb_position,
-                                      const Eigen::Matrix3f& obb_rotation) const {
+void GrabPoseEstimator::GetObbBoxPose(
+  GrabPose & trash_pose, const GrabPose & grab_pose,
+  const Eigen::Vector3f & obb_position,
+  const Eigen::Matrix3f & obb_rotation) const
+{
   Say(kColorBlue, "--------------------------GetObbBoxPose-----------------------------");
   const Eigen::Quaterniond box_q(obb_rotation.cast<double>());
-  Say(kColorGreen, "base2obbQuaternion: ", box_q.w(), "  ", box_q.x(), "  ", box_q.y(), "  ",
-      box_q.z());
+  Say(
+    kColorGreen, "base2obbQuaternion: ", box_q.w(), "  ", box_q.x(), "  ", box_q.y(), "  ",
+    box_q.z());
   Eigen::Isometry3d grab = Eigen::Isometry3d::Identity();
   grab.linear() = grab_pose.orientation.toRotationMatrix();
   grab.translation() = grab_pose.position.cast<double>();
@@ -587,15 +636,16 @@ void GrabPoseEstimator::GetObbBoxPose(GrabPose& trash_pose, const GrabPose& grab
   const Eigen::Isometry3d relative = grab.inverse() * box;
   trash_pose.position = relative.translation().cast<float>();
   trash_pose.orientation = Eigen::Quaterniond(relative.linear());
-  const Eigen::Vector3f& p = trash_pose.position;
-  const Eigen::Quaterniond& q = trash_pose.orientation;
+  const Eigen::Vector3f & p = trash_pose.position;
+  const Eigen::Quaterniond & q = trash_pose.orientation;
   Say(kColorGreen, "trash obb_pose.position: ", p.x(), "  ", p.y(), "  ", p.z());
   Say(kColorGreen, "trash obb_pose.orientation: ", q.w(), "  ", q.x(), "  ", q.y(), "  ", q.z());
 }
 
 // ====================================================================== grab pose
 
-bool GrabPoseEstimator::IsInWorkspace(const Eigen::Vector3f& point) {
+bool GrabPoseEstimator::IsInWorkspace(const Eigen::Vector3f & point)
+{
   const float r = std::sqrt(point.x() * point.x() + point.y() * point.y());
   const float dr = r - workspace_origin_r_;
   const float dz = point.z() - workspace_origin_z_;
@@ -603,7 +653,7 @@ bool GrabPoseEstimator::IsInWorkspace(const Eigen::Vector3f& point) {
   grab_angle_ = static_cast<float>(std::atan2(point.y(), -point.x()) * 180.0 / kPi);
   Say(kColorBlue, "grab_distance_: ", grab_distance_);
   Say(kColorBlue, "grab_angle_: ", grab_angle_);
-  const char* failure = nullptr;
+  const char * failure = nullptr;
   if (grab_distance_ < workspace_r_min_) {
     failure = "垃圾位置太近了！！！";
   } else if (grab_distance_ > workspace_r_max_) {
@@ -613,11 +663,12 @@ bool GrabPoseEstimator::IsInWorkspace(const Eigen::Vector3f& point) {
   } else if (grab_angle_ > workspace_angle_max_) {
     failure = "垃圾位置太靠右了！！！";
   }
-  if (failure != nullptr) Say(kColorRed, failure);
+  if (failure != nullptr) {Say(kColorRed, failure);}
   return failure == nullptr;
 }
 
-void GrabPoseEstimator::ClassifyMainAxis() {
+void GrabPoseEstimator::ClassifyMainAxis()
+{
   auto major = pca_eigen_vectors_.col(0);
   const double vertical = std::abs(static_cast<double>(major.z()));
   // An exactly vertical axis (|z| rounding to 1 or above) is an upright object
@@ -639,12 +690,13 @@ void GrabPoseEstimator::ClassifyMainAxis() {
   Say(kColorCyan, "trash_type_:", trash_type_);
 }
 
-void GrabPoseEstimator::ExtendGrabTcp() {
+void GrabPoseEstimator::ExtendGrabTcp()
+{
   Eigen::Vector3f direction = grab_tcp_ - CameraPosition();
-  if (direction.norm() > 0.0f) direction.normalize();
+  if (direction.norm() > 0.0f) {direction.normalize();}
   const float minor = pca_extents_(2);
   extend_length_ =
-      minor < extend_lenth_threshold_ ? minor * extra_length_ratio_ : extend_length_max_;
+    minor < extend_lenth_threshold_ ? minor * extra_length_ratio_ : extend_length_max_;
   grab_tcp_ += extend_length_ * direction;
   if (grab_tcp_.z() < trash_lowest_z_ + 0.008) {
     Say(kColorYellow, "grab_tcp_.z() < (trash_lowest_z_ + 0.008)!!!");
@@ -653,27 +705,31 @@ void GrabPoseEstimator::ExtendGrabTcp() {
   Say(kColorMagenta, "GrabTCP Extended!");
 }
 
-Eigen::Quaterniond GrabPoseEstimator::ParallelOrientation() const {
+Eigen::Quaterniond GrabPoseEstimator::ParallelOrientation() const
+{
   // Tool z horizontal, pointing from the base origin towards the grab point.
   const Eigen::Quaterniond qa(0.0, 0.0, 1.0, 0.0);  // (w, x, y, z)
   const Eigen::Quaterniond qb(0.7071067811865476, 0.0, 0.7071067811865475, 0.0);
-  const double phi = -std::atan2(static_cast<double>(grab_tcp_.y()),
-                                 -static_cast<double>(grab_tcp_.x()));
+  const double phi = -std::atan2(
+    static_cast<double>(grab_tcp_.y()),
+    -static_cast<double>(grab_tcp_.x()));
   const Eigen::Quaterniond qc(std::cos(phi / 2.0), std::sin(phi / 2.0), 0.0, 0.0);
   return (qa * qb) * qc;
 }
 
-void GrabPoseEstimator::SetGrabPose(const Eigen::Quaterniond& orientation) {
+void GrabPoseEstimator::SetGrabPose(const Eigen::Quaterniond & orientation)
+{
   grab_pose_.position = grab_tcp_;
   grab_pose_.orientation = orientation;
-  const Eigen::Vector3f& p = grab_pose_.position;
-  const Eigen::Quaterniond& q = grab_pose_.orientation;
+  const Eigen::Vector3f & p = grab_pose_.position;
+  const Eigen::Quaterniond & q = grab_pose_.orientation;
   Say(kColorGreen, "grab_pose_.position: ", p.x(), "  ", p.y(), "  ", p.z());
   Say(kColorGreen, "grab_pose_.orientation: ", q.w(), "  ", q.x(), "  ", q.y(), "  ", q.z());
 }
 
-int GrabPoseEstimator::PrepareGrab(const CloudPtr& cloud) {
-  if (cloud) PclProcessFunc(cloud, cloud);
+int GrabPoseEstimator::PrepareGrab(const CloudPtr & cloud)
+{
+  if (cloud) {PclProcessFunc(cloud, cloud);}
   const std::size_t count = cloud ? cloud->size() : 0;
   Say(kColorCyan, "处理后点云数量：", count);
   // PCA needs 3 points even where the configured minimum is lower.
@@ -685,23 +741,25 @@ int GrabPoseEstimator::PrepareGrab(const CloudPtr& cloud) {
   ComputeBoundingBoxes(cloud);
   ComputeMinAreaRect(cloud);
   grab_tcp_ = pca_centroid_.head<3>();
-  if (!IsInWorkspace(grab_tcp_)) return kGrabOutsideWorkspace;
+  if (!IsInWorkspace(grab_tcp_)) {return kGrabOutsideWorkspace;}
   return 0;
 }
 
-int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
+int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr & cloud)
+{
   Say(kColorBlue, "------------------------GetInitialGrabPose--------------------------");
-  if (const int code = PrepareGrab(cloud); code != 0) return code;
+  if (const int code = PrepareGrab(cloud); code != 0) {return code;}
   ClassifyMainAxis();
 
   Eigen::Quaterniond orientation;
   if (main_axis_type_ == 1 || main_axis_type_ == 3) {
     // Top-down grasp, turned along the footprint's long side.
     grab_mainaxis_ = Eigen::Vector3f(rect_axis_.x(), rect_axis_.y(), 0.0f);
-    Say(kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
-        grab_mainaxis_.z());
-    if (pca_extents_(0) > 0.1 && trash_height_ > extend_height_threshold_) ExtendGrabTcp();
-    float& z = grab_tcp_.z();
+    Say(
+      kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
+      grab_mainaxis_.z());
+    if (pca_extents_(0) > 0.1 && trash_height_ > extend_height_threshold_) {ExtendGrabTcp();}
+    float & z = grab_tcp_.z();
     if (z - trash_lowest_z_ < 0.015) {
       Say(kColorYellow, "grab_tcp_.z()-trash_lowest_z_ < 0.015!!!");
       z = trash_lowest_z_;
@@ -716,7 +774,7 @@ int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
         Say(kColorMagenta, "grab_tcp_.z() = (trash_lowest_z_ + 0.005)!!!");
       }
     }
-    if (is_on_floor_) z = -base_height_;
+    if (is_on_floor_) {z = -base_height_;}
     const Eigen::Quaterniond q1(0.0, 0.0, 1.0, 0.0);  // half turn about y: tool down
     const float theta = std::atan2(-grab_mainaxis_.y(), grab_mainaxis_.x());
     const float half = theta / 2.0f;
@@ -726,12 +784,13 @@ int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
     // Classes 2 and 4 (every axis has one of the four classes): sideways grasp
     // from the camera's side.
     grab_mainaxis_ = Eigen::Vector3f(0.0f, 0.0f, -1.0f);
-    Say(kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
-        grab_mainaxis_.z());
+    Say(
+      kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
+      grab_mainaxis_.z());
     ExtendGrabTcp();
     const Eigen::Vector3f camera = CameraPosition();
     Eigen::Vector3f v(grab_tcp_.x() - camera.x(), grab_tcp_.y() - camera.y(), 0.0f);
-    if (v.norm() > 0.0f) v.normalize();
+    if (v.norm() > 0.0f) {v.normalize();}
     grab_tcp_.x() += tcp_ajust_value_ * v.x();
     grab_tcp_.y() += tcp_ajust_value_ * v.y();
     Say(kColorMagenta, "grab_tcp_.x() += tcp_ajust_value_ * v_tcp.x() !");
@@ -745,13 +804,15 @@ int GrabPoseEstimator::GetInitialGrabPose(const CloudPtr& cloud) {
   return kGrabFound;
 }
 
-int GrabPoseEstimator::GetTransparentGrabPose(const CloudPtr& cloud) {
+int GrabPoseEstimator::GetTransparentGrabPose(const CloudPtr & cloud)
+{
   Say(kColorBlue, "------------------------GetTransparentGrabPose--------------------------");
-  if (const int code = PrepareGrab(cloud); code != 0) return code;
+  if (const int code = PrepareGrab(cloud); code != 0) {return code;}
 
   grab_mainaxis_ = Eigen::Vector3f(0.0f, 0.0f, -1.0f);
-  Say(kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
-      grab_mainaxis_.z());
+  Say(
+    kColorCyan, "grab_mainaxis_: ", grab_mainaxis_.x(), " ", grab_mainaxis_.y(), " ",
+    grab_mainaxis_.z());
   const float width = ProjectedWidth(cloud);
   Say(kColorCyan, "trash_cloud_project_width:  ", width);
 
@@ -760,7 +821,7 @@ int GrabPoseEstimator::GetTransparentGrabPose(const CloudPtr& cloud) {
   const Eigen::Vector3f camera = CameraPosition();
   const pcl::PointXYZ nearest = NearestPointToCamera(*cloud);
   Eigen::Vector3f u(nearest.x - camera.x(), nearest.y - camera.y(), 0.0f);
-  if (u.norm() > 0.0f) u.normalize();
+  if (u.norm() > 0.0f) {u.normalize();}
   const float reach = width * 0.5f + tcp_ajust_value_;
   grab_tcp_.x() = nearest.x + reach * u.x();
   grab_tcp_.y() = nearest.y + reach * u.y();

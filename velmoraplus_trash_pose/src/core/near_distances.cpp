@@ -24,29 +24,35 @@
 #define VELMORA_SHUFFLE_NEON 1
 #endif
 
-namespace velmora::fast {
-namespace {
+namespace velmora::fast
+{
+namespace
+{
 
 // For each 4-bit mask of kept lanes: the byte order that moves the kept lanes to
 // the front in their order (0x80: a zero byte on both instruction sets), and
 // their number.
-struct CompressTable {
+struct CompressTable
+{
   alignas(16) std::uint8_t order[16][16];
   std::uint8_t kept[16];
 };
 
-constexpr CompressTable MakeCompressTable() {
+constexpr CompressTable MakeCompressTable()
+{
   CompressTable table{};
   for (int mask = 0; mask < 16; ++mask) {
     int slot = 0;
     for (int lane = 0; lane < 4; ++lane) {
-      if ((mask & (1 << lane)) == 0) continue;
+      if ((mask & (1 << lane)) == 0) {continue;}
       for (int byte = 0; byte < 4; ++byte) {
         table.order[mask][4 * slot + byte] = static_cast<std::uint8_t>(4 * lane + byte);
       }
       ++slot;
     }
-    for (int i = 4 * slot; i < 16; ++i) table.order[mask][i] = 0x80;
+    for (int i = 4 * slot; i < 16; ++i) {
+      table.order[mask][i] = 0x80;
+    }
     table.kept[mask] = static_cast<std::uint8_t>(slot);
   }
   return table;
@@ -59,8 +65,10 @@ constexpr CompressTable MakeCompressTable() {
 // multiply-add (GCC contracts by default there); its x86-64 build has no FMA to
 // fuse into. This file is built without contraction (CMakeLists.txt), so the
 // rounding is the one written here, and the vector code below does the same.
-inline float SquaredDistance(float x, float y, float z, const float* xs, const float* ys,
-                             const float* zs, std::uint32_t j) {
+inline float SquaredDistance(
+  float x, float y, float z, const float * xs, const float * ys,
+  const float * zs, std::uint32_t j)
+{
   const float ex = x - xs[j];
   const float ey = y - ys[j];
   const float ez = z - zs[j];
@@ -75,9 +83,11 @@ inline float SquaredDistance(float x, float y, float z, const float* xs, const f
 }
 
 // The points [j, last) one by one: what is left of a range after whole vectors.
-inline std::size_t KeepWithinOneByOne(float x, float y, float z, const float* xs, const float* ys,
-                                      const float* zs, std::uint32_t j, std::uint32_t last,
-                                      float bound, float* out, std::size_t kept) {
+inline std::size_t KeepWithinOneByOne(
+  float x, float y, float z, const float * xs, const float * ys,
+  const float * zs, std::uint32_t j, std::uint32_t last,
+  float bound, float * out, std::size_t kept)
+{
   for (; j < last; ++j) {
     const float dist = SquaredDistance(x, y, z, xs, ys, zs, j);
     out[kept] = dist;
@@ -88,19 +98,20 @@ inline std::size_t KeepWithinOneByOne(float x, float y, float z, const float* xs
 
 #if defined(VELMORA_SHUFFLE_X86)
 __attribute__((target("ssse3"))) std::size_t NearDistancesSsse3(
-    const PointColumns& points, const std::vector<IndexRange>& ranges, const float query[3],
-    float bound, float* /*scratch*/, float* out) {
+  const PointColumns & points, const std::vector<IndexRange> & ranges, const float query[3],
+  float bound, float * /*scratch*/, float * out)
+{
   const __m128 qx = _mm_set1_ps(query[0]);
   const __m128 qy = _mm_set1_ps(query[1]);
   const __m128 qz = _mm_set1_ps(query[2]);
   const __m128 limit = _mm_set1_ps(bound);
   // Locals: the stores through `out` could otherwise alias the struct.
-  const float* const xs = points.x;
-  const float* const ys = points.y;
-  const float* const zs = points.z;
+  const float * const xs = points.x;
+  const float * const ys = points.y;
+  const float * const zs = points.z;
   const float x = query[0], y = query[1], z = query[2];
   std::size_t kept = 0;
-  for (const auto& [first, last] : ranges) {
+  for (const auto & [first, last] : ranges) {
     std::uint32_t j = first;
     for (; j + 4 <= last; j += 4) {
       const __m128 ex = _mm_sub_ps(qx, _mm_loadu_ps(xs + j));
@@ -110,9 +121,11 @@ __attribute__((target("ssse3"))) std::size_t NearDistancesSsse3(
       dist = _mm_add_ps(dist, _mm_mul_ps(ey, ey));
       dist = _mm_add_ps(dist, _mm_mul_ps(ez, ez));
       const int mask = _mm_movemask_ps(_mm_cmple_ps(dist, limit));
-      const __m128i order = _mm_load_si128(reinterpret_cast<const __m128i*>(kCompress.order[mask]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kept),
-                       _mm_shuffle_epi8(_mm_castps_si128(dist), order));
+      const __m128i order =
+        _mm_load_si128(reinterpret_cast<const __m128i *>(kCompress.order[mask]));
+      _mm_storeu_si128(
+        reinterpret_cast<__m128i *>(out + kept),
+        _mm_shuffle_epi8(_mm_castps_si128(dist), order));
       kept += kCompress.kept[mask];
     }
     kept = KeepWithinOneByOne(x, y, z, xs, ys, zs, j, last, bound, out, kept);
@@ -122,19 +135,21 @@ __attribute__((target("ssse3"))) std::size_t NearDistancesSsse3(
 #endif
 
 #if defined(VELMORA_SHUFFLE_NEON)
-std::size_t NearDistancesNeon(const PointColumns& points, const std::vector<IndexRange>& ranges,
-                              const float query[3], float bound, float* /*scratch*/, float* out) {
+std::size_t NearDistancesNeon(
+  const PointColumns & points, const std::vector<IndexRange> & ranges,
+  const float query[3], float bound, float * /*scratch*/, float * out)
+{
   const float32x4_t qx = vdupq_n_f32(query[0]);
   const float32x4_t qy = vdupq_n_f32(query[1]);
   const float32x4_t qz = vdupq_n_f32(query[2]);
   const float32x4_t limit = vdupq_n_f32(bound);
   const uint32x4_t lane_bits = {1, 2, 4, 8};
-  const float* const xs = points.x;
-  const float* const ys = points.y;
-  const float* const zs = points.z;
+  const float * const xs = points.x;
+  const float * const ys = points.y;
+  const float * const zs = points.z;
   const float x = query[0], y = query[1], z = query[2];
   std::size_t kept = 0;
-  for (const auto& [first, last] : ranges) {
+  for (const auto & [first, last] : ranges) {
     std::uint32_t j = first;
     for (; j + 4 <= last; j += 4) {
       const float32x4_t ex = qx - vld1q_f32(xs + j);
@@ -144,8 +159,10 @@ std::size_t NearDistancesNeon(const PointColumns& points, const std::vector<Inde
       dist = vfmaq_f32(dist, ey, ey);
       dist = vfmaq_f32(dist, ez, ez);
       const unsigned mask = vaddvq_u32(vandq_u32(vcleq_f32(dist, limit), lane_bits));
-      const uint8x16_t moved = vqtbl1q_u8(vreinterpretq_u8_f32(dist), vld1q_u8(kCompress.order[mask]));
-      vst1q_u8(reinterpret_cast<std::uint8_t*>(out + kept), moved);
+      const uint8x16_t moved = vqtbl1q_u8(
+        vreinterpretq_u8_f32(dist), vld1q_u8(
+          kCompress.order[mask]));
+      vst1q_u8(reinterpret_cast<std::uint8_t *>(out + kept), moved);
       kept += kCompress.kept[mask];
     }
     kept = KeepWithinOneByOne(x, y, z, xs, ys, zs, j, last, bound, out, kept);
@@ -156,17 +173,21 @@ std::size_t NearDistancesNeon(const PointColumns& points, const std::vector<Inde
 
 }  // namespace
 
-std::size_t NearDistancesPortable(const PointColumns& points, const std::vector<IndexRange>& ranges,
-                                  const float query[3], float bound, float* scratch, float* out) {
+std::size_t NearDistancesPortable(
+  const PointColumns & points, const std::vector<IndexRange> & ranges,
+  const float query[3], float bound, float * scratch, float * out)
+{
   // Distances first (a loop that vectorises), then the kept ones moved to the front
   // without branches.
-  const float* const xs = points.x;
-  const float* const ys = points.y;
-  const float* const zs = points.z;
+  const float * const xs = points.x;
+  const float * const ys = points.y;
+  const float * const zs = points.z;
   const float x = query[0], y = query[1], z = query[2];
-  float* all = scratch;
-  for (const auto& [first, last] : ranges) {
-    for (std::uint32_t j = first; j < last; ++j) all[j - first] = SquaredDistance(x, y, z, xs, ys, zs, j);
+  float * all = scratch;
+  for (const auto & [first, last] : ranges) {
+    for (std::uint32_t j = first; j < last; ++j) {
+      all[j - first] = SquaredDistance(x, y, z, xs, ys, zs, j);
+    }
     all += last - first;
   }
   const std::size_t count = static_cast<std::size_t>(all - scratch);
@@ -179,7 +200,8 @@ std::size_t NearDistancesPortable(const PointColumns& points, const std::vector<
   return kept;
 }
 
-NearDistancesFn NearDistancesShuffled() {
+NearDistancesFn NearDistancesShuffled()
+{
 #if defined(VELMORA_SHUFFLE_X86)
   return __builtin_cpu_supports("ssse3") ? &NearDistancesSsse3 : nullptr;
 #elif defined(VELMORA_SHUFFLE_NEON)
@@ -189,11 +211,12 @@ NearDistancesFn NearDistancesShuffled() {
 #endif
 }
 
-NearDistancesFn NearDistancesBest() {
+NearDistancesFn NearDistancesBest()
+{
   static const NearDistancesFn best = [] {
-    const NearDistancesFn shuffled = NearDistancesShuffled();
-    return shuffled != nullptr ? shuffled : &NearDistancesPortable;
-  }();
+      const NearDistancesFn shuffled = NearDistancesShuffled();
+      return shuffled != nullptr ? shuffled : &NearDistancesPortable;
+    }();
   return best;
 }
 

@@ -32,7 +32,8 @@ int TruncatePixel(float value)
 
 std::uint16_t DepthImageView::At(std::uint32_t u, std::uint32_t v) const
 {
-  const std::uint8_t * p = data + static_cast<std::size_t>(v) * step + static_cast<std::size_t>(u) * 2U;
+  const std::uint8_t * p = data + static_cast<std::size_t>(v) * step + static_cast<std::size_t>(u) *
+    2U;
   return big_endian ?
          static_cast<std::uint16_t>((p[0] << 8) | p[1]) :
          static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -109,7 +110,9 @@ MaskCloudCounts BackProjectMask(
         continue;
       }
       ++counts.mask_points;
-      const std::uint16_t raw = depth.At(static_cast<std::uint32_t>(u), static_cast<std::uint32_t>(v));
+      const std::uint16_t raw = depth.At(
+        static_cast<std::uint32_t>(u),
+        static_cast<std::uint32_t>(v));
       const float z = static_cast<float>(raw / 1000.0);
       if (z > 0.0F) {
         pcl::PointXYZ p;

@@ -593,16 +593,20 @@ std::string CameraDetectionNode::WorkspaceRefusal() const
   const GrabPoseEstimator & e = *pose_estimator_;
   char text[96];
   if (e.grab_distance_ < e.workspace_r_min_) {
-    std::snprintf(text, sizeof(text), "outside the workspace: too near (%.3f m)",
+    std::snprintf(
+      text, sizeof(text), "outside the workspace: too near (%.3f m)",
       static_cast<double>(e.grab_distance_));
   } else if (e.grab_distance_ > e.workspace_r_max_) {
-    std::snprintf(text, sizeof(text), "outside the workspace: too far (%.3f m)",
+    std::snprintf(
+      text, sizeof(text), "outside the workspace: too far (%.3f m)",
       static_cast<double>(e.grab_distance_));
   } else if (e.grab_angle_ < e.workspace_angle_min_) {
-    std::snprintf(text, sizeof(text), "outside the workspace: too far left (%.1f deg)",
+    std::snprintf(
+      text, sizeof(text), "outside the workspace: too far left (%.1f deg)",
       static_cast<double>(e.grab_angle_));
   } else {
-    std::snprintf(text, sizeof(text), "outside the workspace: too far right (%.1f deg)",
+    std::snprintf(
+      text, sizeof(text), "outside the workspace: too far right (%.1f deg)",
       static_cast<double>(e.grab_angle_));
   }
   return text;
@@ -773,7 +777,9 @@ void CameraDetectionNode::GetObjsBoxInfos(
       node_->get_logger(), "cam_%d, class_id=%d, class_name=%s, score=%f", cam_id_, box.class_id,
       name.c_str(), static_cast<double>(box.score));
     if (IsBaseOrBench(box.class_id)) {
-      RCLCPP_INFO(node_->get_logger(), "cam_%d, base_or_waiting, class_name=%s", cam_id_, name.c_str());
+      RCLCPP_INFO(
+        node_->get_logger(), "cam_%d, base_or_waiting, class_name=%s", cam_id_,
+        name.c_str());
       base_waiting_boxes.push_back(box);
     }
   }
@@ -821,7 +827,9 @@ bool CameraDetectionNode::IsTrashToGrab(
   if (!IsLowEnough(trash2floor_height, height_threshold)) {
     return false;
   }
-  RCLCPP_INFO(node_->get_logger(), "cam_%d : trash=%s is above ground", cam_id_, trash_name.c_str());
+  RCLCPP_INFO(
+    node_->get_logger(), "cam_%d : trash=%s is above ground", cam_id_,
+    trash_name.c_str());
   return true;
 }
 

@@ -91,10 +91,10 @@ DetectionNode::DetectionNode(std::string config_path)
       const int id = camera(slots[a])->cam_id();
       if (id == camera(slots[b])->cam_id()) {
         throw ConfigError(
-          CameraConfigPath(slots[a]) + " and " + CameraConfigPath(slots[b]) +
-          ": key 'camera_detection_params/cam_id': value '" + std::to_string(id) +
-          "' is in both files, and cam_num " + std::to_string(camera_num_) +
-          " uses both cameras: give each camera its own id");
+                CameraConfigPath(slots[a]) + " and " + CameraConfigPath(slots[b]) +
+                ": key 'camera_detection_params/cam_id': value '" + std::to_string(id) +
+                "' is in both files, and cam_num " + std::to_string(camera_num_) +
+                " uses both cameras: give each camera its own id");
       }
     }
   }

@@ -71,9 +71,12 @@ void PutLabel(cv::Mat & image, const std::string & text, cv::Point at, const cv:
   at.x = std::clamp(at.x, 0, std::max(0, image.cols - size.width - 2));
   at.y = std::clamp(at.y, size.height + 2, std::max(size.height + 2, image.rows - 2));
   cv::rectangle(
-    image, cv::Point(at.x, at.y - size.height - 2), cv::Point(at.x + size.width + 2, at.y + baseline),
+    image, cv::Point(at.x, at.y - size.height - 2), cv::Point(
+      at.x + size.width + 2,
+      at.y + baseline),
     colour, cv::FILLED);
-  cv::putText(image, text, cv::Point(at.x + 1, at.y - 1), cv::FONT_HERSHEY_SIMPLEX, 0.45, kText, 1,
+  cv::putText(
+    image, text, cv::Point(at.x + 1, at.y - 1), cv::FONT_HERSHEY_SIMPLEX, 0.45, kText, 1,
     cv::LINE_AA);
 }
 
@@ -133,9 +136,13 @@ cv::Mat DrawPassImage(const PassReport & report, const PictureGeometry & geometr
     const std::string title = "#" + std::to_string(object.index) + " " +
       LabelName(geometry, object.detection.label) + " " + score +
       (object.transparent ? " transparent" : "");
-    PutLabel(image, title, cv::Point(static_cast<int>(rect.x), static_cast<int>(rect.y) - 2), colour);
+    PutLabel(
+      image, title, cv::Point(static_cast<int>(rect.x), static_cast<int>(rect.y) - 2),
+      colour);
     const std::string verdict = accepted ? "grab" : object.reason;
-    PutLabel(image, verdict, cv::Point(static_cast<int>(rect.x), static_cast<int>(rect.y + rect.height) + 16), colour);
+    PutLabel(
+      image, verdict,
+      cv::Point(static_cast<int>(rect.x), static_cast<int>(rect.y + rect.height) + 16), colour);
 
     if (!accepted) {
       continue;
@@ -158,7 +165,9 @@ cv::Mat DrawPassImage(const PassReport & report, const PictureGeometry & geometr
   }
   std::string header = "cam " + std::to_string(report.cam_id) + ": " +
     std::to_string(report.detections.size()) + " detections, " +
-    std::to_string(std::count_if(report.objects.begin(), report.objects.end(),
+    std::to_string(
+    std::count_if(
+      report.objects.begin(), report.objects.end(),
       [](const ObjectReport & o) {return o.outcome == ObjectOutcome::kAccepted;})) +
     " to grab   (tool x red, tool z blue)";
   if (!report.dropped.empty()) {
@@ -215,16 +224,23 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
     outline.push_back(to_screen(-r_in * std::cos(rad), r_in * std::sin(rad)));
   }
   cv::polylines(view, outline, true, cv::Scalar(200, 150, 90), 2, cv::LINE_AA);
-  cv::putText(view, "workspace at floor height", to_screen(-r_out - 0.05, -0.3),
+  cv::putText(
+    view, "workspace at floor height", to_screen(-r_out - 0.05, -0.3),
     cv::FONT_HERSHEY_SIMPLEX, 0.5, cv::Scalar(200, 150, 90), 1, cv::LINE_AA);
 
   // Robot base origin and camera.
   cv::drawMarker(view, to_screen(0.0, 0.0), cv::Scalar(0, 0, 0), cv::MARKER_CROSS, 16, 2);
-  cv::putText(view, "base", to_screen(0.03, 0.02), cv::FONT_HERSHEY_SIMPLEX, 0.45,
+  cv::putText(
+    view, "base", to_screen(0.03, 0.02), cv::FONT_HERSHEY_SIMPLEX, 0.45,
     cv::Scalar(0, 0, 0), 1, cv::LINE_AA);
   const Eigen::Vector3f camera = geometry.base2camera.block<3, 1>(0, 3);
-  cv::drawMarker(view, to_screen(camera.x(), camera.y()), cv::Scalar(120, 0, 120), cv::MARKER_TRIANGLE_UP, 14, 2);
-  cv::putText(view, "camera", to_screen(camera.x() + 0.03, camera.y() + 0.02),
+  cv::drawMarker(
+    view, to_screen(camera.x(), camera.y()), cv::Scalar(
+      120, 0,
+      120), cv::MARKER_TRIANGLE_UP, 14,
+    2);
+  cv::putText(
+    view, "camera", to_screen(camera.x() + 0.03, camera.y() + 0.02),
     cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(120, 0, 120), 1, cv::LINE_AA);
 
   int legend_line = 0;
@@ -249,7 +265,8 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
       text += " at (" + Metres(object.grab_position.x()) + ", " + Metres(object.grab_position.y()) +
         ", " + Metres(object.grab_position.z()) + ")";
     }
-    cv::putText(view, text, cv::Point(8, 44 + 20 * legend_line++), cv::FONT_HERSHEY_SIMPLEX, 0.5,
+    cv::putText(
+      view, text, cv::Point(8, 44 + 20 * legend_line++), cv::FONT_HERSHEY_SIMPLEX, 0.5,
       colour, 1, cv::LINE_AA);
     if (!object.cloud.empty()) {
       Eigen::Vector3d lowest_x(1e9, 0.0, 0.0);
@@ -258,7 +275,8 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
           lowest_x = Eigen::Vector3d(p.x, p.y, p.z);
         }
       }
-      cv::putText(view, "#" + std::to_string(object.index), to_screen(lowest_x.x() - 0.01, lowest_x.y()),
+      cv::putText(
+        view, "#" + std::to_string(object.index), to_screen(lowest_x.x() - 0.01, lowest_x.y()),
         cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
     }
     if (!accepted) {
@@ -285,7 +303,9 @@ cv::Mat DrawTopView(const PassReport & report, const PictureGeometry & geometry)
     cv::arrowedLine(view, centre, to_screen(z_tip.x(), z_tip.y()), kToolZ, 2, cv::LINE_AA, 0, 0.2);
     cv::circle(view, centre, 4, colour, cv::FILLED);
   }
-  cv::putText(view, "cam " + std::to_string(report.cam_id) + " top view, base frame: -x up, +y right, grid 0.1 m",
+  cv::putText(
+    view, "cam " + std::to_string(
+      report.cam_id) + " top view, base frame: -x up, +y right, grid 0.1 m",
     cv::Point(8, 20), cv::FONT_HERSHEY_SIMPLEX, 0.5, cv::Scalar(0, 0, 0), 1, cv::LINE_AA);
   return view;
 }

@@ -37,9 +37,11 @@
 #include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
-namespace {
+namespace
+{
 
-struct Options {
+struct Options
+{
   std::string config_path;
   std::vector<std::string> cloud_paths;
   bool transparent = false;
@@ -47,24 +49,27 @@ struct Options {
   std::string out_path;
 };
 
-class UsageError : public std::runtime_error {
- public:
+class UsageError : public std::runtime_error
+{
+public:
   using std::runtime_error::runtime_error;
 };
 
-constexpr const char* kUsage =
-    "usage: velmoraplus_trash_pose_estimate <pose_estimate.yaml> <cloud.ply>... "
-    "[--transparent] [--trash-type N] [--out FILE]";
+constexpr const char * kUsage =
+  "usage: velmoraplus_trash_pose_estimate <pose_estimate.yaml> <cloud.ply>... "
+  "[--transparent] [--trash-type N] [--out FILE]";
 
 // Bytes one value of a PLY property type takes in a binary file (1 for a type
 // PCL would refuse anyway).
-std::uint64_t PlyTypeBytes(const std::string& type) {
-  if (type == "short" || type == "ushort" || type == "int16" || type == "uint16") return 2;
+std::uint64_t PlyTypeBytes(const std::string & type)
+{
+  if (type == "short" || type == "ushort" || type == "int16" || type == "uint16") {return 2;}
   if (type == "int" || type == "uint" || type == "float" || type == "int32" ||
-      type == "uint32" || type == "float32") {
+    type == "uint32" || type == "float32")
+  {
     return 4;
   }
-  if (type == "double" || type == "float64") return 8;
+  if (type == "double" || type == "float64") {return 8;}
   return 1;
 }
 
@@ -74,14 +79,16 @@ std::uint64_t PlyTypeBytes(const std::string& type) {
 // fixed-size values and list counts; ASCII: a character and a separator per
 // value; at least one byte in any case): counts the rest of the file cannot
 // hold are refused before PCL sees them. Empty when the counts are possible.
-std::string CheckPlyCounts(const std::string& path) {
+std::string CheckPlyCounts(const std::string & path)
+{
   constexpr std::size_t kMaxHeaderBytes = 1 << 20;
   std::ifstream file(path, std::ios::binary);
   std::string line;
   // Not a PLY file: PCL's to refuse.
-  if (!std::getline(file, line) || (line != "ply" && line != "ply\r")) return "";
+  if (!std::getline(file, line) || (line != "ply" && line != "ply\r")) {return "";}
   bool binary = false;
-  struct Element {
+  struct Element
+  {
     std::string name;
     std::uint64_t count = 0;
     std::uint64_t min_bytes = 0;
@@ -91,7 +98,7 @@ std::string CheckPlyCounts(const std::string& path) {
   bool ended = false;
   while (header_bytes <= kMaxHeaderBytes && std::getline(file, line)) {
     header_bytes += line.size() + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') {line.pop_back();}
     std::istringstream words(line);
     std::string word;
     words >> word;
@@ -108,7 +115,8 @@ std::string CheckPlyCounts(const std::string& path) {
       std::string count;
       words >> element.name >> count;
       if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos ||
-          count.size() > 18) {
+        count.size() > 18)
+      {
         return "PLY cloud '" + path + "': element '" + element.name + "' has count '" + count +
                "', not a count this reader takes";
       }
@@ -117,17 +125,19 @@ std::string CheckPlyCounts(const std::string& path) {
     } else if (word == "property" && !elements.empty()) {
       std::string type;
       words >> type;
-      if (type == "list") words >> type;  // the list's count type; its items may be none
+      if (type == "list") {
+        words >> type;                     // the list's count type; its items may be none
+      }
       elements.back().min_bytes += binary ? PlyTypeBytes(type) : 2;
     }
   }
-  if (!ended) return "PLY cloud '" + path + "' has no end_header line in its first 1 MiB";
+  if (!ended) {return "PLY cloud '" + path + "' has no end_header line in its first 1 MiB";}
   std::error_code error;
   const std::uint64_t size = std::filesystem::file_size(path, error);
-  if (error) return "";
+  if (error) {return "";}
   const std::uint64_t left = size > header_bytes ? size - header_bytes : 0;
   std::uint64_t needed = 0;
-  for (const Element& element : elements) {
+  for (const Element & element : elements) {
     const std::uint64_t each = std::max<std::uint64_t>(element.min_bytes, 1);
     if (element.count > (left - needed) / each) {
       return "PLY cloud '" + path + "': its header claims " + std::to_string(element.count) +
@@ -139,12 +149,13 @@ std::string CheckPlyCounts(const std::string& path) {
   return "";
 }
 
-int ParseTrashType(const std::string& text) {
+int ParseTrashType(const std::string & text)
+{
   std::size_t used = 0;
   int value = 0;
   try {
     value = std::stoi(text, &used);
-  } catch (const std::exception&) {
+  } catch (const std::exception &) {
     used = 0;
   }
   if (used == 0 || used != text.size()) {
@@ -153,15 +164,16 @@ int ParseTrashType(const std::string& text) {
   return value;
 }
 
-Options ParseArguments(int argc, char** argv) {
+Options ParseArguments(int argc, char ** argv)
+{
   Options options;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const auto next = [&](const std::string& flag) {
-      if (i + 1 >= argc) throw UsageError(flag + " needs a value");
-      return std::string(argv[++i]);
-    };
+    const auto next = [&](const std::string & flag) {
+        if (i + 1 >= argc) {throw UsageError(flag + " needs a value");}
+        return std::string(argv[++i]);
+      };
     if (arg == "--transparent") {
       options.transparent = true;
     } else if (arg == "--trash-type") {
@@ -174,28 +186,32 @@ Options ParseArguments(int argc, char** argv) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() < 2) throw UsageError("need a pose-estimate file and at least one cloud");
+  if (positional.size() < 2) {throw UsageError("need a pose-estimate file and at least one cloud");}
   options.config_path = positional.front();
   options.cloud_paths.assign(positional.begin() + 1, positional.end());
   return options;
 }
 
-void EmitVector(YAML::Emitter& out, const char* key, const Eigen::Vector3f& v) {
+void EmitVector(YAML::Emitter & out, const char * key, const Eigen::Vector3f & v)
+{
   out << YAML::Key << key << YAML::Value << YAML::Flow << YAML::BeginSeq << v.x() << v.y()
       << v.z() << YAML::EndSeq;
 }
 
-void EmitPose(YAML::Emitter& out, const char* key, const velmora::GrabPose& pose) {
+void EmitPose(YAML::Emitter & out, const char * key, const velmora::GrabPose & pose)
+{
   out << YAML::Key << key << YAML::Value << YAML::BeginMap;
   EmitVector(out, "position", pose.position);
-  const Eigen::Quaterniond& q = pose.orientation;
+  const Eigen::Quaterniond & q = pose.orientation;
   out << YAML::Key << "orientation" << YAML::Value << YAML::Flow << YAML::BeginSeq << q.x()
       << q.y() << q.z() << q.w() << YAML::EndSeq;  // x, y, z, w
   out << YAML::EndMap;
 }
 
-void EmitResult(YAML::Emitter& out, const std::string& cloud_path, int status,
-                const velmora::GrabPoseEstimator& estimator) {
+void EmitResult(
+  YAML::Emitter & out, const std::string & cloud_path, int status,
+  const velmora::GrabPoseEstimator & estimator)
+{
   out << YAML::BeginMap;
   out << YAML::Key << "cloud" << YAML::Value << cloud_path;
   out << YAML::Key << "status" << YAML::Value << status;
@@ -210,13 +226,14 @@ void EmitResult(YAML::Emitter& out, const std::string& cloud_path, int status,
   out << YAML::EndMap;
 }
 
-int Run(const Options& options) {
+int Run(const Options & options)
+{
   // Read every cloud first: a bad file must not leave half a result list behind.
   std::vector<velmora::GrabPoseEstimator::CloudPtr> clouds;
   // PCL's reader reports its own errors; one line of ours is enough.
   const auto verbosity = pcl::console::getVerbosityLevel();
   pcl::console::setVerbosityLevel(pcl::console::L_ALWAYS);
-  for (const std::string& path : options.cloud_paths) {
+  for (const std::string & path : options.cloud_paths) {
     auto cloud = std::make_shared<velmora::GrabPoseEstimator::Cloud>();
     if (const std::string problem = CheckPlyCounts(path); !problem.empty()) {
       std::cerr << "error: " << problem << '\n';
@@ -239,8 +256,8 @@ int Run(const Options& options) {
   out << YAML::Key << "transparent" << YAML::Value << options.transparent;
   out << YAML::Key << "results" << YAML::Value << YAML::BeginSeq;
   for (std::size_t i = 0; i < clouds.size(); ++i) {
-    const int status = options.transparent ? estimator.GetTransparentGrabPose(clouds[i])
-                                           : estimator.GetInitialGrabPose(clouds[i]);
+    const int status = options.transparent ? estimator.GetTransparentGrabPose(clouds[i]) :
+      estimator.GetInitialGrabPose(clouds[i]);
     EmitResult(out, options.cloud_paths[i], status, estimator);
   }
   out << YAML::EndSeq << YAML::EndMap;
@@ -261,12 +278,13 @@ int Run(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char ** argv)
+{
   try {
     return Run(ParseArguments(argc, argv));
-  } catch (const UsageError& error) {
+  } catch (const UsageError & error) {
     std::cerr << "error: " << error.what() << " (" << kUsage << ")\n";
-  } catch (const std::exception& error) {
+  } catch (const std::exception & error) {
     std::cerr << "error: " << error.what() << '\n';
   }
   return 1;

@@ -108,7 +108,9 @@ struct Options
 int ParseInt(const std::string & option, const std::string & value)
 {
   return static_cast<int>(
-    velmora::ParseIntegerOption(option, value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    velmora::ParseIntegerOption(
+      option, value, std::numeric_limits<int>::min(),
+      std::numeric_limits<int>::max()));
 }
 
 Options ParseArguments(const std::vector<std::string> & args)
@@ -171,7 +173,8 @@ void LoadPair(Pair & pair)
   pair.depth_mm = std::move(images.depth_mm);
 }
 
-void PrintPose(std::ostream & out, const std::string & indent, const std::string & name,
+void PrintPose(
+  std::ostream & out, const std::string & indent, const std::string & name,
   const geometry_msgs::msg::Pose & pose)
 {
   out << indent << name << ":\n"
@@ -197,7 +200,8 @@ int Replay(const Options & options)
     fs::path(ament_index_cpp::get_package_share_directory(kPackage)) / "config";
   const velmora::PrivateConfigPrefix prefix(source, "replay");
   if (options.cam_num) {
-    prefix.Edit("trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
+    prefix.Edit(
+      "trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
       std::to_string(*options.cam_num));
   }
   for (int slot = 1; slot <= 3; ++slot) {
@@ -206,7 +210,9 @@ int Replay(const Options & options)
       prefix.Edit(camera, "camera_detection_params", "is_debug", *options.debug ? "true" : "false");
     }
     if (options.detections) {
-      prefix.Edit(camera, "camera_detection_params", "model_cfg_file", "replay_recorded_model.yaml");
+      prefix.Edit(
+        camera, "camera_detection_params", "model_cfg_file",
+        "replay_recorded_model.yaml");
     }
   }
   if (options.detections) {
@@ -253,7 +259,8 @@ int Replay(const Options & options)
   for (const auto & [index, slots] : frames) {
     for (int slot : triggered) {
       if (!slots.count(slot)) {
-        Fail("cam_num " + std::to_string(detection.camera_num()) + " triggers camera slot " +
+        Fail(
+          "cam_num " + std::to_string(detection.camera_num()) + " triggers camera slot " +
           std::to_string(slot) + ", but frame " + std::to_string(index + 1) +
           " has no pair for it (use --slot before the pair)");
       }
@@ -261,7 +268,8 @@ int Replay(const Options & options)
   }
 
   for (int slot = 1; slot <= 3; ++slot) {
-    detection.camera(slot)->SetPassObserver([&reports_mutex, &reports, slot](const velmora::PassReport & r) {
+    detection.camera(slot)->SetPassObserver(
+      [&reports_mutex, &reports, slot](const velmora::PassReport & r) {
         std::lock_guard<std::mutex> lock(reports_mutex);
         reports[slot] = r;
       });
@@ -322,7 +330,9 @@ int Replay(const Options & options)
         }
         if (std::chrono::steady_clock::now() > deadline) {
           robot.Stop();
-          Fail("no answer from " + robot.service_name() + " for frame " + std::to_string(index + 1));
+          Fail(
+            "no answer from " + robot.service_name() + " for frame " +
+            std::to_string(index + 1));
         }
         publish_frame();
       }
@@ -391,7 +401,8 @@ int Replay(const Options & options)
         }
         const velmora::PassReport & report = found->second;
         const std::string stem = (fs::path(options.out_dir) /
-          ("frame_" + std::to_string(index + 1) + "_cam" + std::to_string(camera->cam_id()))).string();
+          ("frame_" + std::to_string(index + 1) + "_cam" +
+          std::to_string(camera->cam_id()))).string();
         velmora::SaveImage(stem + "_pass.png", velmora::DrawPassImage(report, geometry));
         velmora::SaveImage(stem + "_top.png", velmora::DrawTopView(report, geometry));
         yaml << "      pictures: [" << velmora::YamlQuoted(stem + "_pass.png") << ", " <<
@@ -421,9 +432,11 @@ int Replay(const Options & options)
   const std::string answers = "frames:" + std::string(yaml.str().empty() ? " []" : "") + "\n" +
     yaml.str();
   std::cout << "---\n" << answers;
-  std::cout << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() << " passes\n";
+  std::cout << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() <<
+    " passes\n";
   for (const char * key : {"model", "clouds", "estimator", "publishing", "pass"}) {
-    std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed << Median(timings[key]) << "\n";
+    std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed <<
+      Median(timings[key]) << "\n";
   }
   std::ofstream(fs::path(options.out_dir) / "answers.yaml") << answers;
   // A signal that came after the last answer still ends the run as interrupted.

@@ -83,8 +83,9 @@ std::string SignalName(int signal_number)
 PrivateConfigPrefix::PrivateConfigPrefix(const fs::path & source, const std::string & tag)
 {
   if (!fs::is_directory(source) || !fs::exists(source / "trash_pose_detect_config.yaml")) {
-    throw std::runtime_error("configuration folder " + source.string() +
-      " is not readable or holds no trash_pose_detect_config.yaml");
+    throw std::runtime_error(
+            "configuration folder " + source.string() +
+            " is not readable or holds no trash_pose_detect_config.yaml");
   }
   root_ = fs::temp_directory_path() / ("velmora_" + tag + "_" + std::to_string(::getpid()));
   fs::remove_all(root_);

@@ -206,7 +206,8 @@ int Soak(const Options & options, Report & report)
     Fail(config_path + ": cam_num triggers no camera");
   }
   for (int slot : slots) {
-    prefix.Edit("cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
+    prefix.Edit(
+      "cam" + std::to_string(slot) + "_detect_config.yaml", "camera_detection_params",
       "is_realtime_estimate", "true");
   }
 
@@ -218,7 +219,8 @@ int Soak(const Options & options, Report & report)
   std::atomic<long> passes{0};
   std::atomic<long> dropped{0};
   velmora::InProcessDetection robot(config_path, "velmoraplus_trash_pose_soak");
-  robot.detection().camera(slots.front())->SetPassObserver([&](const velmora::PassReport & r) {
+  robot.detection().camera(slots.front())->SetPassObserver(
+    [&](const velmora::PassReport & r) {
       if (!r.dropped.empty()) {
         ++dropped;
       }
@@ -348,7 +350,8 @@ int Soak(const Options & options, Report & report)
         ++answered;
         with_trash += future.get()->trash_infos.empty() ? 0 : 1;
       } else {
-        report.Line("DetectTrash call %ld got no answer within %ld s", calls,
+        report.Line(
+          "DetectTrash call %ld got no answer within %ld s", calls,
           static_cast<long>(std::chrono::seconds(kAnswerTimeout).count()));
         break;
       }

@@ -29,7 +29,8 @@
 
 #include "velmoraplus_trash_pose/core/near_distances.hpp"
 
-namespace velmora::fast {
+namespace velmora::fast
+{
 
 using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 
@@ -37,18 +38,20 @@ using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 // centroid per occupied voxel, voxels in PCL's index order, and within a voxel the
 // points summed in the order PCL's sort leaves them, so the centroids match bit
 // for bit.
-class VoxelGridThinner {
- public:
+class VoxelGridThinner
+{
+public:
   // `out` must not be `in`. An extent PCL cannot index copies `in`, as PCL does.
-  void Filter(const Cloud& in, float leaf_size, Cloud& out);
+  void Filter(const Cloud & in, float leaf_size, Cloud & out);
 
-  struct IndexEntry {  // layout and ordering as PCL's cloud_point_index_idx
+  struct IndexEntry    // layout and ordering as PCL's cloud_point_index_idx
+  {
     unsigned int idx;
     unsigned int cloud_point_index;
-    bool operator<(const IndexEntry& other) const { return idx < other.idx; }
+    bool operator<(const IndexEntry & other) const {return idx < other.idx;}
   };
 
- private:
+private:
   std::vector<IndexEntry> index_vector_;
   std::vector<std::pair<unsigned int, unsigned int>> runs_;
 };
@@ -58,33 +61,37 @@ class VoxelGridThinner {
 // distance of every point is the mean of the square roots of the same float
 // squared distances FLANN computes, summed in the same (ascending) order, so the
 // threshold and every keep/remove decision are PCL's.
-class OutlierRemover {
- public:
+class OutlierRemover
+{
+public:
   // Neighbour queries run on `threads` threads (1: on the calling thread only).
-  explicit OutlierRemover(int threads = 1) : threads_(threads < 1 ? 1 : threads) {}
+  explicit OutlierRemover(int threads = 1)
+  : threads_(threads < 1 ? 1 : threads) {}
 
-  void set_threads(int threads) { threads_ = threads < 1 ? 1 : threads; }
-  int threads() const { return threads_; }
+  void set_threads(int threads) {threads_ = threads < 1 ? 1 : threads;}
+  int threads() const {return threads_;}
 
   // The distance loop; the fastest for this CPU unless set (tests compare them).
-  void set_near_distances(NearDistancesFn near_distances) { near_distances_ = near_distances; }
+  void set_near_distances(NearDistancesFn near_distances) {near_distances_ = near_distances;}
 
   // False, with `out` untouched, where this search cannot promise PCL's answer:
   // mean_k < 1, more neighbours than FLANN keeps in its sorted list (mean_k + 1 >
   // 250), or fewer finite points than mean_k + 1. `out` must not be `in`.
-  bool Filter(const Cloud& in, int mean_k, double stddev_mul, Cloud& out);
+  bool Filter(const Cloud & in, int mean_k, double stddev_mul, Cloud & out);
 
   // Mean neighbour distance per input point of the last successful Filter call.
-  const std::vector<float>& mean_distances() const { return distances_; }
+  const std::vector<float> & mean_distances() const {return distances_;}
 
-  struct GridPoint {
+  struct GridPoint
+  {
     float x, y, z;
     std::uint32_t index;  // position in the input cloud
   };
 
- private:
+private:
   // Buffers of one thread of neighbour queries.
-  struct Workspace {
+  struct Workspace
+  {
     std::vector<IndexRange> ranges;   // of sorted_ near the cell
     std::vector<float> distances;     // scratch for the distance loop
     std::vector<float> candidates;    // squared distances within the radius
@@ -93,8 +100,8 @@ class OutlierRemover {
     std::vector<double> gap2[3];
   };
 
-  void BuildGrid(const Cloud& in, int searcher_k);
-  void MeanDistances(std::size_t begin, std::size_t end, int mean_k, Workspace& work);
+  void BuildGrid(const Cloud & in, int searcher_k);
+  void MeanDistances(std::size_t begin, std::size_t end, int mean_k, Workspace & work);
 
   int threads_;
   NearDistancesFn near_distances_ = NearDistancesBest();
@@ -114,13 +121,14 @@ class OutlierRemover {
 // What pcl::MomentOfInertiaEstimation<PointXYZ> (default settings) reports as
 // oriented and axis-aligned boxes, computed with its own float arithmetic but
 // without the moment-of-inertia and eccentricity sweeps.
-struct MomentBoxes {
+struct MomentBoxes
+{
   pcl::PointXYZ obb_min_point, obb_max_point;
   Eigen::Vector3f obb_position = Eigen::Vector3f::Zero();
   Eigen::Matrix3f obb_rotation = Eigen::Matrix3f::Identity();
   pcl::PointXYZ aabb_min_point, aabb_max_point;
   Eigen::Vector3f mass_center = Eigen::Vector3f::Zero();
 };
-MomentBoxes ComputeMomentBoxes(const Cloud& cloud);
+MomentBoxes ComputeMomentBoxes(const Cloud & cloud);
 
 }  // namespace velmora::fast

@@ -30,9 +30,11 @@
 
 #include "velmoraplus_trash_pose/core/fast_geometry.hpp"
 
-namespace velmora {
+namespace velmora
+{
 
-struct GrabPose {
+struct GrabPose
+{
   Eigen::Vector3f position = Eigen::Vector3f::Zero();
   Eigen::Quaterniond orientation = Eigen::Quaterniond::Identity();
 };
@@ -43,42 +45,44 @@ inline constexpr int kGrabTooFewPoints = 11;
 inline constexpr int kGrabOutsideWorkspace = 41;
 inline constexpr int kGrabUnhandledAxis = 1111;
 
-class GrabPoseEstimator {
- public:
+class GrabPoseEstimator
+{
+public:
   using Cloud = pcl::PointCloud<pcl::PointXYZ>;
   using CloudPtr = Cloud::Ptr;
 
   // Loads the pose-estimate file and creates the debug directories below the data
   // root ($VELMORAPLUS_DATA_DIR, else kDefaultDataRoot). Throws ConfigError.
-  explicit GrabPoseEstimator(const std::string& config_path);
+  explicit GrabPoseEstimator(const std::string & config_path);
 
-  static constexpr const char* kDefaultDataRoot =
-      "/home/corvane/velmoraplus/trash_pose_detect_data/";
+  static constexpr const char * kDefaultDataRoot =
+    "/home/corvane/velmoraplus/trash_pose_detect_data/";
 
   // dst = matrix * src, all point fields copied.
-  void TransformCloud(const Cloud& src, Cloud& dst, const Eigen::Matrix4f& matrix) const;
+  void TransformCloud(const Cloud & src, Cloud & dst, const Eigen::Matrix4f & matrix) const;
 
   // Thins, bottom-cuts and cleans the cloud; `out` receives the result (the node
   // passes the same pointer twice).
-  void PclProcessFunc(const CloudPtr& in, const CloudPtr& out);
+  void PclProcessFunc(const CloudPtr & in, const CloudPtr & out);
 
   // Shape analysis; each needs at least 3 finite points (the grab routines check).
-  void PcaFunc(const CloudPtr& cloud);
+  void PcaFunc(const CloudPtr & cloud);
   // Oriented and axis-aligned boxes from one moment-of-inertia estimation.
-  void ComputeBoundingBoxes(const CloudPtr& cloud);
-  void ComputeMinAreaRect(const CloudPtr& cloud);
-  float ProjectedWidth(const CloudPtr& cloud) const;
-  void GetObbBoxPose(GrabPose& trash_pose, const GrabPose& grab_pose,
-                     const Eigen::Vector3f& obb_position, const Eigen::Matrix3f& obb_rotation) const;
+  void ComputeBoundingBoxes(const CloudPtr & cloud);
+  void ComputeMinAreaRect(const CloudPtr & cloud);
+  float ProjectedWidth(const CloudPtr & cloud) const;
+  void GetObbBoxPose(
+    GrabPose & trash_pose, const GrabPose & grab_pose,
+    const Eigen::Vector3f & obb_position, const Eigen::Matrix3f & obb_rotation) const;
 
   // Grab routines: 1 found, 11 too few points, 41 outside the workspace. (1111,
   // an unhandled main axis, is never returned: every axis has a class.) The
   // cloud is filtered in place.
-  int GetInitialGrabPose(const CloudPtr& cloud);
-  int GetTransparentGrabPose(const CloudPtr& cloud);
+  int GetInitialGrabPose(const CloudPtr & cloud);
+  int GetTransparentGrabPose(const CloudPtr & cloud);
 
   // Camera position in the base frame (translation of base2camera_).
-  Eigen::Vector3f CameraPosition() const { return base2camera_.block<3, 1>(0, 3); }
+  Eigen::Vector3f CameraPosition() const {return base2camera_.block<3, 1>(0, 3);}
 
   // ---------------------------------------------------------------- configuration
   bool is_eye_on_hand_ = false;
@@ -155,7 +159,7 @@ class GrabPoseEstimator {
 
   float trash_lowest_z_ = 0.0f, trash_highest_z_ = 0.0f, trash_height_ = 0.0f;
   float processed_trash_lowest_z_ = 0.0f, processed_trash_highest_z_ = 0.0f,
-        processed_trash_height_ = 0.0f;
+    processed_trash_height_ = 0.0f;
   float pass_limit_ = 0.003f;  // carried into the next call for tall objects
 
   Eigen::Matrix3f pca_eigen_vectors_ = Eigen::Matrix3f::Identity();  // columns, major first
@@ -179,21 +183,21 @@ class GrabPoseEstimator {
   GrabPose trash_pose_;
   Eigen::Vector3f trash_dimensions_ = Eigen::Vector3f::Zero();
 
- private:
-  void LoadConfig(const std::string& config_path);
-  void PrepareDataDirectories(const std::string& config_path);
-  void CutSlantedBottom(Cloud& cloud) const;
+private:
+  void LoadConfig(const std::string & config_path);
+  void PrepareDataDirectories(const std::string & config_path);
+  void CutSlantedBottom(Cloud & cloud) const;
   // Thins the cloud in place; backup_ receives the cloud as it was.
-  void VoxelThin(const CloudPtr& cloud);
-  void RemoveOutliers(const CloudPtr& cloud);
-  pcl::PointXYZ NearestPointToCamera(const Cloud& cloud) const;
+  void VoxelThin(const CloudPtr & cloud);
+  void RemoveOutliers(const CloudPtr & cloud);
+  pcl::PointXYZ NearestPointToCamera(const Cloud & cloud) const;
   // Steps shared by both grab routines; returns 0 when the grasp may go on.
-  int PrepareGrab(const CloudPtr& cloud);
-  bool IsInWorkspace(const Eigen::Vector3f& point);
+  int PrepareGrab(const CloudPtr & cloud);
+  bool IsInWorkspace(const Eigen::Vector3f & point);
   void ClassifyMainAxis();
   void ExtendGrabTcp();
   Eigen::Quaterniond ParallelOrientation() const;
-  void SetGrabPose(const Eigen::Quaterniond& orientation);
+  void SetGrabPose(const Eigen::Quaterniond & orientation);
 
   // Buffers kept from call to call so a pass allocates little.
   fast::VoxelGridThinner voxel_thinner_;

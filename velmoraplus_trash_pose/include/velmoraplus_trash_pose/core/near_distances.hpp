@@ -22,14 +22,16 @@
 #include <utility>
 #include <vector>
 
-namespace velmora::fast {
+namespace velmora::fast
+{
 
 using IndexRange = std::pair<std::uint32_t, std::uint32_t>;  // [first, last)
 
-struct PointColumns {
-  const float* x;
-  const float* y;
-  const float* z;
+struct PointColumns
+{
+  const float * x;
+  const float * y;
+  const float * z;
 };
 
 // Writes to `out`, in point order, the squared distances from `query` to the points
@@ -37,16 +39,18 @@ struct PointColumns {
 // FLANN's L2_Simple: ((0 + dx^2) + dy^2) + dz^2 in float. `scratch` must hold the
 // ranges' total size, `out` that plus kNearDistancesSlack (vector stores may write
 // past the last kept value).
-using NearDistancesFn = std::size_t (*)(const PointColumns& points,
-                                        const std::vector<IndexRange>& ranges,
-                                        const float query[3], float bound, float* scratch,
-                                        float* out);
+using NearDistancesFn = std::size_t (*)(
+  const PointColumns & points,
+  const std::vector<IndexRange> & ranges,
+  const float query[3], float bound, float * scratch,
+  float * out);
 
 constexpr std::size_t kNearDistancesSlack = 4;
 
 // Plain C++ (the loops vectorise where the compiler can): any CPU.
-std::size_t NearDistancesPortable(const PointColumns& points, const std::vector<IndexRange>& ranges,
-                                  const float query[3], float bound, float* scratch, float* out);
+std::size_t NearDistancesPortable(
+  const PointColumns & points, const std::vector<IndexRange> & ranges,
+  const float query[3], float bound, float * scratch, float * out);
 
 // A version that keeps the distances with vector shuffles, where this CPU has them
 // (x86-64 with SSSE3, AArch64); nullptr elsewhere. Same results as the portable one.

@@ -36,76 +36,83 @@
 #include <string>
 #include <vector>
 
-namespace YAML {
+namespace YAML
+{
 class Node;
 }
 
-namespace velmora {
+namespace velmora
+{
 
 // A configuration file or value that cannot be used; the message says which and why.
-class ConfigError : public std::runtime_error {
- public:
+class ConfigError : public std::runtime_error
+{
+public:
   using std::runtime_error::runtime_error;
 };
 
-class YamlReader {
- public:
+class YamlReader
+{
+public:
   explicit YamlReader(std::string path);
   ~YamlReader();
-  YamlReader(YamlReader&&) noexcept;
-  YamlReader& operator=(YamlReader&&) noexcept;
+  YamlReader(YamlReader &&) noexcept;
+  YamlReader & operator=(YamlReader &&) noexcept;
 
-  const std::string& path() const { return path_; }
+  const std::string & path() const {return path_;}
 
   // True when every map key on the path exists (for optional sections only).
-  bool Has(const std::string& key) const;
+  bool Has(const std::string & key) const;
 
-  template <typename T>
-  T Get(const std::string& key) const;
+  template<typename T>
+  T Get(const std::string & key) const;
 
   // Get<T> of an int or float that must lie in [lowest, highest]; otherwise
   // refused as "value '...' must be between <lowest> and <highest> (<unit>)".
-  template <typename T>
-  T GetWithin(const std::string& key, T lowest, T highest, const char* unit) const;
+  template<typename T>
+  T GetWithin(const std::string & key, T lowest, T highest, const char * unit) const;
   // Get<T> of an int or float with only an upper bound; otherwise refused as
   // "value '...' must be at most <highest> (<unit>)".
-  template <typename T>
-  T GetAtMost(const std::string& key, T highest, const char* unit) const;
+  template<typename T>
+  T GetAtMost(const std::string & key, T highest, const char * unit) const;
 
   // A string that names a topic, service or file: as Get<std::string>, but a
   // YAML null is refused rather than read as the name "null".
-  std::string GetName(const std::string& key) const;
+  std::string GetName(const std::string & key) const;
 
   // The first `count` elements of a sequence of numbers (longer ones are cut).
-  std::vector<float> GetFloats(const std::string& key, std::size_t count) const;
+  std::vector<float> GetFloats(const std::string & key, std::size_t count) const;
 
   // Error for a value that converts but is out of range, in the reader's format.
-  ConfigError ValueError(const std::string& key, const std::string& value,
-                         const std::string& why) const;
+  ConfigError ValueError(
+    const std::string & key, const std::string & value,
+    const std::string & why) const;
   // The same, showing the value of `key` as the file writes it.
-  ConfigError ValueError(const std::string& key, const std::string& why) const;
+  ConfigError ValueError(const std::string & key, const std::string & why) const;
 
- private:
-  YAML::Node Find(const std::string& key) const;
-  std::string ScalarText(const YAML::Node& node) const;
+private:
+  YAML::Node Find(const std::string & key) const;
+  std::string ScalarText(const YAML::Node & node) const;
   // "<file>: key '<key>': value <node as written> <why>".
-  ConfigError NodeError(const std::string& key, const YAML::Node& node,
-                        const std::string& why) const;
+  ConfigError NodeError(
+    const std::string & key, const YAML::Node & node,
+    const std::string & why) const;
 
   std::string path_;
   std::unique_ptr<YAML::Node> root_;
 };
 
-extern template bool YamlReader::Get<bool>(const std::string&) const;
-extern template int YamlReader::Get<int>(const std::string&) const;
-extern template unsigned YamlReader::Get<unsigned>(const std::string&) const;
-extern template float YamlReader::Get<float>(const std::string&) const;
-extern template double YamlReader::Get<double>(const std::string&) const;
-extern template std::string YamlReader::Get<std::string>(const std::string&) const;
-extern template int YamlReader::GetWithin<int>(const std::string&, int, int, const char*) const;
-extern template float YamlReader::GetWithin<float>(const std::string&, float, float,
-                                                   const char*) const;
-extern template int YamlReader::GetAtMost<int>(const std::string&, int, const char*) const;
-extern template float YamlReader::GetAtMost<float>(const std::string&, float, const char*) const;
+extern template bool YamlReader::Get<bool>(const std::string &) const;
+extern template int YamlReader::Get<int>(const std::string &) const;
+extern template unsigned YamlReader::Get<unsigned>(const std::string &) const;
+extern template float YamlReader::Get<float>(const std::string &) const;
+extern template double YamlReader::Get<double>(const std::string &) const;
+extern template std::string YamlReader::Get<std::string>(const std::string &) const;
+extern template int YamlReader::GetWithin<int>(const std::string &, int, int, const char *) const;
+extern template float YamlReader::GetWithin<float>(
+  const std::string &, float, float,
+  const char *) const;
+extern template int YamlReader::GetAtMost<int>(const std::string &, int, const char *) const;
+extern template float YamlReader::GetAtMost<float>(const std::string &, float, const char *) const;
 
 }  // namespace velmora

@@ -44,7 +44,8 @@ public:
   const std::filesystem::path & root() const {return root_;}
   std::filesystem::path file(const std::string & name) const {return config_ / name;}
   // Sets `section/key` of a copied YAML file to `value` (parsed as YAML).
-  void Edit(const std::string & name, const std::string & section, const std::string & key,
+  void Edit(
+    const std::string & name, const std::string & section, const std::string & key,
     const std::string & value) const;
 
 private:
