@@ -291,35 +291,44 @@ TEST_F(CameraPipelineTest, NoTrashSavesTheMissedDetectionImageAndAnswersNothing)
   EXPECT_GE(missed.size(), 1U);
 }
 
-// Records what a topic received.
+// Records what a topic received. The executor may still be running a callback when
+// the recorder goes out of scope, so the callback owns the state it writes to.
 template<typename MessageT>
-struct Recorder
+class Recorder
 {
-  std::mutex mutex;
-  std::condition_variable received;
-  std::vector<MessageT> messages;
-  typename rclcpp::Subscription<MessageT>::SharedPtr subscription;
-
+public:
   Recorder(const rclcpp::Node::SharedPtr & node, const std::string & topic, const rclcpp::QoS & qos)
+  : state_(std::make_shared<State>())
   {
-    subscription = node->create_subscription<MessageT>(
-      topic, qos, [this](const typename MessageT::ConstSharedPtr msg) {
-        std::lock_guard<std::mutex> lock(mutex);
-        messages.push_back(*msg);
-        received.notify_all();
+    subscription_ = node->create_subscription<MessageT>(
+      topic, qos, [state = state_](const typename MessageT::ConstSharedPtr msg) {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->messages.push_back(*msg);
+        state->received.notify_all();
       });
   }
-  std::vector<MessageT> Take()
+  std::vector<MessageT> Take() const
   {
-    std::lock_guard<std::mutex> lock(mutex);
-    return messages;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->messages;
   }
   // True once `count` messages have arrived, false at the deadline.
   bool WaitFor(std::size_t count, std::chrono::seconds timeout = std::chrono::seconds(30))
   {
-    std::unique_lock<std::mutex> lock(mutex);
-    return received.wait_for(lock, timeout, [&] {return messages.size() >= count;});
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->received.wait_for(
+      lock, timeout, [&] {return state_->messages.size() >= count;});
   }
+
+private:
+  struct State
+  {
+    std::mutex mutex;
+    std::condition_variable received;
+    std::vector<MessageT> messages;
+  };
+  std::shared_ptr<State> state_;
+  typename rclcpp::Subscription<MessageT>::SharedPtr subscription_;
 };
 
 TEST_F(CameraPipelineTest, DebugModePublishesCloudsTransformsAndMarkers)
