@@ -862,6 +862,8 @@ TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetwee
     const auto answer = Answer(scene);
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(answer->trash_infos.size(), 4U);
+    // The pass's annotated image reaches the recorder after the answer, not with it.
+    ASSERT_TRUE(passes.WaitFor(2));
     EXPECT_EQ(passes.Take().size(), 2U);
     harness_.reset();
   }

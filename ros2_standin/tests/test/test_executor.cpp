@@ -154,13 +154,15 @@ TEST_F(ExecutorTest, SigintShutsDownTheContextAndSpinReturns)
 
 TEST_F(ExecutorTest, WallRateKeepsItsPeriodAndReportsMissedOnes)
 {
+  // The first period runs from the rate's construction: the start is taken before it.
+  const auto start = std::chrono::steady_clock::now();
   rclcpp::WallRate rate(500.0);
   EXPECT_EQ(std::chrono::nanoseconds(2000000), rate.period());
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 5; ++i) {
-    rate.sleep();  // may report a missed period on a loaded machine; the total still holds
+  // A sleep that kept its period ended no earlier than the period's end; on a loaded
+  // or emulated machine it may have been missed instead (false, no sleep).
+  if (rate.sleep()) {
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 2ms);
   }
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 10ms);
   std::this_thread::sleep_for(10ms);
   EXPECT_FALSE(rate.sleep());  // too late: no sleep
   EXPECT_TRUE(rclcpp::Rate(1000.0).is_steady() == false);
