@@ -50,6 +50,9 @@ cmake_args=(
   # ament's and rosidl's CMake code imports Debian's Python modules: use Debian's
   # interpreter even where another python3 comes first on PATH.
   -DPython3_EXECUTABLE=/usr/bin/python3
+  # rosidl_generator_py's (humble's Python side) legacy find_package(PythonInterp) reads this
+  # one: without it a pyenv shim first on PATH breaks the interfaces package.
+  -DPYTHON_EXECUTABLE=/usr/bin/python3
   -DVELMORA_SANITIZER="$config"
   -DCMAKE_INSTALL_MESSAGE=NEVER
   --no-warn-unused-cli
@@ -57,6 +60,8 @@ cmake_args=(
 # Only the release build has benchmarks (sanitizer, humble and AArch64 builds exist for the tests).
 [ "$config" = release ] || cmake_args+=(-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
 [ "$config" != aarch64 ] || cmake_args+=(-DCMAKE_TOOLCHAIN_FILE="$root/scripts/aarch64_toolchain.cmake")
+# The real humble build has ROS 2's Python side: its launch tests must run, not be skipped.
+[ "$config" != humble ] || cmake_args+=(-DVELMORA_REQUIRE_LAUNCH_TESTS=ON)
 
 base_paths=(.)
 [ -n "${ROS_DISTRO:-}" ] || [ "$config" = humble ] || base_paths+=(ros2_standin/*/)
