@@ -1,0 +1,119 @@
+# Copyright 2026 Velmora robotics team
+#
+# Licensed under the Apache License, Version 2.0 (the "License");
+# you may not use this file except in compliance with the License.
+# You may obtain a copy of the License at
+#
+#     http://www.apache.org/licenses/LICENSE-2.0
+#
+# Unless required by applicable law or agreed to in writing, software
+# distributed under the License is distributed on an "AS IS" BASIS,
+# WITHOUT WARRANTIES OR CONDITIONS OF ANY KIND, either express or implied.
+# See the License for the specific language governing permissions and
+# limitations under the License.
+
+"""
+The bundled sample's DetectTrash answer (sample/.../answer.yaml) and its comparison.
+
+The main job (the replay tool on the sample) and the node answering over DDS are both
+held to that one file, field by field:
+
+  sample_answer.py REPLAY SAMPLE_DIR OUT_DIR
+
+replays the sample on camera slot 2, as the main job does, and compares its answer.
+"""
+
+import math
+import os
+import subprocess
+import sys
+
+import yaml
+
+# The answer file and the replay's YAML hold 6 decimals; 10 micrometres also covers
+# another CPU's rounding, while any real change of a grab pose moves it far more.
+TOLERANCE = 1e-5
+
+
+def load(sample_dir):
+    """Return the expected answer: detected_cam and trash_infos, as plain data."""
+    with open(os.path.join(sample_dir, "answer.yaml"), encoding="utf-8") as f:
+        return yaml.safe_load(f)
+
+
+def _pose(pose):
+    return {
+        "position": [pose.position.x, pose.position.y, pose.position.z],
+        "orientation": [pose.orientation.x, pose.orientation.y, pose.orientation.z,
+                        pose.orientation.w],
+    }
+
+
+def from_response(response):
+    """Return a DetectTrash response (rclpy) as the answer file lays it out."""
+    return {
+        "detected_cam": response.detected_cam,
+        "trash_infos": [{
+            "trash_type": info.trash_type,
+            "main_axis_type": info.main_axis_type,
+            "grab_pose": _pose(info.grab_pose),
+            "obb_pose": _pose(info.obb_pose),
+            "obb_size": [info.obb_size.x, info.obb_size.y, info.obb_size.z],
+        } for info in response.trash_infos],
+    }
+
+
+def _compare(path, want, got, out):
+    if isinstance(want, dict):
+        if not isinstance(got, dict) or sorted(want) != sorted(got):
+            out.append(f"{path}: fields {sorted(got) if isinstance(got, dict) else got!r}, "
+                       f"expected {sorted(want)}")
+            return
+        for key in want:
+            _compare(f"{path}.{key}" if path else key, want[key], got[key], out)
+    elif isinstance(want, list):
+        if not isinstance(got, list) or len(got) != len(want):
+            out.append(f"{path}: {got!r}, expected {len(want)} items")
+            return
+        for i, (w, g) in enumerate(zip(want, got)):
+            _compare(f"{path}[{i}]", w, g, out)
+    elif isinstance(want, float):
+        if not isinstance(got, (int, float)) or not math.isclose(
+                got, want, rel_tol=0.0, abs_tol=TOLERANCE):
+            out.append(f"{path}: {got!r}, expected {want!r}")
+    elif got != want:
+        out.append(f"{path}: {got!r}, expected {want!r}")
+
+
+def differences(expected, got):
+    """Return one line per field in which got differs from expected (empty: equal)."""
+    out = []
+    _compare("", expected, got, out)
+    return out
+
+
+def main(argv):
+    replay, sample_dir, out_dir = argv[1:4]
+    os.makedirs(out_dir, exist_ok=True)
+    env = dict(os.environ, VELMORAPLUS_DATA_DIR=os.path.join(out_dir, "archive"))
+    run = subprocess.run(
+        [replay, "--config", os.path.join(sample_dir, "config"), "--out", out_dir,
+         "--slot", "2", os.path.join(sample_dir, "color.png"),
+         os.path.join(sample_dir, "depth.png")],
+        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=600)
+    if run.returncode != 0:
+        print(run.stdout[-4000:], run.stderr[-4000:], sep="\n")
+        print(f"sample answer: the replay exited with status {run.returncode}")
+        return 1
+    with open(os.path.join(out_dir, "answers.yaml"), encoding="utf-8") as f:
+        frame = yaml.safe_load(f)["frames"][0]
+    got = {"detected_cam": frame["detected_cam"], "trash_infos": frame["trash_infos"]}
+    lines = differences(load(sample_dir), got)
+    for line in lines:
+        print(f"sample answer: {line}")
+    print("sample answer: " + ("differs" if lines else "equals answer.yaml"))
+    return 1 if lines else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,284 @@
+# Copyright 2026 Velmora robotics team
+#
+# Licensed under the Apache License, Version 2.0 (the "License");
+# you may not use this file except in compliance with the License.
+# You may obtain a copy of the License at
+#
+#     http://www.apache.org/licenses/LICENSE-2.0
+#
+# Unless required by applicable law or agreed to in writing, software
+# distributed under the License is distributed on an "AS IS" BASIS,
+# WITHOUT WARRANTIES OR CONDITIONS OF ANY KIND, either express or implied.
+# See the License for the specific language governing permissions and
+# limitations under the License.
+
+"""
+The integrator's commands, for real: the package's launch file, the service over DDS.
+
+Each row starts the installed node through the installed launch file, as
+`ros2 launch velmoraplus_trash_pose trash_pose.launch.py ARGS` does, and talks to it
+from this process with rclpy:
+- "shipped": the shipped configuration (three cameras), program log at warning, ROS log
+  at debug, nodes in a namespace; a request that no camera can answer waits while the
+  launch ends.
+- "sample": the bundled sample's configuration, seen through an overlay prefix; the
+  sample's colour/depth pair is played on camera slot 2's topics and the answer must
+  equal the main job's (answer.yaml beside the sample).
+After each launch: the node ended with status 0 on launch's SIGINT, before launch
+would have escalated to SIGTERM.
+
+  python3 -m launch_testing.launch_test trash_pose_launch_test.py
+  (environment: VELMORA_INSTALL_PREFIX, VELMORA_SAMPLE_DIR; set by the package's CMake)
+"""
+
+import array
+import fcntl
+import os
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+import cv2
+from launch import LaunchDescription
+from launch.actions import IncludeLaunchDescription, RegisterEventHandler
+from launch.event_handlers import OnProcessExit, OnShutdown
+from launch.launch_description_sources import PythonLaunchDescriptionSource
+import launch_testing
+import launch_testing.actions
+import launch_testing.asserts
+import rclpy
+import rclpy.executors
+from sensor_msgs.msg import Image
+from velmora_plus_interfaces.srv import DetectTrash
+import yaml
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sample_answer  # noqa: E402
+
+PACKAGE = "velmoraplus_trash_pose"
+SERVICE = "/velmoraplus_trash_pose/detect_trash"
+SERVICE_TYPE = "velmora_plus_interfaces/srv/DetectTrash"
+NODES = ["velmoraplus_trash_pose_cam1", "velmoraplus_trash_pose_cam2",
+         "velmoraplus_trash_pose_cam3", "velmoraplus_trash_pose_detect"]
+INSTALL_PREFIX = os.environ["VELMORA_INSTALL_PREFIX"]
+SAMPLE_DIR = os.environ["VELMORA_SAMPLE_DIR"]
+LAUNCH_FILE = os.path.join(INSTALL_PREFIX, "share", PACKAGE, "launch", "trash_pose.launch.py")
+# launch's default: SIGTERM follows SIGINT after this many seconds.
+SIGTERM_TIMEOUT_S = 5.0
+# A condition that does not come within this long has failed (emulated or loaded machines
+# are slow; nothing here measures speed).
+DEADLINE_S = 120.0
+
+
+def _claim_ros_domain():
+    """
+    Claim a ROS domain id for this process's life, as the package's C++ tests do.
+
+    ctest runs tests in parallel: each claims a free id in 1..101 (safe for every
+    DDS port mapping) with a lock file, so no two tests see each other's nodes.
+    """
+    for domain in range(1, 102):
+        lock = open(f"/tmp/velmora_test_ros_domain_{domain}.lock", "a")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            lock.close()
+            continue
+        os.environ["ROS_DOMAIN_ID"] = str(domain)
+        os.environ["ROS_LOCALHOST_ONLY"] = "1"
+        return lock
+    raise RuntimeError("no free ROS domain id for the test (all of 1..101 claimed)")
+
+
+# Held open (and so claimed) until the process ends; the launched node inherits the id.
+_DOMAIN_LOCK = _claim_ros_domain()
+_AMENT_PREFIX_PATH = os.environ.get("AMENT_PREFIX_PATH", "")
+
+
+class Row:
+    """One launch of the node: its configuration, launch arguments and expectations."""
+
+    def __init__(self, name, arguments, namespace, output_present, output_absent, sample):
+        self.name = name
+        self.arguments = arguments
+        self.namespace = namespace
+        self.output_present = output_present
+        self.output_absent = output_absent
+        self.sample = sample
+
+    def __str__(self):
+        return self.name
+
+
+ROWS = [
+    # Quoted words and several ROS arguments reach the node one word each.
+    Row("shipped", {"spdlog_level": "warning", "ros_args": "--log-level 'debug' -r __ns:=/robot"},
+        namespace="/robot",
+        output_present=["[DEBUG]"], output_absent=["trash_pose_detect_config_path"],
+        sample=False),
+    Row("sample", {}, namespace="/",
+        output_present=["trash_pose_detect_config_path = "],
+        output_absent=["[DEBUG]"], sample=True),
+]
+
+
+def _overlay_prefix():
+    """
+    Return a prefix that holds the sample's configuration as the package's own.
+
+    The node reads its configuration from its package's share folder, found through
+    AMENT_PREFIX_PATH: an overlay first on that path, with the installed executables,
+    is what an integrator's own configuration package does.
+    """
+    root = tempfile.mkdtemp(prefix="velmora_launch_")
+    index = os.path.join(root, "share", "ament_index", "resource_index", "packages")
+    os.makedirs(index)
+    open(os.path.join(index, PACKAGE), "w").close()
+    shutil.copytree(os.path.join(SAMPLE_DIR, "config"),
+                    os.path.join(root, "share", PACKAGE, "config"))
+    os.makedirs(os.path.join(root, "lib"))
+    os.symlink(os.path.join(INSTALL_PREFIX, "lib", PACKAGE), os.path.join(root, "lib", PACKAGE))
+    return root
+
+
+@launch_testing.parametrize("row", ROWS)
+def generate_test_description(row):
+    prefixes = [INSTALL_PREFIX] + [p for p in _AMENT_PREFIX_PATH.split(":") if p]
+    if row.sample:
+        prefixes.insert(0, _overlay_prefix())
+    os.environ["AMENT_PREFIX_PATH"] = ":".join(prefixes)
+    times = {}
+
+    def note(key):
+        def handler(event, context):
+            times.setdefault(key, time.monotonic())
+        return handler
+
+    return LaunchDescription([
+        IncludeLaunchDescription(PythonLaunchDescriptionSource(LAUNCH_FILE),
+                                 launch_arguments=row.arguments.items()),
+        RegisterEventHandler(OnShutdown(on_shutdown=note("shutdown"))),
+        RegisterEventHandler(OnProcessExit(on_exit=note("exit"))),
+        launch_testing.actions.ReadyToTest(),
+    ]), {"row": row, "times": times}
+
+
+def _output(proc_output):
+    """Everything the launched processes wrote so far, both streams, one string."""
+    return "".join(event.text.decode(errors="replace") for event in proc_output)
+
+
+def _wait_for_output(proc_output, text):
+    """Wait until text is in the output (program log on stdout, ROS log on stderr)."""
+    deadline = time.monotonic() + DEADLINE_S
+    with proc_output.io_event:
+        while text not in _output(proc_output):
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError(f"no {text!r} in the output within {DEADLINE_S} s")
+            proc_output.io_event.wait(left)
+
+
+def _image(array_, encoding, stamp):
+    msg = Image()
+    msg.header.stamp = stamp
+    msg.header.frame_id = "camera_base"
+    msg.height, msg.width = array_.shape[:2]
+    msg.encoding = encoding
+    msg.step = array_.strides[0]
+    msg.data = array.array("B", array_.tobytes())
+    return msg
+
+
+class TestIntegratorCommands(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.context = rclpy.Context()
+        rclpy.init(context=cls.context)
+        cls.node = rclpy.create_node("velmora_integrator", context=cls.context)
+        cls.executor = rclpy.executors.SingleThreadedExecutor(context=cls.context)
+        cls.executor.add_node(cls.node)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.executor.shutdown()
+        cls.node.destroy_node()
+        rclpy.shutdown(context=cls.context)
+
+    def _wait_until(self, condition, what):
+        deadline = time.monotonic() + DEADLINE_S
+        while time.monotonic() < deadline:
+            value = condition()
+            if value:
+                return value
+            self.executor.spin_once(timeout_sec=0.1)
+        self.fail(f"{what}: not within {DEADLINE_S} s")
+
+    def _service_ready(self):
+        client = self.node.create_client(DetectTrash, SERVICE)
+        self._wait_until(client.service_is_ready, f"service {SERVICE}")
+        return client
+
+    def test_1_nodes_and_service_are_there(self, row):
+        self._service_ready()
+        types = dict(self.node.get_service_names_and_types())
+        self.assertEqual(types.get(SERVICE), [SERVICE_TYPE])
+        want = {(name, row.namespace) for name in NODES}
+        self._wait_until(lambda: want <= set(self.node.get_node_names_and_namespaces()),
+                         f"nodes {sorted(want)}")
+
+    def test_2_launch_arguments_reach_the_process(self, proc_output, row):
+        # "executor start" follows every start-up line of the program log.
+        _wait_for_output(proc_output, "executor start")
+        for text in row.output_present:
+            _wait_for_output(proc_output, text)
+        for text in row.output_absent:
+            self.assertFalse(text in _output(proc_output), f"{text!r} in the output")
+
+    def test_3_request(self, proc_output, row):
+        client = self._service_ready()
+        request = DetectTrash.Request(cmd=1, cam_choice=1)
+        if not row.sample:
+            # No camera gets an image: the request waits until the launch ends it.
+            client.call_async(request)
+            _wait_for_output(proc_output, "waiting detect to complete")
+            return
+        with open(os.path.join(SAMPLE_DIR, "config", "cam2_detect_config.yaml")) as f:
+            camera = yaml.safe_load(f)["camera_detection_params"]
+        colour = cv2.cvtColor(cv2.imread(os.path.join(SAMPLE_DIR, "color.png")),
+                              cv2.COLOR_BGR2RGB)
+        depth = cv2.imread(os.path.join(SAMPLE_DIR, "depth.png"), cv2.IMREAD_UNCHANGED)
+        rgb_pub = self.node.create_publisher(Image, camera["rgb_topic"], 10)
+        depth_pub = self.node.create_publisher(Image, camera["depth_topic"], 10)
+
+        def play():
+            stamp = self.node.get_clock().now().to_msg()
+            rgb_pub.publish(_image(colour, "rgb8", stamp))
+            depth_pub.publish(_image(depth, "16UC1", stamp))
+
+        timer = self.node.create_timer(0.1, play)
+        future = client.call_async(request)
+        self._wait_until(future.done, "the answer")
+        self.node.destroy_timer(timer)
+        got = sample_answer.from_response(future.result())
+        expected = sample_answer.load(SAMPLE_DIR)
+        self.assertEqual(sample_answer.differences(expected, got), [])
+        self.assertEqual(future.result().message, "")
+
+
+@launch_testing.post_shutdown_test()
+class TestShutdown(unittest.TestCase):
+
+    def test_node_ended_with_status_0_on_sigint(self, proc_info, times):
+        launch_testing.asserts.assertExitCodes(proc_info)
+        took = times["exit"] - times["shutdown"]
+        print(f"node ended {took:.3f} s after launch's SIGINT")
+        self.assertLess(took, SIGTERM_TIMEOUT_S)
+
+    def test_waiting_request_ended_without_an_answer(self, proc_output, row):
+        if not row.sample:
+            self.assertIn("shutting down while waiting for cameras: nothing to answer",
+                          _output(proc_output))
