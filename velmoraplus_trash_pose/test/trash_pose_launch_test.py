@@ -32,6 +32,7 @@ would have escalated to SIGTERM.
 """
 
 import array
+import atexit
 import fcntl
 import os
 import shutil
@@ -133,6 +134,7 @@ def _overlay_prefix():
     is what an integrator's own configuration package does.
     """
     root = tempfile.mkdtemp(prefix="velmora_launch_")
+    atexit.register(shutil.rmtree, root, True)
     index = os.path.join(root, "share", "ament_index", "resource_index", "packages")
     os.makedirs(index)
     open(os.path.join(index, PACKAGE), "w").close()
