@@ -282,5 +282,5 @@ class TestShutdown(unittest.TestCase):
 
     def test_waiting_request_ended_without_an_answer(self, proc_output, row):
         if not row.sample:
-            self.assertIn("shutting down while waiting for cameras: nothing to answer",
-                          _output(proc_output))
+            text = "shutting down while waiting for cameras: nothing to answer"
+            self.assertTrue(text in _output(proc_output), f"no {text!r} in the output")
