@@ -41,29 +41,23 @@ def read(path):
     return Path(path).read_text(encoding="utf-8")
 
 
-def keys_read_by_code(package):
+def keys_in_code(package, getters):
+    """Return {key: source file} of the keys the sources read with the given getters."""
+    getter = re.compile(r'(?:%s)\((?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"' % getters)
     keys = {}
-    node_sources = sorted((package / "src").rglob("*.cpp"))
-    getter = re.compile(
-        r'(?:Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel)\('
-        r'(?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
-    for source in node_sources:
+    for source in sorted((package / "src").rglob("*.cpp")):
         for key in getter.findall(read(source)):
             if key.split("/")[-1]:
                 keys.setdefault(key.split("/")[-1], source.name)
-    tables = read(package / "src" / "core" / "class_tables.cpp")
-    for key in re.findall(r'\{"([a-z_]+)", &ClassConf::', tables):
-        keys.setdefault(key, "class_tables.cpp")
     return keys
 
 
-def keys_refusing_null(package):
-    """Return the keys read as names (a YAML null is refused), by their last path part."""
-    keys = set()
-    getter = re.compile(
-        r'(?:GetName|ReadLabel)\((?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"')
-    for source in sorted((package / "src").rglob("*.cpp")):
-        keys.update(k.split("/")[-1] for k in getter.findall(read(source)) if k.split("/")[-1])
+def keys_read_by_code(package):
+    keys = keys_in_code(
+        package, r"Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel")
+    tables = read(package / "src" / "core" / "class_tables.cpp")
+    for key in re.findall(r'\{"([a-z_]+)", &ClassConf::', tables):
+        keys.setdefault(key, "class_tables.cpp")
     return keys
 
 
@@ -85,7 +79,7 @@ def check_config_reference(package):
     problems = [f"key '{key}' (read in {where}) is missing from docs/configuration.md"
                 for key, where in sorted(keys.items())
                 if f"`{key}`" not in doc and f"/{key}`" not in doc]
-    names = keys_refusing_null(package)
+    names = set(keys_in_code(package, "GetName|ReadLabel"))  # a null is refused
     documented = keys_documented_not_null(doc)
     if len(names) < 8:
         problems.append(f"only {len(names)} name keys found in the sources: the scan is broken")

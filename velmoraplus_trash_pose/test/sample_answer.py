@@ -86,36 +86,31 @@ def _same_box_orientation(want, got):
         for w, g in zip(_rotation(want), _rotation(got)))
 
 
-def _compare(path, want, got, out):
-    if path.endswith("obb_pose.orientation"):
-        if not isinstance(got, list) or len(got) != 4 or not _same_box_orientation(want, got):
-            out.append(f"{path}: {got!r}, expected the box of {want!r}")
-    elif isinstance(want, dict):
-        if not isinstance(got, dict) or sorted(want) != sorted(got):
-            out.append(f"{path}: fields {sorted(got) if isinstance(got, dict) else got!r}, "
-                       f"expected {sorted(want)}")
-            return
-        for key in want:
-            _compare(f"{path}.{key}" if path else key, want[key], got[key], out)
-    elif isinstance(want, list):
-        if not isinstance(got, list) or len(got) != len(want):
-            out.append(f"{path}: {got!r}, expected {len(want)} items")
-            return
-        for i, (w, g) in enumerate(zip(want, got)):
-            _compare(f"{path}[{i}]", w, g, out)
-    elif isinstance(want, float):
-        if not isinstance(got, (int, float)) or not math.isclose(
-                got, want, rel_tol=0.0, abs_tol=TOLERANCE):
-            out.append(f"{path}: {got!r}, expected {want!r}")
-    elif got != want:
-        out.append(f"{path}: {got!r}, expected {want!r}")
+def _leaves(value, path=""):
+    """Return {path: value} of every number and text; a box orientation is one leaf."""
+    if path.endswith("obb_pose.orientation") or not isinstance(value, (dict, list)):
+        return {path.lstrip("."): value}
+    items = value.items() if isinstance(value, dict) else enumerate(value)
+    pattern = "{}.{}" if isinstance(value, dict) else "{}[{}]"
+    return {k: v for key, item in items for k, v in _leaves(item, pattern.format(path, key)).items()}
 
 
 def differences(expected, got):
     """Return one line per field in which got differs from expected (empty: equal)."""
-    out = []
-    _compare("", expected, got, out)
-    return out
+    want, have = _leaves(expected), _leaves(got)
+    out = [f"{p}: missing" for p in want if p not in have]
+    out += [f"{p}: not expected" for p in have if p not in want]
+    for p in want.keys() & have.keys():
+        w, g = want[p], have[p]
+        if p.endswith("obb_pose.orientation"):
+            same = isinstance(g, list) and len(g) == 4 and _same_box_orientation(w, g)
+        elif isinstance(w, float):
+            same = isinstance(g, (int, float)) and math.isclose(g, w, rel_tol=0.0, abs_tol=TOLERANCE)
+        else:
+            same = g == w
+        if not same:
+            out.append(f"{p}: {g!r}, expected {w!r}")
+    return sorted(out)
 
 
 def main(argv):

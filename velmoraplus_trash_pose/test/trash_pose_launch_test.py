@@ -24,8 +24,7 @@ from this process with rclpy:
 - "sample": the bundled sample's configuration, seen through an overlay prefix; the
   sample's colour/depth pair is played on camera slot 2's topics and the answer must
   equal the main job's (answer.yaml beside the sample).
-After each launch: the node ended with status 0 on launch's SIGINT, before launch
-would have escalated to SIGTERM.
+After each launch: the node ended with status 0 on launch's SIGINT.
 
   python3 -m launch_testing.launch_test trash_pose_launch_test.py
   (environment: VELMORA_INSTALL_PREFIX, VELMORA_SAMPLE_DIR; set by the package's CMake)
@@ -33,6 +32,7 @@ would have escalated to SIGTERM.
 
 import array
 import atexit
+import collections
 import fcntl
 import os
 import shutil
@@ -43,8 +43,7 @@ import unittest
 
 import cv2
 from launch import LaunchDescription
-from launch.actions import IncludeLaunchDescription, RegisterEventHandler
-from launch.event_handlers import OnProcessExit, OnShutdown
+from launch.actions import IncludeLaunchDescription
 from launch.launch_description_sources import PythonLaunchDescriptionSource
 import launch_testing
 import launch_testing.actions
@@ -66,8 +65,6 @@ NODES = ["velmoraplus_trash_pose_cam1", "velmoraplus_trash_pose_cam2",
 INSTALL_PREFIX = os.environ["VELMORA_INSTALL_PREFIX"]
 SAMPLE_DIR = os.environ["VELMORA_SAMPLE_DIR"]
 LAUNCH_FILE = os.path.join(INSTALL_PREFIX, "share", PACKAGE, "launch", "trash_pose.launch.py")
-# launch's default: SIGTERM follows SIGINT after this many seconds.
-SIGTERM_TIMEOUT_S = 5.0
 # A condition that does not come within this long has failed (emulated or loaded machines
 # are slow; nothing here measures speed).
 DEADLINE_S = 120.0
@@ -98,16 +95,9 @@ _DOMAIN_LOCK = _claim_ros_domain()
 _AMENT_PREFIX_PATH = os.environ.get("AMENT_PREFIX_PATH", "")
 
 
-class Row:
+class Row(collections.namedtuple(
+        "Row", "name arguments namespace output_present output_absent sample")):
     """One launch of the node: its configuration, launch arguments and expectations."""
-
-    def __init__(self, name, arguments, namespace, output_present, output_absent, sample):
-        self.name = name
-        self.arguments = arguments
-        self.namespace = namespace
-        self.output_present = output_present
-        self.output_absent = output_absent
-        self.sample = sample
 
     def __str__(self):
         return self.name
@@ -151,20 +141,11 @@ def generate_test_description(row):
     if row.sample:
         prefixes.insert(0, _overlay_prefix())
     os.environ["AMENT_PREFIX_PATH"] = ":".join(prefixes)
-    times = {}
-
-    def note(key):
-        def handler(event, context):
-            times.setdefault(key, time.monotonic())
-        return handler
-
     return LaunchDescription([
         IncludeLaunchDescription(PythonLaunchDescriptionSource(LAUNCH_FILE),
                                  launch_arguments=row.arguments.items()),
-        RegisterEventHandler(OnShutdown(on_shutdown=note("shutdown"))),
-        RegisterEventHandler(OnProcessExit(on_exit=note("exit"))),
         launch_testing.actions.ReadyToTest(),
-    ]), {"row": row, "times": times}
+    ]), {"row": row}
 
 
 def _output(proc_output):
@@ -274,13 +255,8 @@ class TestIntegratorCommands(unittest.TestCase):
 @launch_testing.post_shutdown_test()
 class TestShutdown(unittest.TestCase):
 
-    def test_node_ended_with_status_0_on_sigint(self, proc_info, times):
+    def test_node_ended_with_status_0_on_sigint(self, proc_info, proc_output, row):
         launch_testing.asserts.assertExitCodes(proc_info)
-        took = times["exit"] - times["shutdown"]
-        print(f"node ended {took:.3f} s after launch's SIGINT")
-        self.assertLess(took, SIGTERM_TIMEOUT_S)
-
-    def test_waiting_request_ended_without_an_answer(self, proc_output, row):
-        if not row.sample:
+        if not row.sample:  # the waiting request ended without an answer
             text = "shutting down while waiting for cameras: nothing to answer"
             self.assertTrue(text in _output(proc_output), f"no {text!r} in the output")
