@@ -48,7 +48,7 @@
 #include <opencv2/imgproc.hpp>
 #include <rclcpp/rclcpp.hpp>
 
-#include "scene_fixture.hpp"
+#include "harness.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 #include "velmoraplus_trash_pose/node/camera_detection_node.hpp"
 #include "velmoraplus_trash_pose/tools/replay_support.hpp"
@@ -70,12 +70,12 @@ std::vector<SceneObject> Objects(int count)
 {
   const double floor = -0.176;
   std::vector<SceneObject> all(6);
-  all[0].box = {"bottle_a", 4, {-0.45, -0.12, floor + 0.0325}, {0.20, 0.065, 0.065}, 30.0};
-  all[1].box = {"can", 4, {-0.42, 0.15, floor + 0.06}, {0.066, 0.066, 0.12}, 0.0};
-  all[2].box = {"paper_a", 0, {-0.55, 0.02, floor + 0.01}, {0.10, 0.08, 0.02}, 10.0};
-  all[3].box = {"bottle_b", 4, {-0.62, -0.22, floor + 0.0325}, {0.18, 0.06, 0.06}, -40.0};
-  all[4].box = {"mask", 1, {-0.35, -0.02, floor + 0.01}, {0.12, 0.08, 0.02}, 0.0};
-  all[5].box = {"paper_b", 0, {-0.62, 0.22, floor + 0.01}, {0.08, 0.08, 0.02}, 45.0};
+  all[0] = {"bottle_a", 4, {-0.45, -0.12, floor + 0.0325}, {0.20, 0.065, 0.065}, 30.0};
+  all[1] = {"can", 4, {-0.42, 0.15, floor + 0.06}, {0.066, 0.066, 0.12}, 0.0};
+  all[2] = {"paper_a", 0, {-0.55, 0.02, floor + 0.01}, {0.10, 0.08, 0.02}, 10.0};
+  all[3] = {"bottle_b", 4, {-0.62, -0.22, floor + 0.0325}, {0.18, 0.06, 0.06}, -40.0};
+  all[4] = {"mask", 1, {-0.35, -0.02, floor + 0.01}, {0.12, 0.08, 0.02}, 0.0};
+  all[5] = {"paper_b", 0, {-0.62, 0.22, floor + 0.01}, {0.08, 0.08, 0.02}, 45.0};
   for (int i = 0; i < 6; ++i) {
     all[static_cast<std::size_t>(i)].score = 0.95F - 0.05F * static_cast<float>(i);
   }

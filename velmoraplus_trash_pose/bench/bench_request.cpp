@@ -46,6 +46,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cinttypes>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -70,7 +71,6 @@
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
 #include <yaml-cpp/yaml.h>
 
-#include "console_line.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 #include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/tools/replay_support.hpp"
@@ -83,6 +83,29 @@ using SysTime = std::chrono::system_clock::time_point;
 
 namespace
 {
+
+// One line of ROS 2's console output, "[SEVERITY] [<s>.<ns>] [<logger>]: <message>".
+struct ConsoleLine
+{
+  SysTime time;
+  std::string message;
+};
+
+std::optional<ConsoleLine> ParseConsoleLine(const std::string & text)
+{
+  std::int64_t seconds = 0;
+  std::int64_t nanoseconds = 0;
+  const auto logger_end = text.find("]: ");
+  if (logger_end == std::string::npos ||
+    std::sscanf(text.c_str(), "[%*[^]]] [%" SCNd64 ".%" SCNd64 "] [", &seconds, &nanoseconds) != 2)
+  {
+    return std::nullopt;
+  }
+  return ConsoleLine{SysTime(
+      std::chrono::duration_cast<SysTime::duration>(
+        std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds))),
+    text.substr(logger_end + 3)};
+}
 
 const char * kUsage =
   "usage: velmoraplus_trash_pose_bench_request [options]\n"
@@ -379,7 +402,7 @@ private:
   void Parse(const std::string & text)
   {
     static const std::string kCost = "detect callback cost ";
-    const auto line = velmora_test::ParseConsoleLine(text);
+    const auto line = ParseConsoleLine(text);
     if (!line) {
       return;
     }
@@ -389,7 +412,7 @@ private:
       return;
     }
     Event e;
-    e.stamp = line->time();
+    e.stamp = line->time;
     e.start = start;
     if (cost) {
       e.cost_ms = std::strtod(line->message.c_str() + kCost.size(), nullptr);
