@@ -92,7 +92,8 @@ def _leaves(value, path=""):
         return {path.lstrip("."): value}
     items = value.items() if isinstance(value, dict) else enumerate(value)
     pattern = "{}.{}" if isinstance(value, dict) else "{}[{}]"
-    return {k: v for key, item in items for k, v in _leaves(item, pattern.format(path, key)).items()}
+    return {k: v for key, item in items
+            for k, v in _leaves(item, pattern.format(path, key)).items()}
 
 
 def differences(expected, got):
@@ -105,7 +106,8 @@ def differences(expected, got):
         if p.endswith("obb_pose.orientation"):
             same = isinstance(g, list) and len(g) == 4 and _same_box_orientation(w, g)
         elif isinstance(w, float):
-            same = isinstance(g, (int, float)) and math.isclose(g, w, rel_tol=0.0, abs_tol=TOLERANCE)
+            same = isinstance(g, (int, float)) and math.isclose(
+                g, w, rel_tol=0.0, abs_tol=TOLERANCE)
         else:
             same = g == w
         if not same:
