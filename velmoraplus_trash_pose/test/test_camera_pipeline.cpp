@@ -149,7 +149,7 @@ TEST_F(CameraPipelineTest, FloorSceneAnsweredPublishedAndArchived) {
   }
   const Image rgb = NodeHarness::Rgb(scene.colour);
   Start();
-  const auto node = harness_->peer();
+  auto node = harness_->peer();
   // Each endpoint's type, history depth and durability (all keep-last and
   // reliable), as `ros2 topic info -v` shows the camera's one.
   const std::string cam = "/velmoraplus_trash_pose/cam";
@@ -178,10 +178,12 @@ TEST_F(CameraPipelineTest, FloorSceneAnsweredPublishedAndArchived) {
     EXPECT_EQ(seen, expected) << topic;
   }
 
-  const Outputs quiet(node);
-  const Recorder<tf2_msgs::msg::TFMessage> quiet_tf(
-    node, "/tf_static", rclcpp::QoS(10).transient_local());
-  const Recorder<Image> detected(node, cam + "2_detected_image");
+  // Released before their node's process stops: real ROS 2 aborts when the
+  // last handle of a node outlives its context.
+  std::optional<Outputs> quiet(std::in_place, node);
+  std::optional<Recorder<tf2_msgs::msg::TFMessage>> quiet_tf(
+    std::in_place, node, "/tf_static", rclcpp::QoS(10).transient_local());
+  std::optional<Recorder<Image>> detected(std::in_place, node, cam + "2_detected_image");
   std::string program_log;
   const auto plain = Answer(rgb, depth, &program_log);
   ASSERT_TRUE(plain.has_value());
@@ -223,17 +225,22 @@ TEST_F(CameraPipelineTest, FloorSceneAnsweredPublishedAndArchived) {
   // Without debug or continuous mode only the annotated image is published:
   // a second pass, and what the first published came before its image.
   ASSERT_TRUE(Answer(rgb, depth).has_value());
-  const auto images = detected.WaitFor(2);
+  const auto images = detected->WaitFor(2);
   ASSERT_EQ(images.size(), 2U);
   EXPECT_EQ(images[1].encoding + " frame '" + images[1].header.frame_id + "'", "rgb8 frame ''");
-  EXPECT_TRUE(quiet.processed.Take().empty() && quiet.initial.Take().empty());
-  EXPECT_TRUE(quiet.boxes.Take().empty() && quiet.axes.Take().empty() && quiet_tf.Take().empty());
+  EXPECT_TRUE(quiet->processed.Take().empty() && quiet->initial.Take().empty());
+  EXPECT_TRUE(
+    quiet->boxes.Take().empty() && quiet->axes.Take().empty() && quiet_tf->Take().empty());
   EXPECT_TRUE(Files(Data(), ".ply").empty());
 
   // Debug mode: the same answer; the pass archived under one stamp, the next
   // free number of its second (an earlier pass of the stem wrote its
   // "[initial].jpg", which claims a pass's stamp, in every second of the next
   // minute and a half); the clouds, transforms and markers published.
+  quiet.reset();
+  quiet_tf.reset();
+  detected.reset();
+  node.reset();
   harness_.reset();
   prefix_.Set(kCam2, kParams, "is_debug", "true");
   const fs::path folder = Data() / "bottle";

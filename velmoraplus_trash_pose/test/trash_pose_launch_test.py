@@ -32,7 +32,6 @@ After each launch: the node ended with status 0 on launch's SIGINT.
 
 import array
 import atexit
-import collections
 import fcntl
 import os
 import shutil
@@ -95,9 +94,14 @@ _DOMAIN_LOCK = _claim_ros_domain()
 _AMENT_PREFIX_PATH = os.environ.get("AMENT_PREFIX_PATH", "")
 
 
-class Row(collections.namedtuple(
-        "Row", "name arguments namespace output_present output_absent sample")):
+class Row:
     """One launch of the node: its configuration, launch arguments and expectations."""
+
+    # Not a tuple: launch_testing.parametrize spreads a tuple over several arguments.
+    def __init__(self, name, arguments, namespace, output_present, output_absent, sample):
+        self.name, self.arguments, self.namespace = name, arguments, namespace
+        self.output_present, self.output_absent = output_present, output_absent
+        self.sample = sample
 
     def __str__(self):
         return self.name
