@@ -312,8 +312,6 @@ TEST_F(CameraPipelineTest, FloorSceneAnsweredPublishedAndArchived) {
     const auto & marker = cubes.back().markers[n];
     EXPECT_EQ(marker.ns + " " + std::to_string(marker.id), "cam_12_trash_obb " + std::to_string(n));
     EXPECT_EQ(marker.type, visualization_msgs::msg::Marker::CUBE);
-    EXPECT_EQ(marker.lifetime.sec, 10);
-    EXPECT_FLOAT_EQ(marker.color.a, 0.36F);
     EXPECT_DOUBLE_EQ(marker.scale.x, info.obb_size.x);
     // The cube is the box in the base frame: the box pose taken in the grab frame.
     EXPECT_TRUE(Pose(marker.pose).isApprox(Pose(info.grab_pose) * Pose(info.obb_pose), 1e-6));
@@ -405,13 +403,8 @@ TEST_F(CameraPipelineTest, WhatIsGrabbedLoggedAndArchivedInOtherScenes) {
       EXPECT_NE(program_log.find(text), std::string::npos) << text;
     }
     for (const auto & name : c.files) {
-      const auto files = Files(Data(), name.substr(name[0] == '!'));
-      ASSERT_EQ(files.size(), name[0] == '!' ? 0U : 1U) << name;
-      if (name.find(".ply") == name.npos || files.empty()) {continue;}
-      const std::string ply = ReadText(files[0]);
-      EXPECT_EQ(ply.rfind("ply\n", 0), 0U) << name;
-      EXPECT_NE(ply.find("\nformat ascii 1.0\n"), std::string::npos) << name;
-      EXPECT_NE(ply.find("\nelement camera 1\n"), std::string::npos) << name;
+      const bool none = name[0] == '!';
+      EXPECT_EQ(Files(Data(), name.substr(none)).size(), none ? 0U : 1U) << name;
     }
   }
 }
@@ -509,122 +502,6 @@ TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetwee
   ASSERT_GE(passes.size(), 3U);
   for (std::size_t i = 1; i < passes.size(); ++i) {
     EXPECT_GE(passes[i] - passes[i - 1], 0.3) << "pass " << i;
-  }
-}
-
-// A detection of `label` whose mask fills its box (integer corners) in a 640 x 480 image.
-det::Object Detection(int label, const cv::Rect_<float> & rect)
-{
-  det::Object object{rect, label, 0.9F, {}, det::covering_pixels(rect, {640, 480})};
-  object.mask = cv::Mat::zeros(object.mask_box.size(), CV_8UC1);
-  const cv::Rect filled(
-    static_cast<int>(rect.x), static_cast<int>(rect.y), static_cast<int>(rect.width),
-    static_cast<int>(rect.height));
-  object.mask((filled & object.mask_box) - object.mask_box.tl()) = 1;
-  return object;
-}
-
-TEST_F(CameraPipelineTest, SelectionRulesAtTheirBoundaries) {
-  prefix_.Set("class_height_conf.yaml", "", "paper", "0.125");
-  prefix_.Set("class_height_conf.yaml", "", "other", "0.5");
-  prefix_.Set(kCam2, kParams, "trash_mask_iou_v1", "0.5");
-  prefix_.Set(kCam2, kParams, "ground_max_th", "0.125");
-  Start();
-  const auto & camera = harness_->detection().camera(2);
-
-  // Trash labels, and the edge rule: 5 px of the 640 px width, corners
-  // truncated, the bottom free, far-off and NaN corners never pass.
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const std::vector<std::tuple<int, cv::Rect_<float>, bool>> edges = {
-    {0, {5, 5, 50, 50}, true}, {0, {4.9F, 100, 50, 50}, false}, {4, {100, 4, 50, 50}, false},
-    {4, {535, 100, 100.9F, 50}, true}, {4, {535.9F, 100, 100.9F, 50}, true},
-    {4, {536, 100, 100, 50}, false}, {1, {100, 400, 50, 200}, true},
-    {0, {3e9F, 100, 3e9F, 50}, false}, {0, {-3e9F, 100, 50, 50}, false},
-    {0, {nan, 100, 50, 50}, false}, {2, {100, 100, 50, 50}, false},
-    {3, {100, 100, 50, 50}, false}};
-  std::vector<det::Object> objects(edges.size());
-  std::vector<cv::Rect_<float>> kept;
-  std::vector<cv::Rect_<float>> trash_rects;
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    std::tie(objects[i].label, objects[i].rect, std::ignore) = edges[i];
-    if (std::get<2>(edges[i])) {kept.push_back(objects[i].rect);}
-  }
-  log_.Clear();
-  std::vector<det::Object> trash;
-  EXPECT_TRUE(camera->GetTrashObjects(objects, trash));
-  for (const auto & object : trash) {
-    trash_rects.push_back(object.rect);
-  }
-  EXPECT_EQ(trash_rects, kept);
-  EXPECT_EQ(Lines(log_.Text(), "this obj is at the edge of the image").size(), 6U);
-
-  // Bases (class 9) and waiting benches (class 11) are what trash can lie on.
-  std::vector<velmora::BoxInfo> benches;
-  std::vector<det::Object> candidates;
-  for (const int label : {7, 8, 9, 10, 11}) {
-    candidates.push_back(Detection(label, {1, 2, 3, 4}));
-  }
-  camera->GetObjsBoxInfos(candidates, benches);
-  ASSERT_EQ(benches.size(), 2U);
-  EXPECT_EQ(benches[0].class_id, 9);
-  EXPECT_EQ(benches[1].class_id, 11);
-
-  // A bench box over exactly half (the threshold) of a paper's 100 x 100 px
-  // does not carry it, 51 % does, one elsewhere none. On the floor (base 0.75 m
-  // up) a paper's limit is 0.125 + 0.125 m: refused at it, grabbed below it,
-  // below the floor plane and without a height; class 16 and ids beyond the
-  // table take "other"'s 0.5 + 0.125 m, the latter printing no class name.
-  const det::Object paper = Detection(0, {100, 100, 99, 99});
-  const auto bench = [](float x, float width) {
-      return velmora::MakeBoxInfo(Detection(10, {x, x, width, 99}));
-    };
-  const std::vector<std::tuple<float, det::Object, std::vector<velmora::BoxInfo>>> grabs = {
-    {-0.5F, paper, {bench(100, 49)}}, {-0.5F, paper, {bench(100, 50)}},
-    {-0.5F, paper, {bench(300, 10)}}, {-0.5F - 1.0F / 1024, paper, {}}, {-2.0F, paper, {}},
-    {nan, paper, {}}, {-0.5F, Detection(15, {100, 100, 99, 99}), {}},
-    {-0.5F, Detection(20, {100, 100, 99, 99}), {}},
-    {-0.125F, Detection(20, {100, 100, 99, 99}), {}}};
-  std::string verdicts;
-  std::string program_log;
-  {
-    Tap out(1);
-    for (const auto & [z, object, under] : grabs) {
-      verdicts += camera->IsTrashToGrab(z, 0.75F, object, under) ? "y" : "n";
-    }
-    program_log = out.Text();
-  }
-  EXPECT_EQ(verdicts, "nynyyyyyn");
-  EXPECT_NE(
-    program_log.find("[INFO] trash_type: , trash2floor_height: 0.6250\n"), std::string::npos);
-  EXPECT_NE(program_log.find("[INFO] height_threshold: 0.6250\n"), std::string::npos);
-  EXPECT_NE(program_log.find("[INFO] height_threshold: 0.2500\n"), std::string::npos);
-
-  // Masks erode only more than 10 px from the left and top (fractional corners
-  // as they are); more than 0.3 of the pixels without depth in a box more than
-  // 1.2 times as tall as wide is transparent. Holes: the box's first pixels,
-  // row by row.
-  const std::vector<std::tuple<cv::Rect_<float>, int, std::size_t, bool>> extracts = {
-    {{10, 20, 30, 30}, 0, 900, false}, {{20, 10, 30, 30}, 0, 900, false},
-    {{10.5F, 11, 30, 30}, 0, 784, false}, {{10, 20, 20, 30}, 180, 420, false},
-    {{10, 20, 20, 30}, 181, 419, true}, {{10, 20, 20, 24}, 400, 80, false},
-    {{10, 20, 20, 20}, 360, 40, false}};
-  for (const auto & [rect, holes, points, transparent] : extracts) {
-    SCOPED_TRACE(std::to_string(rect.x) + " " + std::to_string(holes));
-    cv::Mat image(480, 640, CV_16UC1, cv::Scalar(1000));
-    const int width = static_cast<int>(rect.width);
-    for (int k = 0; k < holes; ++k) {
-      image.at<std::uint16_t>(20 + k / width, 10 + k % width) = 0;
-    }
-    const Image message = NodeHarness::Depth(image);
-    velmora::DepthImageView view;
-    ASSERT_EQ(velmora::ViewDepthImage(message, view), "");
-    det::Object object = Detection(0, rect);
-    object.mask *= 255;
-    auto cloud = std::make_shared<velmora::CameraDetectionNode::Cloud>();
-    bool seen_through = !transparent;
-    camera->GetTrashCloud(view, object, cloud, seen_through);
-    EXPECT_EQ(cloud->size(), points);
-    EXPECT_EQ(seen_through, transparent);
   }
 }
 

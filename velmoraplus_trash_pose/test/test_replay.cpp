@@ -67,7 +67,7 @@ protected:
   const std::string depth_ = (work_ / "depth.png").string();
 };
 
-TEST_F(ReplayTest, AnswersTheSceneOnASlotWhateverThePathsHold) {
+TEST_F(ReplayTest, AnswersWhateverThePathsHoldAndItsArchiveReplaysAlike) {
   const fs::path odd = work_ / "run 1: kitchen #2" / "\"quoted\" 'and' 图像";
   fs::create_directories(odd);
   const std::string colour = (odd / "colour: a #1.png").string();
@@ -75,17 +75,13 @@ TEST_F(ReplayTest, AnswersTheSceneOnASlotWhateverThePathsHold) {
   fs::copy_file(colour_, colour);
   fs::copy_file(depth_, depth);
   const std::string out = (odd / "out: #").string();
-  const auto result = Replay({"--slot", "2", "--out", out, colour, depth});
-  ASSERT_EQ(result.status, 0) << result.err;
+  const auto first = Replay({"--slot", "2", "--debug", "--out", out, colour, depth});
+  ASSERT_EQ(first.status, 0) << first.err;
   YAML::Node answers;
-  ASSERT_NO_THROW(answers = Answers(result.out)) << result.out;
+  ASSERT_NO_THROW(answers = Answers(first.out)) << first.out;
   const YAML::Node frame = answers["frames"][0];
   EXPECT_EQ(frame["detected_cam"].as<int>(), 1);
-  std::vector<int> types;
-  for (const auto & info : frame["trash_infos"]) {
-    types.push_back(info["trash_type"].as<int>());
-  }
-  EXPECT_EQ(types, (std::vector<int>{3, 2, 3, 1}));
+  ASSERT_EQ(frame["trash_infos"].size(), 4U);
   // The calibration check sees the rendered floor at -0.176, level.
   const YAML::Node camera = frame["cameras"][0];
   EXPECT_NEAR(camera["calibration_check"]["floor_height"].as<double>(), -0.176, 0.002);
@@ -98,22 +94,10 @@ TEST_F(ReplayTest, AnswersTheSceneOnASlotWhateverThePathsHold) {
   EXPECT_EQ(
     YAML::LoadFile(
       out + "/answers.yaml")["frames"][0]["cameras"][0]["colour"].as<std::string>(), colour);
-}
-
-TEST_F(ReplayTest, WithoutOutADebugRunWritesBelowOutReplayAndItsArchiveReplaysAlike) {
-  // As from a repository root, whose .gitignore covers out/.
-  const fs::path here = work_ / "checkout";
-  const fs::path out = here / "out" / "replay";
-  fs::create_directories(here);
-  const auto first = Replay({"--debug", colour_, depth_}, here);
-  ASSERT_EQ(first.status, 0) << first.err;
-  EXPECT_TRUE(fs::exists(out / "answers.yaml"));
-  EXPECT_TRUE(fs::exists(out / "frame_1_cam2_pass.png"));
-  EXPECT_FALSE(fs::exists(here / "replay_out"));
-  // The archive holds the colour (JPEG), the depth (lossless: see the camera
-  // pipeline's debug pass) and the detections.
+  // The archive below --out holds the colour (JPEG), the depth (lossless: see the
+  // camera pipeline's debug pass) and the detections.
   std::map<std::string, std::string> archived;
-  for (const auto & entry : fs::recursive_directory_iterator(out / "archive")) {
+  for (const auto & entry : fs::recursive_directory_iterator(out + "/archive")) {
     const std::string name = entry.path().filename().string();
     for (const std::string tail : {"[detections].yaml", "[depth].png", "[initial].jpg"}) {
       if (name.find("mask") == std::string::npos && name.find(tail) + tail.size() == name.size()) {
@@ -122,14 +106,18 @@ TEST_F(ReplayTest, WithoutOutADebugRunWritesBelowOutReplayAndItsArchiveReplaysAl
     }
   }
   ASSERT_EQ(archived.size(), 3U);
+  // Replayed without --out as from a repository root, whose .gitignore covers out/.
+  const fs::path here = work_ / "checkout";
+  fs::create_directories(here);
   const auto second = Replay(
-    {"--detections", archived["[detections].yaml"], "--out", (work_ / "second").string(),
-      archived["[initial].jpg"], archived["[depth].png"]});
+    {"--detections", archived["[detections].yaml"], archived["[initial].jpg"],
+      archived["[depth].png"]}, here);
   ASSERT_EQ(second.status, 0) << second.err;
-  const YAML::Node a = Answers(first.out)["frames"][0]["trash_infos"];
-  const YAML::Node b = Answers(second.out)["frames"][0]["trash_infos"];
-  ASSERT_EQ(a.size(), 4U);
-  EXPECT_EQ(YAML::Dump(a), YAML::Dump(b));
+  EXPECT_TRUE(fs::exists(here / "out" / "replay" / "answers.yaml"));
+  EXPECT_TRUE(fs::exists(here / "out" / "replay" / "frame_1_cam2_pass.png"));
+  EXPECT_EQ(
+    YAML::Dump(frame["trash_infos"]),
+    YAML::Dump(Answers(second.out)["frames"][0]["trash_infos"]));
 }
 
 TEST_F(ReplayTest, BadInputsFailWithOneLineNamingTheProblem) {

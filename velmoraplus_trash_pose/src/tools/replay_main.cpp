@@ -221,7 +221,7 @@ int Replay(const Options & options)
       Fail("detections file " + recording.string() + " cannot be read");
     }
     std::ofstream(prefix.file("replay_recorded_model.yaml"))
-      << "source: recorded\nrecording: \"" << recording.string() << "\"\n";
+      << "source: recorded\nrecording: " << velmora::YamlQuoted(recording.string()) << "\n";
   }
   fs::create_directories(options.out_dir);
   if (!std::getenv("VELMORAPLUS_DATA_DIR")) {
