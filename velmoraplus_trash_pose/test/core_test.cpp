@@ -279,12 +279,19 @@ TEST(YamlReader, TypedKeysNullsAndKeysWrittenTwice) {
   EXPECT_EQ(
     reader.Get<std::string>("cam/topic") + reader.Get<std::string>("cam/frame"),
     "nullnull");
+  // Nested aliases that would expand to 10^12 values are read in bounded time.
+  std::string bombs = "l0: &l0 [x, x, x, x, x, x, x, x, x, x]\n";
+  for (int i = 1; i < 12; ++i) {
+    const std::string a = "*l" + std::to_string(i - 1);
+    bombs += "l" + std::to_string(i) + ": &l" + std::to_string(i) + " [" + a + ", " + a + ", " +
+      a + ", " + a + ", " + a + ", " + a + ", " + a + ", " + a + ", " + a + ", " + a + "]\n";
+  }
   // A value edited on a robot by adding a line below the old one, also in a mapping
   // inside a list; the same key in different mappings is no duplicate.
   const std::tuple<std::string, std::string, char> files[] = {
     {"cam:\n  cam_id: 2\n  is_debug: false\n  cam_id: 3\n", "cam_id", '4'},
     {"frames:\n  - objects: []\n    \"objects\": []\n", "objects", '3'},
-    {"a: {cam_id: 1}\nb: {cam_id: 1}\nc: [{x: 1}, {x: 2}]\n", "", 0}};
+    {"a: {cam_id: 1}\nb: {cam_id: 1}\nc: [{x: 1}, {x: 2}]\n", "", 0}, {bombs, "", 0}};
   for (const auto & [text, key, line] : files) {
     std::ofstream(path) << text;
     EXPECT_EQ(

@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 #include <sstream>
 #include <type_traits>
 
@@ -62,27 +63,26 @@ bool ParseUnsigned(const std::string & text, unsigned & value)
 
 // Refuses a mapping that holds a key twice: yaml-cpp keeps both and reads the
 // first, so a value edited by adding a line below the old one would be ignored.
-void RefuseDuplicateKeys(const std::string & path, const YAML::Node & node)
+// An alias shares the node of its anchor: each collection is walked once (known
+// by where it starts), so nested aliases cannot make the walk exponential.
+void RefuseDuplicateKeys(const std::string & path, const YAML::Node & node, std::set<int> & walked)
 {
+  if (!(node.IsSequence() || node.IsMap()) || !walked.insert(node.Mark().pos).second) {return;}
   if (node.IsSequence()) {
     for (const YAML::Node & element : node) {
-      RefuseDuplicateKeys(path, element);
+      RefuseDuplicateKeys(path, element, walked);
     }
     return;
   }
-  if (!node.IsMap()) {return;}
   std::map<std::string, int> first_line;
   for (const auto & pair : node) {
-    // Keys that are not plain text (sequences, maps) are compared as YAML writes them.
-    std::string key;
-    if (pair.first.IsScalar()) {
-      key = pair.first.Scalar();
-    } else {
-      YAML::Emitter out;
-      out << YAML::Flow << pair.first;
-      key = out.c_str();
-    }
-    const int line = pair.first.Mark().line + 1;
+    // Keys that are not plain text (sequences, maps) are told apart by where they
+    // stand: writing one out could expand its aliases without bound.
+    const YAML::Mark at = pair.first.Mark();
+    const std::string key = pair.first.IsScalar() ? pair.first.Scalar() :
+      "(a collection at line " + std::to_string(at.line + 1) + ", column " +
+      std::to_string(at.column + 1) + ")";
+    const int line = at.line + 1;
     const auto [earlier, inserted] = first_line.emplace(key, line);
     if (!inserted) {
       throw ConfigError(
@@ -90,7 +90,7 @@ void RefuseDuplicateKeys(const std::string & path, const YAML::Node & node)
               std::to_string(earlier->second) + " and on line " +
               std::to_string(line) + ": keep one");
     }
-    RefuseDuplicateKeys(path, pair.second);
+    RefuseDuplicateKeys(path, pair.second, walked);
   }
 }
 
@@ -106,7 +106,8 @@ YamlReader::YamlReader(std::string path)
   } catch (const YAML::Exception & error) {
     throw ConfigError("configuration file '" + path_ + "' is not valid YAML: " + error.what());
   }
-  RefuseDuplicateKeys(path_, *root_);
+  std::set<int> walked;
+  RefuseDuplicateKeys(path_, *root_, walked);
 }
 
 YamlReader::~YamlReader() = default;
