@@ -227,6 +227,16 @@ TEST(EstimatorConfig, RefusalsNameFileKeyAndValueAsWritten) {
     {"sor2_meank_value=0", k}, {"sor2_meank_value=1000001", k}, {"workspace_angle_min=-1e6", a},
     {"workspace_angle_max=1e30", a}, {"workspace_angle_max=-.inf", f},
     {"workspace_r_max=1e30", r + "etres)"}, {"workspace_r_min=10.001", in + "at most 10 (metres)"},
+    // Calibration that is not a rigid transform in metres.
+    {"Txyz=[0, 0, 300]", "must be within 10 m of the base on each axis (metres)"},
+    {"is_use_euler=false;data=[-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1]", "has a rotation "
+      "part that is not a rotation: R^T R is off the identity by up to 0 and det R is -1 (each "
+      "may be off by 0.001)"},
+    {"is_use_euler=false;data=[0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1]", "has a rotation "
+      "part that is not a rotation: R^T R is off the identity by up to 1 and det R is 0 (each "
+      "may be off by 0.001)"},
+    {"is_use_euler=false;data=[1, 0, 0, 1e30, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1]",
+      "has a translation beyond 10 m of the base on some axis (metres)"},
     // Whole messages.
     {"is_use_euler=false;data=[1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.1, 0.2, 0.3, 1]",
       "key 'camera_extrinsic/data': value '[.. 0.100000, 0.200000, 0.300000, 1.000000]' has a "

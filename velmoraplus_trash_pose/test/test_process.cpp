@@ -130,6 +130,10 @@ TEST_F(ProcessTest, CommandLinesAndConfigurationsStartOrStopWithOneFatalLine) {
       {file(cam1), "'" + cam + "/rgb_topic'", "value null names nothing"}, {}},
     {{}, {{main, top, "detect_service", "~"}}, 1,
       {file(main), "'" + top + "/detect_service'", "value null names nothing"}, {}},
+    // Frame ids tf2 and RViz would drop.
+    {{}, {{cam2, cam, "robot_frame_id", "''"}}, 1,
+      {file(cam2), "'" + cam + "/robot_frame_id'", "value '' is not a tf2 frame id"}, {}},
+    {{}, {{cam1, cam, "robot_frame_id", "/arm_base"}}, 1, {"value '/arm_base' is not a tf2"}, {}},
     // Null text where it is only logged, a negative pause (none), the longest
     // pause, and an erosion that leaves nothing start, with one line each.
     {{}, {{cam1, cam, "camera_info_topic", "~"}, {cam1, cam, "camera_frame_id", "~"},

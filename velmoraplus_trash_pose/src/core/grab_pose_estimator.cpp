@@ -113,6 +113,22 @@ Eigen::Vector3f ReadVector3(const YamlReader & reader, const std::string & key)
   return Eigen::Vector3f(v[0], v[1], v[2]);
 }
 
+// A camera or flange farther than this from the base along any axis is a unit
+// slip (millimetres for metres), and a pass over it would take seconds.
+constexpr float kMaxTranslationM = 10.0F;
+// Matrices written with six decimals are rigid to about 1e-6; a mirrored or
+// scaled rotation is off by far more.
+constexpr double kRotationTolerance = 1e-3;
+
+Eigen::Vector3f ReadTranslation(const YamlReader & reader, const std::string & key)
+{
+  const Eigen::Vector3f t = ReadVector3(reader, key);
+  if (t.cwiseAbs().maxCoeff() > kMaxTranslationM) {
+    throw reader.ValueError(key, "must be within 10 m of the base on each axis (metres)");
+  }
+  return t;
+}
+
 // A 4x4 homogeneous matrix written row by row; a last row other than (0 0 0 1)
 // means the matrix was written transposed or is not homogeneous.
 Eigen::Matrix4f ReadRowMajorMatrix(const YamlReader & reader, const std::string & key)
@@ -132,6 +148,18 @@ Eigen::Matrix4f ReadRowMajorMatrix(const YamlReader & reader, const std::string 
             ", " + std::to_string(v[14]) + ", " + std::to_string(v[15]) +
             "]",
             "has a last row other than 0, 0, 0, 1 (the matrix is read row by row)");
+  }
+  const Eigen::Matrix3d r = m.topLeftCorner<3, 3>().cast<double>();
+  const double error = (r.transpose() * r - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff();
+  const double det = r.determinant();
+  if (!(error <= kRotationTolerance && std::abs(det - 1.0) <= kRotationTolerance)) {
+    std::ostringstream why;
+    why << "has a rotation part that is not a rotation: R^T R is off the identity by up to " <<
+      error << " and det R is " << det << " (each may be off by " << kRotationTolerance << ")";
+    throw reader.ValueError(key, why.str());
+  }
+  if (m.topRightCorner<3, 1>().cwiseAbs().maxCoeff() > kMaxTranslationM) {
+    throw reader.ValueError(key, "has a translation beyond 10 m of the base on some axis (metres)");
   }
   return m;
 }
@@ -217,11 +245,11 @@ void GrabPoseEstimator::LoadConfig(const std::string & config_path)
   is_use_euler_ = reader.Get<bool>(ext + "is_use_euler");
   if (is_eye_on_hand_) {
     base2flange_euler_ = ReadVector3(reader, ext + "base2flange_euler");
-    base2flange_T_ = ReadVector3(reader, ext + "base2flange_T");
+    base2flange_T_ = ReadTranslation(reader, ext + "base2flange_T");
     base2flange_ = EulerToMatrix(base2flange_euler_, base2flange_T_);
     if (is_use_euler_) {
       const Eigen::Vector3f euler = ReadVector3(reader, ext + "flange2camera_euler");
-      const Eigen::Vector3f t = ReadVector3(reader, ext + "flange2camera_T");
+      const Eigen::Vector3f t = ReadTranslation(reader, ext + "flange2camera_T");
       flange2camera_ = EulerToMatrix(euler, t);
     } else {
       flange2camera_ = ReadRowMajorMatrix(reader, ext + "flange2camera");
@@ -229,7 +257,7 @@ void GrabPoseEstimator::LoadConfig(const std::string & config_path)
     base2camera_ = base2flange_ * flange2camera_;
   } else if (is_use_euler_) {
     Rxyz_ = ReadVector3(reader, ext + "Rxyz");
-    Txyz_ = ReadVector3(reader, ext + "Txyz");
+    Txyz_ = ReadTranslation(reader, ext + "Txyz");
     base2camera_ = EulerToMatrix(Rxyz_, Txyz_);
   } else {
     base2camera_ = ReadRowMajorMatrix(reader, ext + "data");

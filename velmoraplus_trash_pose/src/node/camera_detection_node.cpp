@@ -136,7 +136,16 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   is_enable_semantic_ = params.Get<bool>("is_enable_semantic");
   detect_duration_ = params.GetAtMost("detect_duration", kMaxDetectDurationMs, "milliseconds");
   camera_frame_id_ = params.Get<std::string>("camera_frame_id");
-  robot_frame_id_ = params.Get<std::string>("robot_frame_id");
+  // Clouds, markers and grab transforms carry it: tf2 and RViz drop a frame id
+  // that is empty, starts with '/' or holds white space.
+  robot_frame_id_ = params.GetName("robot_frame_id");
+  if (robot_frame_id_.empty() || robot_frame_id_[0] == '/' ||
+    robot_frame_id_.find_first_of(" \t\r\n") != std::string::npos)
+  {
+    throw file.ValueError(
+            "camera_detection_params/robot_frame_id",
+            "is not a tf2 frame id: write a non-empty name without a leading '/' or spaces");
+  }
   image_edge_threshold_ = params.Get<int>("image_edge_threshold");
   min_trash_cloud_size_treshold_ = params.Get<unsigned>("min_trash_cloud_size_treshold");
   null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
