@@ -56,8 +56,9 @@ protected:
     const std::function<bool(const Child &)> & ready = {})
   {
     args.insert(args.begin(), {VELMORA_REPLAY_EXECUTABLE, "--config", prefix_.config_dir()});
-    return RunChild(
-      args, {"VELMORAPLUS_DATA_DIR"}, ready, SIGINT, 0ms, (folder.empty() ? work_ : folder));
+    // Set but empty, which counts as unset: the archive goes below the output folder.
+    ::setenv("VELMORAPLUS_DATA_DIR", "", 1);
+    return RunChild(args, {}, ready, SIGINT, 0ms, (folder.empty() ? work_ : folder));
   }
 
   ConfigPrefix prefix_;
@@ -134,6 +135,9 @@ TEST_F(ReplayTest, BadInputsFailWithOneLineNamingTheProblem) {
   const std::string recording = ReadText((detections / "index.yaml").string());
   const auto score = recording.find("score: ");
   const std::string scores = (detections / "bad_scores.yaml").string();
+  const fs::path blocked = work_ / "blocked";
+  fs::create_directories(blocked / "answers.yaml");
+  fs::create_directories(blocked / "frame_1_cam2_pass.png");
   struct Case
   {
     std::string score;  // written into the recording's first detection
@@ -147,6 +151,9 @@ TEST_F(ReplayTest, BadInputsFailWithOneLineNamingTheProblem) {
     {"", {"--config", (work_ / "none").string(), colour_, depth_}, {"configuration folder"}},
     {"", {colour_}, {"has no depth image after it"}},
     {"", {"--cam-num", "3", colour_, depth_}, {"has no pair for it"}},
+    // Outputs that cannot be written (folders in the way) fail the run, named.
+    {"", {"--out", blocked.string(), colour_, depth_}, {"not written: " + blocked.string() +
+        "/frame_1_cam2_pass.png (", "answers.yaml (", "the answer printed above is incomplete"}},
     {".nan", {"--detections", scores, colour_, depth_}, {scores, "frame 0", "'score' .nan"}},
     {"1.5", {"--detections", scores, colour_, depth_}, {scores, "frame 0", "'score' 1.5"}},
   };

@@ -17,7 +17,9 @@
 // streams each pair on the configured camera topics, and a client that calls
 // DetectTrash for every frame. Prints each answer as YAML and draws pictures.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
 #include <exception>
@@ -224,7 +226,8 @@ int Replay(const Options & options)
       << "source: recorded\nrecording: " << velmora::YamlQuoted(recording.string()) << "\n";
   }
   fs::create_directories(options.out_dir);
-  if (!std::getenv("VELMORAPLUS_DATA_DIR")) {
+  // Empty counts as unset, as for the node: the archive then goes below --out.
+  if (const char * root = std::getenv("VELMORAPLUS_DATA_DIR"); root == nullptr || *root == '\0') {
     const std::string archive = (fs::path(options.out_dir) / "archive").string();
     ::setenv("VELMORAPLUS_DATA_DIR", archive.c_str(), 1);
   }
@@ -287,6 +290,14 @@ int Replay(const Options & options)
   }
 
   std::map<std::string, std::vector<double>> timings;
+  // Outputs that could not be written, with the reason: the run then fails.
+  std::vector<std::string> not_written;
+  const auto save_image = [&not_written](const std::string & path, const cv::Mat & image) {
+      errno = 0;
+      if (!velmora::SaveImage(path, image)) {
+        not_written.push_back(path + " (" + (errno ? std::strerror(errno) : "write failed") + ")");
+      }
+    };
   std::ostringstream yaml;
   yaml << std::setprecision(6) << std::fixed;
   for (int round = 0; round < options.repeat && !interrupted; ++round) {
@@ -403,8 +414,8 @@ int Replay(const Options & options)
         const std::string stem = (fs::path(options.out_dir) /
           ("frame_" + std::to_string(index + 1) + "_cam" +
           std::to_string(camera->cam_id()))).string();
-        velmora::SaveImage(stem + "_pass.png", velmora::DrawPassImage(report, geometry));
-        velmora::SaveImage(stem + "_top.png", velmora::DrawTopView(report, geometry));
+        save_image(stem + "_pass.png", velmora::DrawPassImage(report, geometry));
+        save_image(stem + "_top.png", velmora::DrawTopView(report, geometry));
         yaml << "      pictures: [" << velmora::YamlQuoted(stem + "_pass.png") << ", " <<
           velmora::YamlQuoted(stem + "_top.png") << "]\n";
         yaml << "      pieces:\n";
@@ -438,7 +449,26 @@ int Replay(const Options & options)
     std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed <<
       Median(timings[key]) << "\n";
   }
-  std::ofstream(fs::path(options.out_dir) / "answers.yaml") << answers;
+  {
+    const fs::path path = fs::path(options.out_dir) / "answers.yaml";
+    errno = 0;
+    std::ofstream out(path);
+    out << answers;
+    out.close();
+    if (!out) {
+      not_written.push_back(
+        path.string() + " (" + (errno ? std::strerror(errno) : "write failed") + ")");
+    }
+  }
+  if (!not_written.empty()) {
+    std::string list;
+    for (const auto & item : not_written) {
+      list += (list.empty() ? "" : ", ") + item;
+    }
+    std::cout << "incomplete: " << velmora::YamlQuoted("not written: " + list) << "\n";
+    std::cerr << "velmoraplus_trash_pose_replay: not written: " << list <<
+      "; the answer printed above is incomplete" << std::endl;
+  }
   // A signal that came after the last answer still ends the run as interrupted.
   const int signal_number = signals.received();
   if (interrupted || signal_number != 0) {
@@ -448,7 +478,7 @@ int Replay(const Options & options)
       " requests were answered; only their answers are printed" << std::endl;
     return signal_number != 0 ? 128 + signal_number : 1;
   }
-  return 0;
+  return not_written.empty() ? 0 : 1;
 }
 
 }  // namespace
