@@ -14,6 +14,8 @@
 
 #include "velmora_model_zoo/class_names.hpp"
 
+#include "velmora_model_zoo/model_config.hpp"
+
 #include <fstream>
 #include <stdexcept>
 
@@ -22,6 +24,9 @@ namespace det
 
 void read_class_name(std::string path, std::vector<std::string> & names)
 {
+  if (const std::string problem = file_problem(path, 1U << 20U); !problem.empty()) {
+    throw std::runtime_error("class list '" + path + "' is " + problem);
+  }
   std::ifstream in(path);
   if (!in) {throw std::runtime_error("class list '" + path + "' cannot be read");}
   std::vector<std::string> read;

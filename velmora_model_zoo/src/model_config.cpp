@@ -14,6 +14,7 @@
 
 #include "velmora_model_zoo/model_config.hpp"
 
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -113,6 +114,9 @@ std::string directory_of(const std::string & path)
 
 bool readable(const std::string & path) {return std::ifstream(path).good();}
 
+constexpr std::uintmax_t kMaxConfigBytes = 16U << 20U;
+constexpr std::uintmax_t kMaxModelBytes = 2048U << 20U;  // protobuf's own limit
+
 std::map<int, int> read_class_map(const ConfigReader & reader, int num_classes)
 {
   std::map<int, int> map;
@@ -165,8 +169,31 @@ std::string resolve_model_path(const std::string & name, const std::string & bas
   return base_dir + "/" + name;
 }
 
+std::string file_problem(const std::string & path, std::uintmax_t max_bytes)
+{
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error || !fs::exists(status)) {return "";}
+  if (!fs::is_regular_file(status)) {
+    const char * kind = fs::is_directory(status) ? "a directory" : fs::is_fifo(status) ?
+      "a named pipe" : fs::is_character_file(status) || fs::is_block_file(status) ? "a device" :
+      fs::is_socket(status) ? "a socket" : "a special file";
+    return std::string(kind) + ", not a regular file";
+  }
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (!error && size > max_bytes) {
+    return std::to_string(size) + " bytes, more than the " + std::to_string(max_bytes >> 20U) +
+           " MiB such a file may hold";
+  }
+  return "";
+}
+
 ModelConfig load_model_config(const std::string & path)
 {
+  if (const std::string problem = file_problem(path, kMaxConfigBytes); !problem.empty()) {
+    throw std::runtime_error("model configuration '" + path + "' is " + problem);
+  }
   if (!readable(path)) {
     throw std::runtime_error("model configuration '" + path + "' cannot be read");
   }
@@ -197,6 +224,9 @@ ModelConfig load_model_config(const std::string & path)
       } catch (const std::exception & e) {
         reader.fail(key, e.what());
       }
+      const std::string problem = file_problem(
+        resolved, config.source == ModelSource::kRecorded ? kMaxConfigBytes : kMaxModelBytes);
+      if (!problem.empty()) {reader.fail(key, "names '" + resolved + "', which is " + problem);}
       if (!readable(resolved)) {reader.fail(key, "names '" + resolved + "', which cannot be read");}
       return resolved;
     };

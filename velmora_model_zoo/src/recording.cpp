@@ -43,6 +43,14 @@ bool same_image(const cv::Mat & a, const cv::Mat & b)
   return cv::countNonZero(diff) == 0;
 }
 
+// A picture the recording names: a pipe or device would block, a huge file fill memory.
+void require_plain_picture(const std::string & file, const char * what)
+{
+  if (const std::string problem = file_problem(file, 256U << 20U); !problem.empty()) {
+    throw std::runtime_error(std::string(what) + " '" + file + "' is " + problem);
+  }
+}
+
 }  // namespace
 
 RecordedDetections::RecordedDetections(const std::string & index_path)
@@ -68,6 +76,7 @@ RecordedDetections::RecordedDetections(const std::string & index_path)
     try {
       if (node["image"]) {
         const std::string file = resolve_model_path(node["image"].as<std::string>(), dir);
+        require_plain_picture(file, "image");
         frame.image = cv::imread(file, cv::IMREAD_COLOR);
         if (frame.image.empty()) {throw std::runtime_error("image '" + file + "' cannot be read");}
       }
@@ -100,6 +109,7 @@ RecordedDetections::RecordedDetections(const std::string & index_path)
         }
         rec.object.rect = cv::Rect_<float>(box[0], box[1], box[2], box[3]);
         rec.mask_file = resolve_model_path(o["mask"].as<std::string>(), dir);
+        require_plain_picture(rec.mask_file, "mask");
         const cv::Mat mask = cv::imread(rec.mask_file, cv::IMREAD_GRAYSCALE);
         if (mask.empty()) {throw std::runtime_error("mask '" + rec.mask_file + "' cannot be read");}
         // Only the pixels of the box are kept, as the network's masks hold them.

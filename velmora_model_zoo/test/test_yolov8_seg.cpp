@@ -16,6 +16,9 @@
 // (tools/make_test_model.py, test/models/*.yaml), configurations, recordings, threads; the
 // decoder on hand-made tensors; drawing; class lists.  Then the COCO yolov8n-seg of the shared
 // test data, prepared by tools/prepare_model.py, on real frames (skipped when absent).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -230,6 +233,10 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {"", "model configuration '' cannot be read"},
     {size, "model configuration '" TEST_WORK_DIR "/config.yaml': key 'onnx' is missing"},
     {"onnx: gone.onnx\n", "'onnx' names '" TEST_WORK_DIR "/gone.onnx', which cannot be read"},
+    // A pipe or a device would block loading for good or never end.
+    {"onnx: pipe.onnx\n", "'onnx' names '" TEST_WORK_DIR "/pipe.onnx', which is a named pipe, "
+      "not a regular file"},
+    {"onnx: /dev/zero\n", "'onnx' names '/dev/zero', which is a device, not a regular file"},
     {"onnx: package://demo_pkg/models/scene.onnx\n" + size + "num_classes: 16\n", ""},
     {"onnx: package://demo_pkg\n", "'package://demo_pkg' is not package://<package>/<path>"},
     {"onnx: package://no_such_pkg/a.onnx\n", "package 'no_such_pkg' not found in the ament index"},
@@ -243,6 +250,8 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {ok + "class_map: {16: 1}\n", "'class_map' network label 16 outside 0..15"},
   };
   ::setenv("AMENT_PREFIX_PATH", TEST_WORK_DIR "/ament_prefix", 1);  // no other test reads it
+  ::unlink(TEST_WORK_DIR "/pipe.onnx");
+  ASSERT_EQ(::mkfifo(TEST_WORK_DIR "/pipe.onnx", 0600), 0);
   for (const auto & [text, expected] : configs) {
     const std::string file = text.empty() ? "" : write_file("config.yaml", text);
     auto load = [&] {YOLOv8Seg m(file);};
@@ -297,6 +306,7 @@ TEST(YOLOv8Seg, ReplaysRecordedDetections) {
     {"score: -0.5, box: [0, 0, 1, 1], mask: m.png", "'score' -0.5 is not a number"},
     {"score: 1.5, box: [0, 0, 1, 1], mask: m.png", "1.5 is not a number within [0, 1]"},
     {"score: 0.5, box: [0, 0, 1, 1], mask: a.png", "mask '" TEST_WORK_DIR "/recording/a.png"},
+    {"score: 0.5, box: [0, 0, 1, 1], mask: /dev/zero", "mask '/dev/zero' is a device, not a"},
   };
   auto load = [] {YOLOv8Seg again(TEST_WORK_DIR "/recorded.yaml");};
   for (const auto & [object, expected] : broken) {

@@ -41,7 +41,8 @@ def read(path):
 
 def keys_in_code(package, getters):
     """Return {key: source file} of the keys the sources read with the given getters."""
-    getter = re.compile(r'(?:%s)\((?:reader,\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"' % getters)
+    getter = re.compile(
+        r'(?:%s)\((?:(?:reader|params),\s*)?(?:[a-z]+\s*\+\s*)?"([A-Za-z0-9_/]+)"' % getters)
     keys = {}
     for source in sorted((package / "src").rglob("*.cpp")):
         for key in getter.findall(read(source)):
@@ -52,7 +53,8 @@ def keys_in_code(package, getters):
 
 def keys_read_by_code(package):
     keys = keys_in_code(
-        package, r"Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadRowMajorMatrix|ReadLabel")
+        package, r"Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadTranslation|ReadRowMajorMatrix|"
+        r"ReadLabel|NamedConfigFile")
     tables = read(package / "src" / "core" / "class_tables.cpp")
     for key in re.findall(r'\{"([a-z_]+)", &ClassConf::', tables):
         keys.setdefault(key, "class_tables.cpp")
@@ -77,7 +79,7 @@ def check_config_reference(package):
     problems = [f"key '{key}' (read in {where}) is missing from docs/configuration.md"
                 for key, where in sorted(keys.items())
                 if f"`{key}`" not in doc and f"/{key}`" not in doc]
-    names = set(keys_in_code(package, "GetName|ReadLabel"))  # a null is refused
+    names = set(keys_in_code(package, "GetName|ReadLabel|NamedConfigFile"))  # a null is refused
     documented = keys_documented_not_null(doc)
     if len(names) < 8:
         problems.append(f"only {len(names)} name keys found in the sources: the scan is broken")

@@ -264,6 +264,8 @@ TEST(EstimatorConfig, RefusalsNameFileKeyAndValueAsWritten) {
   EXPECT_EQ(
     ErrorOf("/nonexistent/pose_estimate.yaml"),
     "cannot open configuration file '/nonexistent/pose_estimate.yaml'");
+  EXPECT_EQ(
+    ErrorOf("/dev/zero"), "configuration file '/dev/zero' is not a regular file of at most 16 MiB");
   std::ofstream(dir + "/broken.yaml") << "camera_extrinsic: [unclosed\n";
   EXPECT_EQ(
     ErrorOf(dir + "/broken.yaml").rfind(

@@ -16,7 +16,10 @@
 // start, SIGINT or SIGTERM and the exit status; command lines and
 // configurations that cannot work. (The logger's notices and numbering are
 // logger_test's; the estimator's own refusals core_test's.)
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "harness.hpp"
 
@@ -37,20 +40,22 @@ void ExpectLines(const std::string & text, const std::vector<std::string> & need
 class ProcessTest : public ::testing::Test
 {
 protected:
-  Child Run(std::vector<std::string> argv, int signal_number = SIGINT)
+  // By default the signal once the executor's threads run: under ThreadSanitizer
+  // one that lands on a thread still being created can be held back for good.
+  Child Run(
+    std::vector<std::string> argv, int signal_number = SIGINT,
+    const std::string & ready = "executor start")
   {
     argv.insert(argv.begin(), VELMORA_NODE_EXECUTABLE);
-    // The signal once the executor's threads run: under ThreadSanitizer one
-    // that lands on a thread still being created can be held back for good.
     return RunChild(
-      argv, {"SPDLOG_STDOUT", "SPDLOG_SYSTEMD", "SPDLOG_LEVEL"}, Shows("executor start"),
-      signal_number, 200ms);
+      argv, {"SPDLOG_STDOUT", "SPDLOG_SYSTEMD", "SPDLOG_LEVEL"}, Shows(ready), signal_number,
+      ready == "executor start" ? 200ms : 0ms);
   }
 
   ConfigPrefix prefix_;
 };
 
-TEST_F(ProcessTest, StartsEchoesConfigurationAndExitsZeroOnSigintAndSigterm) {
+TEST_F(ProcessTest, StartsEchoesConfigurationAndEndsOnSigintAndSigterm) {
   const std::string config = prefix_.config_dir();
   // Some of camera 1's echo, in this order, all before camera 2's.
   const std::vector<std::string> cam1 = {
@@ -78,6 +83,23 @@ TEST_F(ProcessTest, StartsEchoesConfigurationAndExitsZeroOnSigintAndSigterm) {
     EXPECT_LT(at, child.out.find(" [INFO] cam_2_"));
     ExpectLines(child.out, {"[INFO] cam_3_ai_conf_.other", "executor start"});
   }
+  // During start-up (camera 1 reading a recording of 20000 detections, seconds of
+  // work) a signal ends the process at once, with 128 + the signal.
+  std::ofstream recording(prefix_.config_file("slow.yaml"));
+  for (int i = 0; i < 20000; ++i) {
+    recording << (i ? "" : "frames:\n") << "  - objects: [{label: 4, score: 0.9, box: [0, 0, "
+      "1, 1], mask: m.png}]\n";
+  }
+  recording.close();
+  cv::imwrite(prefix_.config_file("m.png"), cv::Mat(480, 640, CV_8UC1, cv::Scalar(0)));
+  prefix_.Write("slow_model.yaml", "source: recorded\nrecording: slow.yaml");
+  prefix_.Set(
+    "cam1_detect_config.yaml", "camera_detection_params", "model_cfg_file", "slow_model.yaml");
+  const auto child = Run({}, SIGTERM, "trash_pose_detect_config_path");
+  ASSERT_TRUE(child.signalled && !child.hung) << child.out << child.err;
+  EXPECT_EQ(child.status, 128 + SIGTERM) << child.err;
+  ExpectLines(child.err, {"velmoraplus_trash_pose: interrupted during start-up"});
+  ExpectLines(child.out, {"!executor start"});
 }
 
 // Status 1 prints one "fatal" line holding each of `err` and never starts the
@@ -130,6 +152,10 @@ TEST_F(ProcessTest, CommandLinesAndConfigurationsStartOrStopWithOneFatalLine) {
       {file(cam1), "'" + cam + "/rgb_topic'", "value null names nothing"}, {}},
     {{}, {{main, top, "detect_service", "~"}}, 1,
       {file(main), "'" + top + "/detect_service'", "value null names nothing"}, {}},
+    // Files that would block start-up or fill memory.
+    {{}, {{cam1, cam, "class_txt", "pipe"}}, 1, {file(cam1), "'" + cam + "/class_txt'",
+        "names '" + file("pipe") + "', which is a named pipe, not a regular file"}, {}},
+    {{}, {{cam2, cam, "model_cfg_file", "zero"}}, 1, {"which is a device, not a regular file"}, {}},
     // Frame ids tf2 and RViz would drop.
     {{}, {{cam2, cam, "robot_frame_id", "''"}}, 1,
       {file(cam2), "'" + cam + "/robot_frame_id'", "value '' is not a tf2 frame id"}, {}},
@@ -145,6 +171,8 @@ TEST_F(ProcessTest, CommandLinesAndConfigurationsStartOrStopWithOneFatalLine) {
         "[INFO] cam_1_mask_erosion_size = 400 ms", "[INFO] cam_1_detect_duration = -5 ms",
         "[INFO] cam_2_detect_duration = 60000 ms"}},
   };
+  ::mkfifo(file("pipe").c_str(), 0600);
+  fs::create_symlink("/dev/zero", file("zero"));
   for (const auto & c : cases) {
     SCOPED_TRACE((c.args.empty() ? "" : c.args.back()) + (c.edits.empty() ? "" : c.edits[0].key));
     prefix_.Reset();

@@ -14,6 +14,7 @@
 
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -56,6 +57,11 @@ struct ModelConfig
 // the file's directory, taken as absolute, or as package://<package>/<path> below the
 // package's share directory.  Throws std::runtime_error naming the file, key and value.
 ModelConfig load_model_config(const std::string & path);
+
+// Why `path` may not be read as a file of at most `max_bytes`: "a named pipe,
+// not a regular file", "... bytes, more than ..."; "" when it may (or is
+// missing: the reader says so). A pipe or device would block start-up or never end.
+std::string file_problem(const std::string & path, std::uintmax_t max_bytes);
 
 // Resolves a file name as load_model_config does; `base_dir` is the configuration's directory.
 std::string resolve_model_path(const std::string & name, const std::string & base_dir);

@@ -15,6 +15,7 @@
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -99,6 +100,15 @@ void RefuseDuplicateKeys(const std::string & path, const YAML::Node & node, std:
 YamlReader::YamlReader(std::string path)
 : path_(std::move(path))
 {
+  // A pipe or device would block start-up for good, a huge file fill memory.
+  std::error_code error;
+  const auto status = std::filesystem::status(path_, error);
+  if (std::filesystem::exists(status) && (!std::filesystem::is_regular_file(status) ||
+    std::filesystem::file_size(path_, error) > (16U << 20U)))
+  {
+    throw ConfigError(
+            "configuration file '" + path_ + "' is not a regular file of at most 16 MiB");
+  }
   try {
     root_ = std::make_unique<YAML::Node>(YAML::LoadFile(path_));
   } catch (const YAML::BadFile &) {

@@ -33,6 +33,7 @@
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 #include "velmoraplus_trash_pose/node/pass_messages.hpp"
 #include "velmoraplus_trash_pose/pass/detections_archive.hpp"
+#include "velmora_model_zoo/model_config.hpp"
 
 namespace velmora
 {
@@ -81,6 +82,18 @@ struct CameraParams
 std::string PackageConfigPath(const std::string & file_name)
 {
   return ament_index_cpp::get_package_share_directory(kPackageName) + "/config/" + file_name;
+}
+
+// The file a camera key names, in the package's config folder. A pipe or device
+// would block start-up for good, a huge file fill memory: refused here, named.
+std::string NamedConfigFile(const CameraParams & params, const std::string & key)
+{
+  const std::string path = PackageConfigPath(params.GetName(key));
+  if (const std::string problem = det::file_problem(path, 16U << 20U); !problem.empty()) {
+    throw params.file.ValueError(
+            "camera_detection_params/" + key, "names '" + path + "', which is " + problem);
+  }
+  return path;
 }
 
 double MillisecondsSince(std::chrono::system_clock::time_point t0)
@@ -151,8 +164,7 @@ void CameraDetectionNode::InitializeParams(std::string config_path)
   null_ratio_threshold_ = params.Get<float>("null_ratio_threshold");
   hw_ratio_threshold_ = params.Get<float>("hw_ratio_threshold");
   mask_erosion_size_ = params.GetWithin("mask_erosion_size", 0, kMaxMaskErosionSize, "pixels");
-  const std::string estimator_path = PackageConfigPath(
-    params.GetName("pose_estimate_config_file"));
+  const std::string estimator_path = NamedConfigFile(params, "pose_estimate_config_file");
 
   LOG_INFO("cam_{0:d}_pose_estimate_config_file_path = {1:s}", cam_id_, estimator_path);
   pose_estimator_ = std::make_unique<GrabPoseEstimator>(estimator_path);
@@ -227,9 +239,9 @@ void CameraDetectionNode::InitializeAiModel(std::string config_path)
   const YamlReader file(config_path);
   const CameraParams params{file};
   model_type_ = params.Get<std::string>("model_type");
-  const std::string class_txt_path = PackageConfigPath(params.GetName("class_txt"));
+  const std::string class_txt_path = NamedConfigFile(params, "class_txt");
   det::read_class_name(class_txt_path, class_names_);
-  const std::string model_cfg_path = PackageConfigPath(params.GetName("model_cfg_file"));
+  const std::string model_cfg_path = NamedConfigFile(params, "model_cfg_file");
   yolo_model_ = std::make_shared<det::YOLOv8Seg>(model_cfg_path);
 
   LOG_INFO("cam_{0:d}_model_type = {1:s}", cam_id_, model_type_);

@@ -12,6 +12,9 @@
 // See the License for the specific language governing permissions and
 // limitations under the License.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
 #include <string>
@@ -21,6 +24,44 @@
 
 #include "velmoraplus_trash_pose/core/logger.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
+
+namespace
+{
+
+// Nothing checks rclcpp::ok() before the node runs: until then a signal ends the
+// process at once (loading configuration and models can take seconds).
+extern "C" void ExitDuringStartUp(int signal_number)
+{
+  static const char kLine[] = "velmoraplus_trash_pose: interrupted during start-up\n";
+  (void)!::write(STDERR_FILENO, kLine, sizeof(kLine) - 1);
+  ::_exit(128 + signal_number);
+}
+
+class ExitOnSignalDuringStartUp
+{
+public:
+  ExitOnSignalDuringStartUp()
+  {
+    struct sigaction action {};
+    action.sa_handler = ExitDuringStartUp;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &old_int_);
+    ::sigaction(SIGTERM, &action, &old_term_);
+  }
+  ~ExitOnSignalDuringStartUp()
+  {
+    ::sigaction(SIGINT, &old_int_, nullptr);
+    ::sigaction(SIGTERM, &old_term_, nullptr);
+  }
+  ExitOnSignalDuringStartUp(const ExitOnSignalDuringStartUp &) = delete;
+  ExitOnSignalDuringStartUp & operator=(const ExitOnSignalDuringStartUp &) = delete;
+
+private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+}  // namespace
 
 int main(int argc, char ** argv)
 {
@@ -32,7 +73,12 @@ int main(int argc, char ** argv)
       "/config/trash_pose_detect_config.yaml";
     LOG_INFO("trash_pose_detect_config_path = {}", config_path);
     // Lives until the process exits; kept reachable for leak checkers.
-    static velmora::DetectionNode * detection = new velmora::DetectionNode(config_path);
+    static velmora::DetectionNode * detection = nullptr;
+    {
+      const ExitOnSignalDuringStartUp exit_on_signal;
+      detection = new velmora::DetectionNode(config_path);
+    }
+    // rclcpp's handlers again: a signal from here on shuts the node down.
     detection->run();
   } catch (const std::exception & e) {
     // A start-up error is one clear line and status 1, not an abort.
