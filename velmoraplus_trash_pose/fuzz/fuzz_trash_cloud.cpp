@@ -19,6 +19,7 @@
 // huge values included).
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -104,7 +105,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t * data, std::size_t siz
     -2,
     4) : in.ConsumeIntegral<int>();
   cv::Mat mask = Mask(in);
+  const cv::Point origin(
+    in.ConsumeIntegralInRange<int>(-90, 90), in.ConsumeIntegralInRange<int>(-90, 90));
+  const cv::Size image_size(
+    in.ConsumeIntegralInRange<int>(1, 90), in.ConsumeIntegralInRange<int>(1, 90));
   const std::vector<std::uint8_t> depth_data = in.ConsumeRemainingBytes<std::uint8_t>();
+
+  // Placed anywhere in an image, partly outside it too, a mask erodes as the
+  // image's own mask does.
+  if (mask.type() == CV_8UC1 && !mask.empty()) {
+    const int k = std::min(erosion, 6);
+    cv::Mat placed = mask.clone();
+    velmora::ErodeMaskInImage(placed, origin, image_size, k);
+    const cv::Rect inside = cv::Rect(origin, mask.size()) & cv::Rect(cv::Point(), image_size);
+    cv::Mat whole(image_size, CV_8UC1, cv::Scalar(0));
+    cv::Mat expected(mask.size(), CV_8UC1, cv::Scalar(0));
+    if (!inside.empty()) {
+      mask(inside - origin).copyTo(whole(inside));
+      velmora::ErodeMask(whole, k);
+      whole(inside).copyTo(expected(inside - origin));
+    }
+    if (cv::countNonZero(placed != expected) != 0) {
+      velmora_fuzz::Fail(
+        "ErodeMaskInImage differs from eroding the image's mask, mask " +
+        std::to_string(mask.cols) + "x" + std::to_string(mask.rows) + " at " +
+        std::to_string(origin.x) + "," + std::to_string(origin.y) + " in " +
+        std::to_string(image_size.width) + "x" + std::to_string(image_size.height));
+    }
+  }
 
   const std::string why =
     velmora::CheckDepthImage(encoding, width, height, step, depth_data.size());

@@ -731,6 +731,16 @@ TEST(ErodeMask, SizesBeyondTheMaskActLikeOneCoveringItAndNeverOverflow) {
   }
   ErodeMask(full, INT_MAX);  // outside the image counts as set
   EXPECT_EQ(cv::countNonZero(full), 35);
+  // A mask placed anywhere, partly outside the image too, erodes as the image's mask does.
+  for (const cv::Point origin : {cv::Point(2, 3), cv::Point(-4, 1), cv::Point(6, -3), {8, 4}}) {
+    cv::Mat in_image(9, 12, CV_8UC1, cv::Scalar(0)), mask = hole.clone(), expected(5, 7, CV_8UC1);
+    const cv::Rect inside = cv::Rect(origin, mask.size()) & cv::Rect(0, 0, 12, 9);
+    mask(inside - origin).copyTo(in_image(inside));
+    ErodeMask(in_image, 1);
+    expected.setTo(0), in_image(inside).copyTo(expected(inside - origin));
+    ErodeMaskInImage(mask, origin, in_image.size(), 1);
+    EXPECT_EQ(cv::countNonZero(mask != expected), 0) << origin;
+  }
 }
 
 // Synthetic clouds in the base frame in front of the arm, then camera-frame clouds cut

@@ -47,6 +47,9 @@ protected:
     cv::cvtColor(scene_.colour, bgr, cv::COLOR_RGB2BGR);
     cv::imwrite(colour_, bgr);
     cv::imwrite(depth_, scene_.depth);
+    // A detection whose box holds no pixel centre (an empty mask) is recorded too.
+    std::ofstream(prefix_.config_file("scene_detections/index.yaml"), std::ios::app) <<
+      "      - {label: 4, score: 0.5, box: [300.2, 300.2, 0.5, 0.5], mask: bench_mask.png}\n";
   }
 
   // The replay on the test's configuration, run in `folder`; what a signal

@@ -151,19 +151,25 @@ void ErodeMaskInImage(cv::Mat & mask, cv::Point origin, cv::Size image_size, int
   if (mask.empty()) {
     return;
   }
-  // Every window reaching the mask's area lies within k of it: erode that
-  // margin of background (cut by the image, whose border never erodes), then
-  // keep the mask's area. Capped as ErodeMask caps k.
+  // Only the part of the mask inside the image exists in the image-size mask;
+  // the rest is cleared. Every window reaching that part lies within k of it:
+  // erode that margin of background (cut by the image, whose border never
+  // erodes), then keep the part. Capped as ErodeMask caps k.
   const cv::Rect image(cv::Point(), image_size);
   const cv::Rect area(origin, mask.size());
-  const int k = std::clamp(
-    erosion_size, 0, std::max({image_size.width, image_size.height, mask.rows, mask.cols}));
-  cv::Rect window(area.x - k, area.y - k, area.width + 2 * k, area.height + 2 * k);
-  window = (window & image) | area;
-  cv::Mat work(window.size(), CV_8UC1, cv::Scalar(0));
-  mask.copyTo(work(area - window.tl()));
-  ErodeMask(work, k);
-  mask = work(area - window.tl()).clone();
+  const cv::Rect inside = area & image;
+  cv::Mat eroded(mask.size(), CV_8UC1, cv::Scalar(0));
+  if (!inside.empty()) {
+    const int k = std::clamp(
+      erosion_size, 0, std::max({image_size.width, image_size.height, mask.rows, mask.cols}));
+    const cv::Rect window =
+      cv::Rect(inside.x - k, inside.y - k, inside.width + 2 * k, inside.height + 2 * k) & image;
+    cv::Mat work(window.size(), CV_8UC1, cv::Scalar(0));
+    mask(inside - origin).copyTo(work(inside - window.tl()));
+    ErodeMask(work, k);
+    work(inside - window.tl()).copyTo(eroded(inside - origin));
+  }
+  mask = eroded;
 }
 
 }  // namespace velmora

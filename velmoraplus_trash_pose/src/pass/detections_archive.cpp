@@ -41,8 +41,11 @@ bool SaveDetections(
   for (std::size_t k = 0; k < detections.size(); ++k) {
     const det::Object & d = detections[k];
     const std::string tail = "[det" + std::to_string(k) + "][mask].png";
-    // A recording's masks are image-size pictures.
-    cv::Mat mask = d.mask.empty() ? cv::Mat() : cv::Mat(det::image_mask(d, image_size) != 0);
+    // A recording's masks are image-size pictures; a box that holds no pixel
+    // centre has an empty mask, written as an all-zero picture so that the
+    // recording replays.
+    const cv::Mat mask = d.mask.empty() ? cv::Mat(cv::Mat::zeros(image_size, CV_8UC1)) :
+      cv::Mat(det::image_mask(d, image_size) != 0);
     written = SavePassImage(stem, stamp, tail, mask) && written;
     index << "      - label: " << d.label << "\n"
           << "        score: " << d.score << "\n"
@@ -51,8 +54,14 @@ bool SaveDetections(
           << "        mask: " <<
       YamlQuoted(std::filesystem::path(stem + stamp + tail).filename().string()) << "\n";
   }
-  index.flush();
-  return written && static_cast<bool>(index);
+  index.close();
+  if (!written || !index) {
+    // A recording naming a mask that is not there cannot be replayed: none then.
+    std::error_code ignored;
+    std::filesystem::remove(index_path, ignored);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace velmora

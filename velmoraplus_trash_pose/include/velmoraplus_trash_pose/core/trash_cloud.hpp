@@ -89,7 +89,8 @@ void ErodeMask(cv::Mat & mask, int erosion_size);
 
 // ErodeMask for a mask lying at `origin` in an image of `image_size`, with
 // background around it: exactly what eroding the whole image's mask gives
-// within the mask's area (and only background erodes outside it).
+// within the mask's area (and only background erodes outside it), for any
+// origin; the mask's pixels outside the image are cleared.
 void ErodeMaskInImage(cv::Mat & mask, cv::Point origin, cv::Size image_size, int erosion_size);
 
 }  // namespace velmora
