@@ -28,6 +28,7 @@
 #include <limits>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <random>
 #include <set>
 #include <string>
@@ -602,6 +603,18 @@ TEST(EstimateExecutable, ReplaysCloudsInOrderWritesYamlAndRefusesBadInputsWithOn
   // The node's own archive format (ASCII, with the camera element) reads.
   ASSERT_TRUE(SaveCloudPly(dir + "/archived[transformed].ply", *flat_piece));
   EXPECT_EQ(run(config + "'" + dir + "/archived[transformed].ply'"), 0) << ReadFile(dir + "/err");
+  // Coordinates written as double (as Open3D writes them) are the same points.
+  std::ofstream doubles(dir + "/double.ply");
+  doubles << std::setprecision(9) << "ply\nformat ascii 1.0\nelement vertex " <<
+    flat_piece->size() << "\nproperty double x\nproperty double y\nproperty double z\nend_header\n";
+  for (const auto & p : *flat_piece) {
+    doubles << p.x << " " << p.y << " " << p.z << "\n";
+  }
+  doubles.close();
+  ASSERT_EQ(run(config + "'" + dir + "/double.ply' --out '" + dir + "/double.yaml'"), 0);
+  EXPECT_EQ(
+    YAML::Dump(YAML::LoadFile(dir + "/double.yaml")["results"][0]["grab_pose"]),
+    YAML::Dump(r["grab_pose"]));
 
   // Bad inputs, and PLY headers claiming what the file cannot hold (0.6 and 2.4 GB of
   // points, a billion faces, a negative count): refused before any allocation.

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -149,6 +150,54 @@ std::string CheckPlyCounts(const std::string & path)
   return "";
 }
 
+// PCL's conversion to PointXYZ takes float coordinates only and reads others as
+// zeros: double ones (as Open3D and others write) are narrowed here instead.
+// Empty when read, else what is wrong.
+std::string LoadPlyPoints(const std::string & path, velmora::GrabPoseEstimator::Cloud & cloud)
+{
+  pcl::PCLPointCloud2 blob;
+  if (!std::ifstream(path) || pcl::io::loadPLYFile(path, blob) < 0) {
+    return "cannot read PLY cloud '" + path + "'";
+  }
+  std::vector<const pcl::PCLPointField *> xyz;
+  for (const char * name : {"x", "y", "z"}) {
+    for (const auto & field : blob.fields) {
+      if (field.name == name && field.count == 1 &&
+        (field.datatype == pcl::PCLPointField::FLOAT32 ||
+        field.datatype == pcl::PCLPointField::FLOAT64))
+      {
+        xyz.push_back(&field);
+      }
+    }
+  }
+  if (xyz.size() != 3) {
+    return "PLY cloud '" + path + "' has no float or double x, y and z properties";
+  }
+  const std::size_t points = static_cast<std::size_t>(blob.width) * blob.height;
+  if (blob.data.size() < points * blob.point_step) {
+    return "PLY cloud '" + path + "' holds fewer bytes than its points need";
+  }
+  cloud.clear();
+  cloud.reserve(points);
+  for (std::size_t i = 0; i < points; ++i) {
+    const std::uint8_t * point = blob.data.data() + i * blob.point_step;
+    float value[3];
+    for (int k = 0; k < 3; ++k) {
+      const std::uint8_t * at = point + xyz[k]->offset;
+      if (xyz[k]->datatype == pcl::PCLPointField::FLOAT64) {
+        double d;
+        std::memcpy(&d, at, sizeof(d));
+        value[k] = static_cast<float>(d);
+      } else {
+        std::memcpy(&value[k], at, sizeof(float));
+      }
+    }
+    cloud.push_back(pcl::PointXYZ(value[0], value[1], value[2]));
+  }
+  cloud.is_dense = blob.is_dense;
+  return "";
+}
+
 int ParseTrashType(const std::string & text)
 {
   std::size_t used = 0;
@@ -239,8 +288,8 @@ int Run(const Options & options)
       std::cerr << "error: " << problem << '\n';
       return 1;
     }
-    if (!std::ifstream(path) || pcl::io::loadPLYFile(path, *cloud) < 0) {
-      std::cerr << "error: cannot read PLY cloud '" << path << "'\n";
+    if (const std::string problem = LoadPlyPoints(path, *cloud); !problem.empty()) {
+      std::cerr << "error: " << problem << '\n';
       return 1;
     }
     clouds.push_back(cloud);
