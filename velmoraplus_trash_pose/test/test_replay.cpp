@@ -138,6 +138,10 @@ TEST_F(ReplayTest, BadInputsFailWithOneLineNamingTheProblem) {
   const std::string recording = ReadText((detections / "index.yaml").string());
   const auto score = recording.find("score: ");
   const std::string scores = (detections / "bad_scores.yaml").string();
+  const fs::path held = work_ / "held";
+  fs::create_directories(held);
+  const int lock = ::open((held / ".replay.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
   const fs::path blocked = work_ / "blocked";
   fs::create_directories(blocked / "answers.yaml");
   fs::create_directories(blocked / "frame_1_cam2_pass.png");
@@ -154,6 +158,9 @@ TEST_F(ReplayTest, BadInputsFailWithOneLineNamingTheProblem) {
     {"", {"--config", (work_ / "none").string(), colour_, depth_}, {"configuration folder"}},
     {"", {colour_}, {"has no depth image after it"}},
     {"", {"--cam-num", "3", colour_, depth_}, {"has no pair for it"}},
+    // An output folder another replay holds, or one no answer could name.
+    {"", {"--out", held.string(), colour_, depth_}, {"is in use by another replay"}},
+    {"", {"--out", (work_ / "caf\xE9").string(), colour_, depth_}, {"is not valid UTF-8"}},
     // Outputs that cannot be written (folders in the way) fail the run, named.
     {"", {"--out", blocked.string(), colour_, depth_}, {"not written: " + blocked.string() +
         "/frame_1_cam2_pass.png (", "answers.yaml (", "the answer printed above is incomplete"}},

@@ -70,6 +70,20 @@ std::string Escape(const char * format, std::uint32_t value)
 
 }  // namespace
 
+bool IsUtf8(const std::string & text)
+{
+  std::uint32_t code_point = 0;
+  for (std::size_t i = 0; i < text.size(); ) {
+    const std::size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 1 :
+      Utf8Sequence(text, i, code_point);
+    if (length == 0) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 std::string YamlQuoted(const std::string & text)
 {
   std::string out = "\"";

@@ -16,11 +16,16 @@
 // DetectionNode and configuration as the robot's process, a player that
 // streams each pair on the configured camera topics, and a client that calls
 // DetectTrash for every frame. Prints each answer as YAML and draws pictures.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <exception>
 #include <filesystem>
@@ -165,6 +170,17 @@ Options ParseArguments(const std::vector<std::string> & args)
   if (options.pairs.empty()) {
     Fail("no colour/depth pair given");
   }
+  // The answer names these paths: one YAML cannot hold as it is would name a file
+  // that does not exist.
+  std::vector<std::string> named = {options.out_dir};
+  for (const Pair & pair : options.pairs) {
+    named.insert(named.end(), {pair.colour_path, pair.depth_path});
+  }
+  for (const std::string & path : named) {
+    if (!velmora::IsUtf8(path)) {
+      Fail("path " + velmora::YamlQuoted(path) + " is not valid UTF-8: rename it");
+    }
+  }
   return options;
 }
 
@@ -212,9 +228,12 @@ int Replay(const Options & options)
       prefix.Edit(camera, "camera_detection_params", "is_debug", *options.debug ? "true" : "false");
     }
     if (options.detections) {
+      // A recording's frames go to the passes in order: a pass no request asked
+      // for (continuous mode) would give the next pair the wrong frame's detections.
       prefix.Edit(
         camera, "camera_detection_params", "model_cfg_file",
         "replay_recorded_model.yaml");
+      prefix.Edit(camera, "camera_detection_params", "is_realtime_estimate", "false");
     }
   }
   if (options.detections) {
@@ -226,6 +245,14 @@ int Replay(const Options & options)
       << "source: recorded\nrecording: " << velmora::YamlQuoted(recording.string()) << "\n";
   }
   fs::create_directories(options.out_dir);
+  // Two replays into one folder would replace each other's pictures and answers:
+  // the lock is held until this process ends (an earlier finished run's files are
+  // replaced as usual).
+  const std::string lock_path = (fs::path(options.out_dir) / ".replay.lock").string();
+  const int lock = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    Fail("output folder " + options.out_dir + " is in use by another replay (" + lock_path + ")");
+  }
   // Empty counts as unset, as for the node: the archive then goes below --out.
   if (const char * root = std::getenv("VELMORAPLUS_DATA_DIR"); root == nullptr || *root == '\0') {
     const std::string archive = (fs::path(options.out_dir) / "archive").string();
@@ -324,8 +351,10 @@ int Replay(const Options & options)
       while (!request_raised() && std::chrono::steady_clock::now() < raised_by) {
         std::this_thread::sleep_for(1ms);
       }
+      std::int64_t last_stamp_ns = 0;
       const auto publish_frame = [&]() {
           const auto stamp = robot.peer()->now();
+          last_stamp_ns = stamp.nanoseconds();
           for (const auto & [slot, pair] : slots) {
             robot.Publish(
               slot, *velmora::ImageMessage(pair->colour_rgb, "rgb8", stamp),
@@ -352,6 +381,21 @@ int Replay(const Options & options)
       }
       const auto response = future.get();
       ++answered;
+      // This frame's pairs still on their way would be taken by the next frame's
+      // request (with the next frame's recorded detections): first each camera
+      // takes, and with no request drops, the last pair sent.
+      const auto all_taken = [&]() {
+          for (const auto & [slot, pair] : slots) {
+            if (detection.camera(slot)->last_pair_stamp_ns() < last_stamp_ns) {
+              return false;
+            }
+          }
+          return true;
+        };
+      const auto taken_by = std::chrono::steady_clock::now() + kAnswerTimeout;
+      while (!all_taken() && rclcpp::ok() && std::chrono::steady_clock::now() < taken_by) {
+        std::this_thread::sleep_for(1ms);
+      }
       std::map<int, velmora::PassReport> frame_reports;
       {
         std::lock_guard<std::mutex> lock(reports_mutex);

@@ -26,6 +26,9 @@ namespace velmora
 // written as \xNN, which reads back as the character U+00NN.
 std::string YamlQuoted(const std::string & text);
 
+// Whether `text` is valid UTF-8 (what YAML, and so an answer file, can hold as it is).
+bool IsUtf8(const std::string & text);
+
 }  // namespace velmora
 
 #endif  // VELMORAPLUS_TRASH_POSE__CORE__YAML_QUOTE_HPP_
