@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -117,6 +118,33 @@ bool readable(const std::string & path) {return std::ifstream(path).good();}
 constexpr std::uintmax_t kMaxConfigBytes = 16U << 20U;
 constexpr std::uintmax_t kMaxModelBytes = 2048U << 20U;  // protobuf's own limit
 
+// A key written twice: yaml-cpp keeps both and reads the first, so a value
+// edited by adding a line below the old one would be ignored. Each collection is
+// walked once (aliases share theirs).
+void refuse_duplicate_keys(
+  const std::string & path, const YAML::Node & node, std::set<int> & walked)
+{
+  if (!(node.IsMap() || node.IsSequence()) || !walked.insert(node.Mark().pos).second) {return;}
+  std::map<std::string, int> first_line;
+  for (const auto & entry : node) {
+    if (node.IsSequence()) {
+      refuse_duplicate_keys(path, entry, walked);
+      continue;
+    }
+    const int line = entry.first.Mark().line + 1;
+    if (entry.first.IsScalar()) {
+      const auto [earlier, inserted] = first_line.emplace(entry.first.Scalar(), line);
+      if (!inserted) {
+        throw std::runtime_error(
+                "model configuration '" + path + "': key '" + entry.first.Scalar() +
+                "' is written twice, on line " + std::to_string(earlier->second) +
+                " and on line " + std::to_string(line) + ": keep one");
+      }
+    }
+    refuse_duplicate_keys(path, entry.second, walked);
+  }
+}
+
 std::map<int, int> read_class_map(const ConfigReader & reader, int num_classes)
 {
   std::map<int, int> map;
@@ -204,6 +232,8 @@ ModelConfig load_model_config(const std::string & path)
     throw std::runtime_error("model configuration '" + path + "' is not valid YAML: " + e.what());
   }
   if (!root.IsMap()) {throw std::runtime_error("model configuration '" + path + "' is not a map");}
+  std::set<int> walked;
+  refuse_duplicate_keys(path, root, walked);
   const ConfigReader reader(path, root);
   const std::string base_dir = directory_of(path);
 

@@ -248,6 +248,8 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {ok + "detections_output: boxes\n", "has no output 'boxes' (outputs: output0, output1)"},
     {ok + "nms_threshold: high\n", "key 'nms_threshold' must be a number, not 'high'"},
     {ok + "class_map: {16: 1}\n", "'class_map' network label 16 outside 0..15"},
+    {ok + "num_classes: 16\n", "key 'num_classes' is written twice, on line 4 and on line 5"},
+    {ok + "class_map: {3: 1, 3: 2}\n", "key '3' is written twice, on line 5 and on line 5"},
   };
   ::setenv("AMENT_PREFIX_PATH", TEST_WORK_DIR "/ament_prefix", 1);  // no other test reads it
   ::unlink(TEST_WORK_DIR "/pipe.onnx");

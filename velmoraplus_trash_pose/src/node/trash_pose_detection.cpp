@@ -196,18 +196,18 @@ void DetectionNode::DetectCallback(
     int reported;          // detected_cam
   };
   std::vector<CameraDetectionNode *> triggered;
+  for (const int slot : TriggeredSlots(camera_num_)) {
+    triggered.push_back(camera(slot).get());
+  }
   std::vector<Choice> priority;
   switch (camera_num_) {
     case 1:
-      triggered = {camera_2_.get()};
       priority = {{camera_2_.get(), std::to_string(camera_2_->cam_id()), 1}};
       break;
     case 2:
-      triggered = {camera_1_.get(), camera_2_.get()};
       priority = {{camera_2_.get(), "2", 2}, {camera_1_.get(), "1", 1}};
       break;
     case 3:
-      triggered = {camera_1_.get(), camera_2_.get(), camera_3_.get()};
       priority = {{camera_3_.get(), "1", 1}, {camera_2_.get(), "2", 2}, {camera_1_.get(), "3", 3}};
       break;
     default:
