@@ -148,7 +148,7 @@ float SelectSmallest(
     selected[taken] = value;
     taken += value <= lo ? 1 : 0;
     border[inside] = value;
-    inside += (value > lo) & (value <= hi) ? 1 : 0;
+    inside += ((value > lo) & (value <= hi)) ? 1 : 0;
   }
   if (inside <= 4 * kBorderValues) {
     InsertionSort(border, inside);
