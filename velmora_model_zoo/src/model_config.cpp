@@ -14,12 +14,15 @@
 
 #include "velmora_model_zoo/model_config.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <yaml-cpp/yaml.h>
@@ -30,6 +33,10 @@ namespace
 {
 
 constexpr const char * kPackagePrefix = "package://";
+constexpr std::string_view kKeys[] = {"source", "recording", "onnx", "input_width",
+  "input_height", "num_classes", "confidence_threshold", "nms_threshold", "mask_threshold",
+  "max_detections", "max_candidates", "backend", "detections_output", "prototypes_output",
+  "class_map"};
 
 class ConfigReader
 {
@@ -235,6 +242,14 @@ ModelConfig load_model_config(const std::string & path)
   std::set<int> walked;
   refuse_duplicate_keys(path, root, walked);
   const ConfigReader reader(path, root);
+  // A key misspelt or from another tool would otherwise leave its default in
+  // place without a word.
+  for (const auto & entry : root) {
+    const std::string key = entry.first.IsScalar() ? entry.first.Scalar() : "";
+    if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys)) {
+      reader.fail(key, "is not a model configuration key (see velmora_model_zoo's README)");
+    }
+  }
   const std::string base_dir = directory_of(path);
 
   ModelConfig config;

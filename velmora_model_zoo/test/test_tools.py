@@ -207,7 +207,8 @@ for args, convs, said in ([], 2, "2 sibling convolutions merged into 1"), (["--n
 for model, args, cause in ((quantised, ["--input-size", "64x32"], "no YOLOv8 head anchor points"),
                            (head, ["--input-size", "64x40"], "must be multiples of 32"),
                            (b"not a model", [], "cannot read ONNX model"),
-                           (b"", [], "holds no graph")):
+                           (b"", [], "holds no graph"),
+                           (siblings, ["--class-map", "39:4,x"], "--class-map '39:4,x'")):
     run = prepare(model, *args)[0]
     assert run.returncode == 1 and run.stderr.startswith("prepare_model: ") and \
         run.stderr.count("\n") == 1 and cause in run.stderr, run.stderr

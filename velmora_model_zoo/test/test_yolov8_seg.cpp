@@ -250,6 +250,7 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {ok + "class_map: {16: 1}\n", "'class_map' network label 16 outside 0..15"},
     {ok + "num_classes: 16\n", "key 'num_classes' is written twice, on line 4 and on line 5"},
     {ok + "class_map: {3: 1, 3: 2}\n", "key '3' is written twice, on line 5 and on line 5"},
+    {ok + "nms_treshold: 0.6\n", "key 'nms_treshold' is not a model configuration key"},
   };
   ::setenv("AMENT_PREFIX_PATH", TEST_WORK_DIR "/ament_prefix", 1);  // no other test reads it
   ::unlink(TEST_WORK_DIR "/pipe.onnx");

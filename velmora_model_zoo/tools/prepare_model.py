@@ -46,7 +46,7 @@ given the result is loaded and run with the Python OpenCV (python3-opencv) and i
 shapes are checked against the YOLOv8-seg layout.
 
 usage: prepare_model.py INPUT.onnx OUTPUT.onnx [--input-size WxH] [--config MODEL.yaml]
-                        [--no-check]
+                        [--class-map NET:CLASS,...] [--no-check]
 """
 import argparse
 import os
@@ -551,8 +551,25 @@ def check_with_opencv(path):
     return blob, outs, in_shape
 
 
-def write_config(path, model_path, in_shape, outs):
+def parse_class_map(text):
+    """Return {network label: class label} of "39:4,41:4"; PrepareError when malformed."""
+    try:
+        pairs = [item.split(":") for item in text.split(",")]
+        mapping = {int(a): int(b) for a, b in pairs}
+    except ValueError:
+        mapping = None
+    if not mapping or any(a < 0 or b < 0 for a, b in mapping.items()) or \
+            len(mapping) != len(text.split(",")):
+        raise PrepareError(f"--class-map {text!r} is not NETWORK:CLASS[,NETWORK:CLASS...] of "
+                           "distinct non-negative labels, e.g. 39:4,41:4")
+    return mapping
+
+
+def write_config(path, model_path, in_shape, outs, class_map):
     nc = outs[0].shape[1] - 4 - outs[1].shape[1]
+    if class_map and max(class_map) >= nc:
+        raise PrepareError(f"--class-map names network label {max(class_map)}, but the "
+                           f"network has {nc} classes (0..{nc - 1})")
     rel = os.path.relpath(os.path.abspath(model_path), os.path.dirname(os.path.abspath(path)))
     with open(path, "w", encoding="utf-8") as f:
         f.write("# Written by prepare_model.py; see velmora_model_zoo/README.md for all keys.\n")
@@ -560,6 +577,11 @@ def write_config(path, model_path, in_shape, outs):
         f.write(f"input_height: {in_shape[2]}\nnum_classes: {nc}\n")
         f.write("confidence_threshold: 0.25\nnms_threshold: 0.45\nmask_threshold: 0.5\n")
         f.write("backend: cpu\n")
+        if class_map:
+            f.write("class_map: {" + ", ".join(f"{a}: {b}" for a, b in class_map.items()) + "}\n")
+        else:
+            f.write("# No class_map: the network's labels are the class list's own. A network\n"
+                    "# trained on other classes (COCO's 80) needs --class-map.\n")
     print(f"wrote {path}")
 
 
@@ -612,6 +634,8 @@ def main(argv):
     ap.add_argument("--input-size", metavar="WxH",
                     help="network input size (multiples of 32) instead of the exported one")
     ap.add_argument("--config", help="also write a model configuration YAML for this model")
+    ap.add_argument("--class-map", metavar="NET:CLASS,...",
+                    help="with --config: network labels to labels of the class list (39:4,41:4)")
     ap.add_argument("--no-merge", action="store_true",
                     help="keep convolutions that read the same tensor apart")
     ap.add_argument("--no-check", action="store_true", help="do not run the result in OpenCV")
@@ -620,6 +644,7 @@ def main(argv):
     unmerged = args.output + ".unmerged" if check and not args.no_merge else None
     try:
         size = parse_size(args.input_size) if args.input_size else None
+        class_map = parse_class_map(args.class_map) if args.class_map else None
         anchors = prepare(args.input, args.output, size, not args.no_merge, unmerged)
         if check:
             blob, outs, in_shape = check_with_opencv(args.output)
@@ -630,7 +655,7 @@ def main(argv):
                 raise PrepareError(f"{args.output}: OpenCV's outputs {[o.shape for o in outs]} "
                                    f"do not fit a {size[0]}x{size[1]} input ({anchors} anchors)")
             if args.config:
-                write_config(args.config, args.output, in_shape, outs)
+                write_config(args.config, args.output, in_shape, outs, class_map)
     except PrepareError as e:
         print(f"prepare_model: {one_line(e)}", file=sys.stderr)
         return 1

@@ -19,6 +19,7 @@
 // usage: velmora_record_detections MODEL.yaml OUT_DIR IMAGE...
 //   images are read with OpenCV (BGR files) and handed to detect() as RGB.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -55,6 +56,7 @@ int main(int argc, char ** argv)
   try {
     YOLOv8Seg model(argv[1]);
     const std::string out = argv[2];
+    std::filesystem::create_directories(out);
     std::ofstream index(out + "/frames.yaml");
     if (!index) {throw std::runtime_error("cannot write '" + out + "/frames.yaml'");}
     index << "# Recorded by velmora_record_detections from " << argv[1] << "\nframes:\n";
