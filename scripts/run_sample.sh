@@ -14,3 +14,5 @@ export VELMORAPLUS_DATA_DIR="$out/archive"
 velmoraplus_trash_pose_replay --config "$scene/config" --out "$out" --slot 2 \
   "$scene/color.png" "$scene/depth.png" "$@"
 echo "pictures: $out/frame_1_cam2_pass.png and $out/frame_1_cam2_top.png"
+# The answer the sample must give, field by field.
+velmoraplus_trash_pose_compare "$scene/answer.yaml" "$out/answers.yaml"

@@ -56,7 +56,7 @@
 namespace
 {
 
-using velmora_test::SceneObject;
+using velmora::SceneObject;
 using Image = sensor_msgs::msg::Image;
 using Clock = std::chrono::steady_clock;
 
@@ -152,7 +152,7 @@ void BM_Steps(benchmark::State & state)
   const auto & estimator = f.camera->pose_estimator();
   velmora::GrabPoseEstimator work = estimator;
   const cv::Mat mask = f.scene.masks[0];
-  const cv::Rect box = f.scene.MaskBox(0);
+  const cv::Rect box = cv::boundingRect(f.scene.masks[0]);
   velmora::DepthImageView view;
   view.data = f.scene.depth.data;
   view.size = f.scene.depth.total() * 2;

@@ -53,8 +53,8 @@ def keys_in_code(package, getters):
 
 def keys_read_by_code(package):
     keys = keys_in_code(
-        package, r"Get<[^>]+>|GetName|GetFloats|ReadVector3|ReadTranslation|ReadRowMajorMatrix|"
-        r"ReadLabel|NamedConfigFile")
+        package, r"Get<[^>]+>|GetWithin|GetAtMost|GetName|GetFloats|ReadVector3|ReadTranslation|"
+        r"ReadRowMajorMatrix|ReadLabel|NamedConfigFile")
     tables = read(package / "src" / "core" / "class_tables.cpp")
     for key in re.findall(r'\{"([a-z_]+)", &ClassConf::', tables):
         keys.setdefault(key, "class_tables.cpp")

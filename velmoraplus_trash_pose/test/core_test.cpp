@@ -203,11 +203,21 @@ TEST(EstimatorConfig, CalibrationFormsAndWhatIsSaidAtStartUp) {
     e.TransformCloud(ahead, base, e.base2camera_);
     EXPECT_TRUE(base[0].getVector3fMap().isApprox(top.col(2) + top.col(3)));
   }
+  // The shipped files' two forms are one transform.
+  for (const char n : {'1', '2', '3'}) {
+    YAML::Node root = YAML::LoadFile(cam + n + pe + "_config.yaml");
+    root["camera_extrinsic"]["is_use_euler"] = false;
+    std::ofstream(dir + "/matrix.yaml") << root;
+    CoutCapture quiet;
+    EXPECT_TRUE(
+      GrabPoseEstimator(dir + "/matrix.yaml").base2camera_.isApprox(
+        GrabPoseEstimator(cam + n + pe + "_config.yaml").base2camera_, 1e-6f)) << n;
+  }
   // Debug directories below the data root (set without a trailing slash).
   const std::string root = dir + "/data";
   GrabPoseEstimator e(WriteConfig(dir));
-  EXPECT_EQ(e.data_dir_ + e.file_prefix_, root + "/bottle" + root + "/bottle/bottlep1_a");
-  EXPECT_EQ(e.missing_prefix_, root + "/mising_detect/bottle/bottlep1_a");
+  EXPECT_EQ(e.data_dir_ + e.file_prefix_, root + "/bottle" + root + "/bottle/bottlep1_cam1");
+  EXPECT_EQ(e.missing_prefix_, root + "/mising_detect/bottle/bottlep1_cam1");
   EXPECT_TRUE(std::filesystem::is_directory(root + "/mising_detect/bottle"));
   EXPECT_TRUE(std::filesystem::is_directory(root + "/bottle"));
 }
@@ -228,6 +238,7 @@ TEST(EstimatorConfig, RefusalsNameFileKeyAndValueAsWritten) {
     {"sor2_meank_value=0", k}, {"sor2_meank_value=1000001", k}, {"workspace_angle_min=-1e6", a},
     {"workspace_angle_max=1e30", a}, {"workspace_angle_max=-.inf", f},
     {"workspace_r_max=1e30", r + "etres)"}, {"workspace_r_min=10.001", in + "at most 10 (metres)"},
+    {"base_height=200", in + "between 0 and 2 (metres)"},
     // Calibration that is not a rigid transform in metres.
     {"Txyz=[0, 0, 300]", "must be within 10 m of the base on each axis (metres)"},
     {"is_use_euler=false;data=[-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1]", "has a rotation "
@@ -645,6 +656,8 @@ TEST(EstimateExecutable, ReplaysCloudsInOrderWritesYamlAndRefusesBadInputsWithOn
     EXPECT_NE(message.find(says), message.npos) << message;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
   }
+  EXPECT_EQ(run("--help"), 0);
+  EXPECT_EQ(ReadFile(dir + "/out").rfind("usage: velmoraplus_trash_pose_estimate <", 0), 0u);
   rusage usage{};
   getrusage(RUSAGE_CHILDREN, &usage);
   EXPECT_LT(usage.ru_maxrss, 400L * 1024L) << "peak resident KiB of a child";

@@ -43,6 +43,7 @@
 
 #include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/tools/replay_support.hpp"
+#include "velmoraplus_trash_pose/tools/synthetic_scene.hpp"
 
 namespace velmora_test
 {
@@ -163,22 +164,6 @@ struct Tap
   const std::string path;
 };
 
-// Keeps this process's ROS traffic (and its children's) to itself on a real
-// middleware: loopback, and a domain id no other test process holds.
-inline void IsolateRosTraffic()
-{
-  // Domain ids 1 to 101 suit every DDS port mapping on Linux; a lock held for
-  // the process's life claims one.
-  static bool isolated = false;
-  for (int id = 1; !isolated && id <= 101; ++id) {
-    const std::string lock = "/tmp/velmora_test_ros_domain_" + std::to_string(id) + ".lock";
-    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    isolated = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    if (isolated) {::setenv("ROS_DOMAIN_ID", std::to_string(id).c_str(), 1);} else {::close(fd);}
-  }
-  ::setenv("ROS_LOCALHOST_ONLY", "1", 1);
-}
-
 struct Child
 {
   int status = -1;         // exit status; -1 when a signal ended it
@@ -198,7 +183,7 @@ inline Child RunChild(
   const std::function<bool(const Child &)> & ready = {}, int signal_number = SIGINT,
   std::chrono::milliseconds settle = 0ms, const std::string & folder = "")
 {
-  IsolateRosTraffic();
+  velmora::IsolateRosTraffic();
   static int runs = 0;
   const std::string out = "/tmp/velmora_child_" + std::to_string(::getpid()) + "_" +
     std::to_string(++runs), err = out + ".err";
@@ -245,26 +230,8 @@ inline std::function<bool(const Child &)> Shows(const std::string & needle, std:
          };
 }
 
-// A box on the floor or on another box, in the robot base frame (z up), and
-// how the model detects it.
-struct SceneObject
-{
-  std::string name;
-  int label = 4;                  // model label (class id - 1)
-  Eigen::Vector3d centre, size;   // metres; full extents along the box's own axes
-  double yaw_deg = 0.0;           // about base z
-  bool transparent = false;       // depth missing on every other row
-  float score = 0.9F;
-  bool detected = true;           // false: in the depth image only
-};
-
-// Ray-cast 640 x 480 depth (mm), a grey RGB colour image and a 0/1 mask per box.
-struct SyntheticScene
-{
-  cv::Mat depth, colour;
-  std::vector<cv::Mat> masks;
-  cv::Rect MaskBox(std::size_t i) const {return cv::boundingRect(masks.at(i));}
-};
+using velmora::SceneObject;
+using velmora::SyntheticScene;
 
 // A lying bottle (30 degrees), an upright can seen as a mask, a transparent
 // bottle, a paper at the image's left edge, a waiting bench and a paper on it.
@@ -284,65 +251,27 @@ inline std::vector<SceneObject> StandardSceneObjects()
 // camera model (f 525, centre 319.5, 239.5) sees them from (0.05, 0, 0.45),
 // looking towards the arm's front (-x) 45 degrees down, and makes camera slot
 // `slot` (cam_num 1) see them: their masks as recorded detections in
-// descending score order, the scene's calibration, no throttle.
+// descending score order, the scene's calibration, no throttle. A wider image
+// adds columns on the left (the centre moves with them).
 inline SyntheticScene WriteScene(
-  const ConfigPrefix & prefix, const std::vector<SceneObject> & objects, int slot = 2)
+  const ConfigPrefix & prefix, const std::vector<SceneObject> & objects, int slot = 2,
+  int width = 640)
 {
+  const double cx = 319.5 + width - 640;
   const std::string s = "0.7071067811865476";
   const std::string calibration =
     "[0, " + s + ", -" + s + ", 0.05, 1, 0, 0, 0, 0, -" + s + ", -" + s + ", 0.45, 0, 0, 0, 1]";
   const auto to_base = YAML::Load(calibration).as<std::vector<double>>();
-  const Eigen::Matrix<double, 3, 4> camera =
-    Eigen::Map<const Eigen::Matrix<double, 3, 4, Eigen::RowMajor>>(to_base.data());
-  SyntheticScene scene{cv::Mat::zeros(480, 640, CV_16UC1),
-    cv::Mat(480, 640, CV_8UC3, cv::Scalar(90, 90, 90)), {}};
-  std::generate_n(
-    std::back_inserter(scene.masks), objects.size(), [] {
-      return cv::Mat(cv::Mat::zeros(480, 640, CV_8UC1));
-    });
-  for (int v = 0; v < 480; ++v) {
-    for (int u = 0; u < 640; ++u) {
-      const Eigen::Vector3d dir = camera.leftCols<3>() *
-        Eigen::Vector3d((u - 319.5) / 525, (v - 239.5) / 525, 1);
-      // The ray's camera-frame z is 1: the distance along it is the depth in metres.
-      double depth = dir.z() < 0.0 ? (-0.176 - 0.45) / dir.z() : 0.0;  // the floor
-      std::size_t hit = objects.size();
-      for (std::size_t i = 0; i < objects.size(); ++i) {
-        // Where the ray enters the box, slab by slab in the box's frame.
-        const SceneObject & box = objects[i];
-        const Eigen::AngleAxisd to_box(-box.yaw_deg * EIGEN_PI / 180.0, Eigen::Vector3d::UnitZ());
-        const Eigen::Vector3d o = to_box * (camera.col(3) - box.centre);
-        const Eigen::Vector3d t1 = (-box.size / 2 - o).cwiseQuotient(to_box * dir);
-        const Eigen::Vector3d t2 = (box.size / 2 - o).cwiseQuotient(to_box * dir);
-        const double in = t1.cwiseMin(t2).maxCoeff();
-        if (in > 0.0 && in <= t1.cwiseMax(t2).minCoeff() && (in < depth || depth == 0.0)) {
-          std::tie(depth, hit) = std::pair{in, i};
-        }
-      }
-      scene.depth.at<std::uint16_t>(v, u) = static_cast<std::uint16_t>(std::lround(depth * 1000));
-      if (hit == objects.size()) {continue;}
-      scene.masks[hit].at<std::uint8_t>(v, u) = 1;
-      if (objects[hit].transparent && v % 2 == 0) {scene.depth.at<std::uint16_t>(v, u) = 0;}
-    }
-  }
-  const fs::path detections = fs::path(prefix.config_dir()) / "scene_detections";
-  fs::create_directories(detections);
-  std::ofstream index(detections / "index.yaml");
-  index << "frames:\n  - objects:\n";
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    if (!objects[i].detected || cv::countNonZero(scene.masks[i]) == 0) {continue;}
-    const std::string mask = objects[i].name + "_mask.png";
-    cv::imwrite((detections / mask).string(), scene.masks[i] * 255);
-    const cv::Rect box = scene.MaskBox(i);
-    index << "      - {label: " << objects[i].label << ", score: " << objects[i].score <<
-      ", box: [" << box.x << ", " << box.y << ", " << box.width << ", " << box.height <<
-      "], mask: " << mask << "}\n";
-  }
+  const SyntheticScene scene = velmora::RenderScene(
+    objects, Eigen::Map<const Eigen::Matrix<double, 4, 4, Eigen::RowMajor>>(to_base.data()),
+    {525, 525, static_cast<float>(cx), 239.5F}, {width, 480}, -0.176);
+  velmora::WriteRecording(scene, objects, fs::path(prefix.config_dir()) / "scene_detections");
   prefix.Write("scene_model.yaml", "source: recorded\nrecording: scene_detections/index.yaml");
   // The shipped pose-estimate file with the scene's calibration as a row-major matrix.
   prefix.Write("scene_pose.yaml", ReadText(prefix.config_file("cam2_pose_estimate_config.yaml")));
   prefix.Set("scene_pose.yaml", "camera_extrinsic", "is_use_euler", "false");
   prefix.Set("scene_pose.yaml", "camera_extrinsic", "data", calibration);
+  prefix.Set("scene_pose.yaml", "camera_intrinsic", "cx", std::to_string(cx));
   const std::string cam = "cam" + std::to_string(slot) + "_detect_config.yaml";
   const std::string params = "camera_detection_params";
   prefix.Set(cam, params, "pose_estimate_config_file", "scene_pose.yaml");
@@ -360,7 +289,7 @@ public:
   using Response = DetectTrash::Response;
   explicit NodeHarness(const ConfigPrefix & prefix)
   : InProcessDetection(
-      (IsolateRosTraffic(), rclcpp::init(0, nullptr),
+      (velmora::IsolateRosTraffic(), rclcpp::init(0, nullptr),
       prefix.config_file("trash_pose_detect_config.yaml")), "velmora_test_peer")
   {
     if (!Start(60s)) {throw std::runtime_error("DetectTrash " + service_name() + " is not up");}
@@ -380,18 +309,10 @@ public:
   {
     return WaitUntil([&]() {return detection().camera(slot)->last_pair_stamp_ns() >= stamp_ns;});
   }
-  // A request while the pair streams to `slot`, answered once the camera has
-  // also taken the pairs sent meanwhile (no request pending: dropped).
+  using InProcessDetection::CallStreaming;
   std::optional<Response> CallStreaming(int slot, const Image & rgb, const Image & depth)
   {
-    auto future = client()->async_send_request(std::make_shared<DetectTrash::Request>());
-    const auto deadline = Clock::now() + 60s;
-    while (future.wait_for(100ms) != std::future_status::ready && Clock::now() < deadline) {
-      Send(slot, rgb, depth);
-    }
-    if (future.wait_for(0s) != std::future_status::ready ||
-      !WaitForPairTaken(slot, Send(slot, rgb, depth))) {return std::nullopt;}
-    return *future.get();
+    return CallStreaming({{slot, {rgb, depth}}}, 100ms, 60s);
   }
   std::optional<Response> Call(std::int32_t cmd = 0, std::uint8_t cam_choice = 0)
   {

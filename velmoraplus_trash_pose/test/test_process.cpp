@@ -156,6 +156,13 @@ TEST_F(ProcessTest, CommandLinesAndConfigurationsStartOrStopWithOneFatalLine) {
     {{}, {{cam1, cam, "class_txt", "pipe"}}, 1, {file(cam1), "'" + cam + "/class_txt'",
         "names '" + file("pipe") + "', which is a named pipe, not a regular file"}, {}},
     {{}, {{cam2, cam, "model_cfg_file", "zero"}}, 1, {"which is a device, not a regular file"}, {}},
+    // An absolute path is the file itself.
+    {{}, {{cam2, cam, "model_cfg_file", file("trash_model.yaml")}}, 0, {},
+      {"cam_2_model_cfg_file_path = " + file("trash_model.yaml")}},
+    // A network of other classes than the class list (COCO's 80), without a class_map.
+    {{}, {{"trash_model.yaml", "", "num_classes", "80"}}, 1, {file(cam1), "'" + cam +
+        "/model_cfg_file'", "a network of 80 classes without a class_map, but class_txt lists 16 "
+        "classes: map the network's labels"}, {}},
     // Frame ids tf2 and RViz would drop.
     {{}, {{cam2, cam, "robot_frame_id", "''"}}, 1,
       {file(cam2), "'" + cam + "/robot_frame_id'", "value '' is not a tf2 frame id"}, {}},

@@ -13,11 +13,12 @@
 // limitations under the License.
 
 // The developer's tools as they are run: the replay answers a known scene (its
-// answer field by field is held to the sample's answer.yaml by sample_answer),
+// answer field by field is held to the sample's answer.yaml by the sample_answer test),
 // an archived debug pass replays to the same answer, bad inputs fail with one
 // clear line; the replay and the soak end on SIGINT saying so.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 
 #include <opencv2/imgcodecs.hpp>
@@ -30,11 +31,11 @@ namespace velmora_test
 namespace
 {
 
-// The YAML document the replay prints after its "---" line.
+// The replay's standard output: one YAML document and nothing else.
 YAML::Node Answers(const std::string & out)
 {
-  const auto start = out.find("\n---\n");
-  return start == std::string::npos ? YAML::Node() : YAML::Load(out.substr(start + 5));
+  EXPECT_EQ(out.rfind("---\n", 0), 0U) << out;
+  return YAML::Load(out);
 }
 
 class ReplayTest : public ::testing::Test
@@ -90,6 +91,15 @@ TEST_F(ReplayTest, AnswersWhateverThePathsHoldAndItsArchiveReplaysAlike) {
   const YAML::Node camera = frame["cameras"][0];
   EXPECT_NEAR(camera["calibration_check"]["floor_height"].as<double>(), -0.176, 0.002);
   EXPECT_LT(camera["calibration_check"]["floor_tilt_deg"].as<double>(), 0.5);
+  EXPECT_EQ(camera["calibration_check"]["verdict"].as<std::string>(), "agrees");
+  // Every detection with what became of it: the tiny one, the edge paper, the bench.
+  std::string outcomes;
+  for (const auto & piece : camera["pieces"]) {
+    outcomes += piece["outcome"].as<std::string>() + ", ";
+  }
+  EXPECT_EQ(
+    outcomes, "accepted, accepted, accepted, accepted, too few points, at the edge, "
+    "not trash, ");
   EXPECT_EQ(camera["colour"].as<std::string>(), colour);
   EXPECT_EQ(camera["depth"].as<std::string>(), depth);
   EXPECT_EQ(camera["pictures"][0].as<std::string>(), out + "/frame_1_cam2_pass.png");
@@ -122,6 +132,18 @@ TEST_F(ReplayTest, AnswersWhateverThePathsHoldAndItsArchiveReplaysAlike) {
   EXPECT_EQ(
     YAML::Dump(frame["trash_infos"]),
     YAML::Dump(Answers(second.out)["frames"][0]["trash_infos"]));
+  // A dry run of the configuration: each object rendered where the camera looks is
+  // grabbed where it lies (a bottle's visible half shifts its centroid by 3 cm at most).
+  const auto dry = Replay({"--synthetic", "--out", (work_ / "dry").string()});
+  ASSERT_EQ(dry.status, 0) << dry.err;
+  const YAML::Node run = Answers(dry.out)["frames"][0];
+  const YAML::Node truth = run["cameras"][0]["synthetic_scene"];
+  ASSERT_EQ(run["trash_infos"].size(), 3U) << dry.out;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto at = run["trash_infos"][i]["grab_pose"]["position"].as<std::vector<double>>();
+    const auto centre = truth[i]["centre"].as<std::vector<double>>();
+    EXPECT_LT(std::hypot(at[0] - centre[0], at[1] - centre[1]), 0.035) << truth[i]["name"];
+  }
 }
 
 TEST_F(ReplayTest, BadInputsFailWithOneLineNamingTheProblem) {
@@ -157,6 +179,7 @@ TEST_F(ReplayTest, BadInputsFailWithOneLineNamingTheProblem) {
     {"", {colour_, small}, {"differ in size"}},
     {"", {"--config", (work_ / "none").string(), colour_, depth_}, {"configuration folder"}},
     {"", {colour_}, {"has no depth image after it"}},
+    {"", {"--synthetic", colour_, depth_}, {"--synthetic renders its own pairs and detections"}},
     {"", {"--cam-num", "3", colour_, depth_}, {"has no pair for it"}},
     // An output folder another replay holds, or one no answer could name.
     {"", {"--out", held.string(), colour_, depth_}, {"is in use by another replay"}},

@@ -50,8 +50,10 @@ from sensor_msgs.msg import Image
 from velmora_plus_interfaces.srv import DetectTrash
 import yaml
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import sample_answer  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src",
+                                "tools"))
+import compare_answers  # noqa: E402
+import config_overlay  # noqa: E402
 
 PACKAGE = "velmoraplus_trash_pose"
 SERVICE = "/velmoraplus_trash_pose/detect_trash"
@@ -74,7 +76,7 @@ def _claim_ros_domain():
     DDS port mapping) with a lock file, so no two tests see each other's nodes.
     """
     for domain in range(1, 102):
-        lock = open(f"/tmp/velmora_test_ros_domain_{domain}.lock", "a")
+        lock = open(f"/tmp/velmora_ros_domain_{domain}.lock", "a")
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except OSError:
@@ -92,23 +94,11 @@ _AMENT_PREFIX_PATH = os.environ.get("AMENT_PREFIX_PATH", "")
 
 
 def _overlay_prefix():
-    """
-    Return a prefix that holds the sample's configuration as the package's own.
-
-    The node reads its configuration from its package's share folder, found through
-    AMENT_PREFIX_PATH: an overlay first on that path, with the installed executables,
-    is what an integrator's own configuration package does.
-    """
+    """Return an overlay prefix holding the sample's configuration, as an integrator makes one."""
     root = tempfile.mkdtemp(prefix="velmora_launch_")
     atexit.register(shutil.rmtree, root, True)
-    index = os.path.join(root, "share", "ament_index", "resource_index", "packages")
-    os.makedirs(index)
-    open(os.path.join(index, PACKAGE), "w").close()
-    shutil.copytree(os.path.join(SAMPLE_DIR, "config"),
-                    os.path.join(root, "share", PACKAGE, "config"))
-    os.makedirs(os.path.join(root, "lib"))
-    os.symlink(os.path.join(INSTALL_PREFIX, "lib", PACKAGE), os.path.join(root, "lib", PACKAGE))
-    return root
+    return str(config_overlay.make_overlay(os.path.join(SAMPLE_DIR, "config"), root,
+                                           INSTALL_PREFIX))
 
 
 def generate_test_description():
@@ -180,22 +170,21 @@ class TestIntegratorCommands(unittest.TestCase):
         self._wait_until(client.service_is_ready, f"service {SERVICE}")
         return client
 
-    def test_1_nodes_and_service_are_there(self):
+    def test_1_launch_arguments_reach_the_nodes(self, proc_output):
+        # The nodes in the namespace, the service with its type; "executor start" follows
+        # every start-up line of the program log, whose info lines the warning level hides;
+        # the ROS log shows its debug lines.
         self._service_ready()
         types = dict(self.node.get_service_names_and_types())
         self.assertEqual(types.get(SERVICE), [SERVICE_TYPE])
         want = {(name, "/robot") for name in NODES}
         self._wait_until(lambda: want <= set(self.node.get_node_names_and_namespaces()),
                          f"nodes {sorted(want)}")
-
-    def test_2_launch_arguments_reach_the_process(self, proc_output):
-        # "executor start" follows every start-up line of the program log, whose info
-        # lines the warning level hides; the ROS log shows its debug lines.
         _wait_for_output(proc_output, "executor start")
         _wait_for_output(proc_output, "[DEBUG]")
         self.assertNotIn("trash_pose_detect_config_path", _output(proc_output))
 
-    def test_3_the_sample_answered_as_by_the_main_job(self):
+    def test_2_the_sample_answered_as_by_the_main_job(self):
         client = self._service_ready()
         request = DetectTrash.Request(cmd=1, cam_choice=1)
         with open(os.path.join(SAMPLE_DIR, "config", "cam2_detect_config.yaml")) as f:
@@ -215,9 +204,9 @@ class TestIntegratorCommands(unittest.TestCase):
         future = client.call_async(request)
         self._wait_until(future.done, "the answer")
         self.node.destroy_timer(timer)
-        got = sample_answer.from_response(future.result())
-        expected = sample_answer.load(SAMPLE_DIR)
-        self.assertEqual(sample_answer.differences(expected, got), [])
+        got = compare_answers.from_response(future.result())
+        expected = compare_answers.load_answers(os.path.join(SAMPLE_DIR, "answer.yaml"))[0]
+        self.assertEqual(compare_answers.differences(expected, got), [])
         self.assertEqual(future.result().message, "")
 
 

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -29,6 +30,12 @@ namespace
 constexpr double kInlierBand = 0.01;
 constexpr int kIterations = 200;
 constexpr double kPi = 3.141592653589793;
+// A right calibration puts the floor within millimetres and a degree; these
+// leave room for a bumpy floor and a noisy sensor, not for a wrong unit,
+// sign or axis.
+constexpr double kFloorShareMin = 1.0 / 3.0;
+constexpr double kHeightTolerance = 0.05;
+constexpr double kTiltTolerance = 5.0;
 }  // namespace
 
 FloorFit FitFloorPlane(
@@ -117,6 +124,27 @@ FloorFit FitFloorPlane(
   // Plane n.p = n.centroid, evaluated at x = y = 0.
   fit.height = std::abs(normal.z()) > 1e-9 ? normal.dot(centroid) / normal.z() : centroid.z();
   return fit;
+}
+
+std::optional<std::string> JudgeCalibration(const FloorFit & fit, double expected_floor_z)
+{
+  if (!fit.found ||
+    static_cast<double>(fit.inliers) < kFloorShareMin * static_cast<double>(fit.samples))
+  {
+    return std::nullopt;
+  }
+  if (std::abs(fit.height - expected_floor_z) <= kHeightTolerance &&
+    fit.tilt_deg <= kTiltTolerance)
+  {
+    return std::string();
+  }
+  char text[320];
+  std::snprintf(
+    text, sizeof(text), "the floor this camera sees lies at %.3f m in the base frame, tilted "
+    "%.1f deg, where base_height puts it at %.3f m, level (allowed: %.2f m, %.0f deg): check "
+    "the hand-eye calibration and base_height, all in metres and degrees", fit.height,
+    fit.tilt_deg, expected_floor_z, kHeightTolerance, kTiltTolerance);
+  return std::string(text);
 }
 
 }  // namespace velmora

@@ -51,6 +51,9 @@ constexpr double kSin75 = 0.9659258262890683;
 // A floor-cleaning arm reaches well under 2 m; 10 m leaves room for any robot.
 // A distance is never negative: a lower limit of 0 or less is no limit.
 constexpr float kMaxWorkspaceDistance = 10.0f;
+// The arm's base sits well under 2 m above the floor: a larger value is
+// millimetres written where metres belong (the floor would lie metres down).
+constexpr float kMaxBaseHeight = 2.0f;
 // An azimuth lies within +-180 degrees: a bound up to a full turn still reads
 // as "no limit", anything further is a typing error (the top view of a pass
 // steps through the range).
@@ -276,7 +279,7 @@ void GrabPoseEstimator::LoadConfig(const std::string & config_path)
   }
 
   const std::string g = "grab_pose_estimate/";
-  base_height_ = reader.Get<float>(g + "base_height");
+  base_height_ = reader.GetWithin(g + "base_height", 0.0f, kMaxBaseHeight, "metres");
   finger2tcp_ = reader.Get<float>(g + "finger2tcp");
   extra_length_ratio_ = reader.Get<float>(g + "extra_length_ratio");
   workspace_r_min_ = reader.GetAtMost(g + "workspace_r_min", kMaxWorkspaceDistance, "metres");

@@ -28,6 +28,7 @@
 #include <pcl_conversions/pcl_conversions.h>
 
 #include "velmoraplus_trash_pose/core/debug_archive.hpp"
+#include "velmoraplus_trash_pose/core/floor_check.hpp"
 #include "velmoraplus_trash_pose/core/logger.hpp"
 #include "velmoraplus_trash_pose/core/trash_cloud.hpp"
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
@@ -84,11 +85,13 @@ std::string PackageConfigPath(const std::string & file_name)
   return ament_index_cpp::get_package_share_directory(kPackageName) + "/config/" + file_name;
 }
 
-// The file a camera key names, in the package's config folder. A pipe or device
+// The file a camera key names, in the package's config folder unless absolute. A pipe or device
 // would block start-up for good, a huge file fill memory: refused here, named.
 std::string NamedConfigFile(const CameraParams & params, const std::string & key)
 {
-  const std::string path = PackageConfigPath(params.GetName(key));
+  const std::string name = params.GetName(key);
+  // An absolute path names the integrator's own file wherever it lies.
+  const std::string path = name.rfind('/', 0) == 0 ? name : PackageConfigPath(name);
   if (const std::string problem = det::file_problem(path, 16U << 20U); !problem.empty()) {
     throw params.file.ValueError(
             "camera_detection_params/" + key, "names '" + path + "', which is " + problem);
@@ -242,6 +245,30 @@ void CameraDetectionNode::InitializeAiModel(std::string config_path)
   const std::string class_txt_path = NamedConfigFile(params, "class_txt");
   det::read_class_name(class_txt_path, class_names_);
   const std::string model_cfg_path = NamedConfigFile(params, "model_cfg_file");
+  // A network of other classes (COCO's 80) would hand its labels to the trash
+  // tables as ours: a person as paper. Checked before the network loads.
+  const det::ModelConfig model = det::load_model_config(model_cfg_path);
+  const auto names = class_names_.size();
+  std::string problem;
+  if (model.source == det::ModelSource::kNetwork && model.post.class_map.empty() &&
+    static_cast<std::size_t>(model.post.num_classes) != names)
+  {
+    problem = "a network of " + std::to_string(model.post.num_classes) + " classes without a "
+      "class_map";
+  }
+  for (const auto & [from, to] : model.post.class_map) {
+    if (static_cast<std::size_t>(to) >= names) {
+      problem = "a class_map from network label " + std::to_string(from) + " to label " +
+        std::to_string(to) + ", beyond the list";
+    }
+  }
+  if (!problem.empty()) {
+    throw file.ValueError(
+            "camera_detection_params/model_cfg_file", "names '" + model_cfg_path + "', " +
+            problem + ", but class_txt lists " + std::to_string(names) + " classes: map the "
+            "network's labels to the list's (class_map: {39: 4} maps COCO's bottle to bottle; "
+            "prepare_model.py --class-map writes it)");
+  }
   yolo_model_ = std::make_shared<det::YOLOv8Seg>(model_cfg_path);
 
   LOG_INFO("cam_{0:d}_model_type = {1:s}", cam_id_, model_type_);
@@ -285,6 +312,12 @@ void CameraDetectionNode::RequestDetection()
   std::lock_guard<std::mutex> lock(results_mutex_);
   is_detect_done_.store(false, std::memory_order_release);
   is_detect_requested_.store(true, std::memory_order_release);
+  requests_raised_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+std::uint64_t CameraDetectionNode::requests_raised() const
+{
+  return requests_raised_.load(std::memory_order_acquire);
 }
 
 bool CameraDetectionNode::IsDetectionRequested() const
@@ -365,6 +398,9 @@ void CameraDetectionNode::ImageCallback(
   RCLCPP_INFO(
     node_->get_logger(), "cam_%d ImageCallback cost %2.4lf ms", cam_id_, MillisecondsSince(t0));
   // The pass has answered: what follows can neither delay nor change it.
+  if (depth_view.data != nullptr && calibration_looks_left_ > 0) {
+    JudgeCalibrationOnce(depth_view);
+  }
   if (is_debug_ && !report.image_rgb.empty()) {
     ArchivePassExtras(depth_view, report);
   }
@@ -394,6 +430,8 @@ void CameraDetectionNode::RunPass(
     return;
   }
 
+  // The edge test's right-hand edge is this image's, whatever the camera's width.
+  image_width_ = static_cast<std::int32_t>(depth->width);
   cv::Mat image = cv_bridge::toCvCopy(rgb, "rgb8")->image;
   report.image_rgb = image.clone();
 
@@ -444,6 +482,23 @@ void CameraDetectionNode::RunPass(
   }
   report.publishing_ms += MillisecondsSince(publish_start);
 
+  if (is_debug_ || pass_observer_) {
+    // Every detection that no trash object becomes, with the reason, for the replay.
+    for (const auto & object : objects) {
+      const bool trash = IsTrashLabel(object.label);
+      if (trash && !IsAtEdge(object)) {
+        continue;
+      }
+      ObjectReport skipped;
+      skipped.detection = object;
+      skipped.detection.mask = cv::Mat();
+      skipped.outcome = trash ? ObjectOutcome::kAtEdge : ObjectOutcome::kNotTrash;
+      skipped.reason = trash ?
+        "within " + std::to_string(image_edge_threshold_) + " px of the image's left, top or "
+        "right edge" : "class " + ClassNameById(object.label + 1) + " is no trash";
+      report.skipped.push_back(std::move(skipped));
+    }
+  }
   std::vector<det::Object> trash_objects;
   if (!GetTrashObjects(objects, trash_objects)) {
     SaveMissedDetection(image);
@@ -730,6 +785,16 @@ void CameraDetectionNode::SaveMissedDetection(const cv::Mat & image_bgr) const
     LOG_INFO("cam_{0:d} failed to detect trash, image saved", cam_id_);
   } else {
     LOG_INFO("cam_{0:d} failed to detect trash, image failed to save", cam_id_);
+  }
+}
+
+void CameraDetectionNode::JudgeCalibrationOnce(const DepthImageView & depth)
+{
+  const FloorFit floor = FitFloorPlane(depth, {fx_, fy_, cx_, cy_}, pose_estimator_->base2camera_);
+  const auto verdict = JudgeCalibration(floor, -pose_estimator_->base_height_);
+  calibration_looks_left_ = verdict ? 0 : calibration_looks_left_ - 1;
+  if (verdict && !verdict->empty()) {
+    RCLCPP_WARN(node_->get_logger(), "cam_%d calibration check: %s", cam_id_, verdict->c_str());
   }
 }
 

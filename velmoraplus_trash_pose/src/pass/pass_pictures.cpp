@@ -37,6 +37,8 @@ const char * OutcomeName(ObjectOutcome outcome)
     case ObjectOutcome::kUnhandledAxis: return "main axis not handled";
     case ObjectOutcome::kNotWhitelisted: return "not on a whitelisted place";
     case ObjectOutcome::kError: return "error";
+    case ObjectOutcome::kNotTrash: return "not trash";
+    case ObjectOutcome::kAtEdge: return "at the edge";
   }
   return "unknown";
 }

@@ -59,6 +59,14 @@ public:
 constexpr const char * kUsage =
   "usage: velmoraplus_trash_pose_estimate <pose_estimate.yaml> <cloud.ply>... "
   "[--transparent] [--trash-type N] [--out FILE]";
+constexpr const char * kHelp =
+  "Runs the grab routine of a camera's pose-estimate file on base-frame PLY clouds (a debug\n"
+  "archive's \"[transformed].ply\", say), all through one estimator in the given order, and\n"
+  "prints what it says and finds.\n"
+  "  --transparent   the routine of transparent pieces\n"
+  "  --trash-type N  the trash type the estimator is told (default 1)\n"
+  "  --out FILE      also write the results as YAML\n"
+  "Exit status 0 when every cloud was estimated (whatever its status), 1 on bad input.\n";
 
 // Bytes one value of a PLY property type takes in a binary file (1 for a type
 // PCL would refuse anyway).
@@ -329,6 +337,12 @@ int Run(const Options & options)
 
 int main(int argc, char ** argv)
 {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kUsage << "\n" << kHelp;
+      return 0;
+    }
+  }
   try {
     return Run(ParseArguments(argc, argv));
   } catch (const UsageError & error) {

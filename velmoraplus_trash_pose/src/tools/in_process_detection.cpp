@@ -16,6 +16,8 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
+
 #include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 
 namespace velmora
@@ -70,6 +72,57 @@ void InProcessDetection::Publish(int slot, const Image & rgb, const Image & dept
 {
   rgb_pubs_.at(static_cast<std::size_t>(slot - 1))->publish(rgb);
   depth_pubs_.at(static_cast<std::size_t>(slot - 1))->publish(depth);
+}
+
+std::optional<InProcessDetection::DetectTrash::Response> InProcessDetection::CallStreaming(
+  const Frame & frame, std::chrono::milliseconds period, std::chrono::seconds timeout)
+{
+  using Clock = std::chrono::steady_clock;
+  constexpr std::chrono::milliseconds kLook{1};
+  // The first pair goes out as soon as the service has raised this request
+  // (a camera's start-up pass would take it otherwise), not a period later.
+  const auto slots = TriggeredSlots(detection_->camera_num());
+  std::map<int, std::uint64_t> before;
+  for (const int slot : slots) {
+    before[slot] = detection_->camera(slot)->requests_raised();
+  }
+  auto future = client_->async_send_request(std::make_shared<DetectTrash::Request>());
+  const auto raised = [&]() {
+      return std::all_of(
+        slots.begin(), slots.end(), [&](int slot) {
+          return detection_->camera(slot)->requests_raised() > before[slot];
+        });
+    };
+  for (const auto by = Clock::now() + period; !raised() && Clock::now() < by; ) {
+    std::this_thread::sleep_for(kLook);
+  }
+  std::int64_t last_stamp_ns = 0;
+  const auto publish = [&]() {
+      const rclcpp::Time stamp = peer_->now();
+      last_stamp_ns = stamp.nanoseconds();
+      for (auto [slot, pair] : frame) {
+        pair.first.header.stamp = pair.second.header.stamp = stamp;
+        Publish(slot, pair.first, pair.second);
+      }
+    };
+  const auto deadline = Clock::now() + timeout;
+  publish();
+  while (future.wait_for(period) != std::future_status::ready) {
+    if (!rclcpp::ok() || Clock::now() > deadline) {
+      return std::nullopt;
+    }
+    publish();
+  }
+  const auto taken = [&]() {
+      return std::all_of(
+        frame.begin(), frame.end(), [&](const auto & entry) {
+          return detection_->camera(entry.first)->last_pair_stamp_ns() >= last_stamp_ns;
+        });
+    };
+  for (const auto by = Clock::now() + timeout; !taken() && rclcpp::ok() && Clock::now() < by; ) {
+    std::this_thread::sleep_for(kLook);
+  }
+  return *future.get();
 }
 
 }  // namespace velmora

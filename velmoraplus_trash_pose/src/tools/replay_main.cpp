@@ -44,6 +44,8 @@
 
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <cv_bridge/cv_bridge.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/image.hpp>
 #include <velmora_plus_interfaces/srv/detect_trash.hpp>
@@ -51,12 +53,14 @@
 
 #include "velmoraplus_trash_pose/core/debug_archive.hpp"
 #include "velmoraplus_trash_pose/core/floor_check.hpp"
+#include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
 #include "velmoraplus_trash_pose/core/logger.hpp"
 #include "velmoraplus_trash_pose/core/yaml_quote.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 #include "velmoraplus_trash_pose/pass/pass_pictures.hpp"
 #include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
 #include "velmoraplus_trash_pose/tools/replay_support.hpp"
+#include "velmoraplus_trash_pose/tools/synthetic_scene.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -83,6 +87,10 @@ const char * kUsage =
   "  --repeat N       replay the frames N times and print timing medians (default 1)\n"
   "  --detections F   use the detections recorded in F (e.g. an archived \"[detections].yaml\")\n"
   "                   instead of each camera's model\n"
+  "  --synthetic      a dry run of the configuration, no images given: each camera cam_num\n"
+  "                   triggers sees a rendered floor with a lying bottle, an upright can and a\n"
+  "                   paper where its optical axis meets the floor (640x480, detected as\n"
+  "                   recorded); the answer lists them under synthetic_scene\n"
   "exit status: 0 when every request was answered, 1 on an error (one line on standard error),\n"
   "  128 + N when signal N (SIGINT, SIGTERM) interrupted it: the answers so far are printed\n";
 
@@ -101,6 +109,7 @@ struct Options
   std::optional<int> cam_num;
   std::optional<bool> debug;
   std::optional<std::string> detections;
+  bool synthetic = false;
   // Below out/, which the repository ignores: a run from its root adds nothing to it.
   std::string out_dir = "out/replay";
   int repeat = 1;
@@ -146,6 +155,8 @@ Options ParseArguments(const std::vector<std::string> & args)
       options.debug = false;
     } else if (a == "--detections") {
       options.detections = value();
+    } else if (a == "--synthetic") {
+      options.synthetic = true;
     } else if (a == "--out") {
       options.out_dir = value();
     } else if (a == "--repeat") {
@@ -167,8 +178,10 @@ Options ParseArguments(const std::vector<std::string> & args)
   if (!files.empty()) {
     Fail("colour image " + files[0] + " has no depth image after it");
   }
-  if (options.pairs.empty()) {
-    Fail("no colour/depth pair given");
+  if (options.pairs.empty() != options.synthetic || (options.synthetic && options.detections)) {
+    Fail(
+      options.synthetic ? "--synthetic renders its own pairs and detections: give neither" :
+      "no colour/depth pair given");
   }
   // The answer names these paths: one YAML cannot hold as it is would name a file
   // that does not exist.
@@ -212,7 +225,52 @@ double Median(std::vector<double> values)
   return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
 
-int Replay(const Options & options)
+// The dry run: for each camera `slot` triggers, a floor scene rendered as its
+// configuration says it sees, written to `out_dir`, with its model replaced by
+// the scene's recording; the pairs to replay and, per slot, the truth.
+std::vector<Pair> RenderDryRun(
+  const velmora::PrivateConfigPrefix & prefix, const std::vector<int> & slots,
+  const fs::path & out_dir, std::map<int, std::vector<velmora::SceneObject>> & truth)
+{
+  std::vector<Pair> pairs;
+  for (const int slot : slots) {
+    const std::string camera = "cam" + std::to_string(slot) + "_detect_config.yaml";
+    const std::string pose_file = YAML::LoadFile(prefix.file(camera).string())
+      ["camera_detection_params"]["pose_estimate_config_file"].as<std::string>();
+    const velmora::GrabPoseEstimator estimator(prefix.file(pose_file).string());
+    const Eigen::Matrix4d base2camera = estimator.base2camera_.cast<double>();
+    const double floor_z = -estimator.base_height_;
+    truth[slot] = velmora::DryRunObjects(base2camera, floor_z);
+    if (truth[slot].empty()) {
+      Fail(
+        camera + ": camera " + std::to_string(slot) + "'s optical axis does not meet the "
+        "floor ahead of it: check its calibration and base_height");
+    }
+    const velmora::SyntheticScene scene = velmora::RenderScene(
+      truth[slot], base2camera, {estimator.fx_, estimator.fy_, estimator.cx_, estimator.cy_},
+      {640, 480}, floor_z);
+    const std::string stem = (out_dir / ("synthetic_cam" + std::to_string(slot))).string();
+    cv::Mat bgr;
+    cv::cvtColor(scene.colour, bgr, cv::COLOR_RGB2BGR);
+    if (!cv::imwrite(stem + "_color.png", bgr) || !cv::imwrite(stem + "_depth.png", scene.depth)) {
+      Fail("cannot write " + stem + "_color.png and _depth.png");
+    }
+    const std::string model = "replay_synthetic_cam" + std::to_string(slot) + ".yaml";
+    std::ofstream(prefix.file(model)) << "source: recorded\nrecording: " << velmora::YamlQuoted(
+      velmora::WriteRecording(scene, truth[slot], stem + "_detections")) << "\n";
+    prefix.Edit(camera, "camera_detection_params", "model_cfg_file", model);
+    prefix.Edit(camera, "camera_detection_params", "is_realtime_estimate", "false");
+    Pair pair;
+    pair.colour_path = stem + "_color.png";
+    pair.depth_path = stem + "_depth.png";
+    pair.slot = slot;
+    LoadPair(pair);
+    pairs.push_back(pair);
+  }
+  return pairs;
+}
+
+int Replay(const Options & options, std::FILE * answer_out)
 {
   const fs::path source = options.config_dir ? fs::path(*options.config_dir) :
     fs::path(ament_index_cpp::get_package_share_directory(kPackage)) / "config";
@@ -259,8 +317,18 @@ int Replay(const Options & options)
     ::setenv("VELMORAPLUS_DATA_DIR", archive.c_str(), 1);
   }
 
+  // A dry run renders its own pairs, as the configured cameras would see its scene.
+  std::map<int, std::vector<velmora::SceneObject>> truth;
+  std::vector<Pair> pairs = options.pairs;
+  if (options.synthetic) {
+    const int cam_num = YAML::LoadFile(prefix.file("trash_pose_detect_config.yaml").string())
+      ["velmoraplus_trash_pose"]["cam_num"].as<int>();
+    pairs = RenderDryRun(prefix, velmora::TriggeredSlots(cam_num), options.out_dir, truth);
+  }
+
   // rclcpp shuts down on SIGINT/SIGTERM and chains to this, which notes the signal.
   const velmora::StopSignalRecorder signals;
+  velmora::IsolateRosTraffic();
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
   const std::string config_path = prefix.file("trash_pose_detect_config.yaml").string();
   LOG_INFO("trash_pose_detect_config_path = {}", config_path);
@@ -277,7 +345,7 @@ int Replay(const Options & options)
   {
     std::size_t frame = 0;
     std::map<int, const Pair *> current;
-    for (const auto & pair : options.pairs) {
+    for (const auto & pair : pairs) {
       if (current.count(pair.slot)) {
         frames[frame++] = current;
         current.clear();
@@ -333,69 +401,22 @@ int Replay(const Options & options)
         std::lock_guard<std::mutex> lock(reports_mutex);
         reports.clear();
       }
-      auto future = robot.client()->async_send_request(std::make_shared<DetectTrash::Request>());
-      // Stream the frame like a camera until the answer comes: the pass runs on
-      // the first pair after the request. That pair goes out as soon as the
-      // service has raised the request, not a period later, so that the answer
-      // time is the node's and not the player's.
-      const auto request_raised = [&]() {
-          for (int slot : triggered) {
-            const auto & camera = detection.camera(slot);
-            if (!camera->IsDetectionRequested() || camera->IsDetectionDone()) {
-              return false;
-            }
-          }
-          return true;
-        };
-      const auto raised_by = std::chrono::steady_clock::now() + kStreamPeriod;
-      while (!request_raised() && std::chrono::steady_clock::now() < raised_by) {
-        std::this_thread::sleep_for(1ms);
+      velmora::InProcessDetection::Frame frame;
+      const builtin_interfaces::msg::Time unstamped;
+      for (const auto & [slot, pair] : slots) {
+        frame[slot] = {*velmora::ImageMessage(pair->colour_rgb, "rgb8", unstamped),
+          *velmora::ImageMessage(pair->depth_mm, "16UC1", unstamped)};
       }
-      std::int64_t last_stamp_ns = 0;
-      const auto publish_frame = [&]() {
-          const auto stamp = robot.peer()->now();
-          last_stamp_ns = stamp.nanoseconds();
-          for (const auto & [slot, pair] : slots) {
-            robot.Publish(
-              slot, *velmora::ImageMessage(pair->colour_rgb, "rgb8", stamp),
-              *velmora::ImageMessage(pair->depth_mm, "16UC1", stamp));
-          }
-        };
-      const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
-      publish_frame();
-      while (future.wait_for(kStreamPeriod) != std::future_status::ready) {
-        if (!rclcpp::ok()) {
-          interrupted = true;
-          break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-          robot.Stop();
-          Fail(
-            "no answer from " + robot.service_name() + " for frame " +
-            std::to_string(index + 1));
-        }
-        publish_frame();
-      }
-      if (interrupted) {
+      const auto response = robot.CallStreaming(frame, kStreamPeriod, kAnswerTimeout);
+      if (!response && !rclcpp::ok()) {
+        interrupted = true;
         break;
       }
-      const auto response = future.get();
-      ++answered;
-      // This frame's pairs still on their way would be taken by the next frame's
-      // request (with the next frame's recorded detections): first each camera
-      // takes, and with no request drops, the last pair sent.
-      const auto all_taken = [&]() {
-          for (const auto & [slot, pair] : slots) {
-            if (detection.camera(slot)->last_pair_stamp_ns() < last_stamp_ns) {
-              return false;
-            }
-          }
-          return true;
-        };
-      const auto taken_by = std::chrono::steady_clock::now() + kAnswerTimeout;
-      while (!all_taken() && rclcpp::ok() && std::chrono::steady_clock::now() < taken_by) {
-        std::this_thread::sleep_for(1ms);
+      if (!response) {
+        robot.Stop();
+        Fail("no answer from " + robot.service_name() + " for frame " + std::to_string(index + 1));
       }
+      ++answered;
       std::map<int, velmora::PassReport> frame_reports;
       {
         std::lock_guard<std::mutex> lock(reports_mutex);
@@ -431,6 +452,14 @@ int Replay(const Options & options)
         yaml << "      cam_id: " << camera->cam_id() << "\n";
         yaml << "      colour: " << velmora::YamlQuoted(pair->colour_path) << "\n";
         yaml << "      depth: " << velmora::YamlQuoted(pair->depth_path) << "\n";
+        if (truth.count(slot)) {
+          yaml << "      synthetic_scene:   # the rendered objects, base frame\n";
+          for (const velmora::SceneObject & object : truth.at(slot)) {
+            yaml << "        - {name: " << object.name << ", label: " << object.label <<
+              ", centre: [" << object.centre.x() << ", " << object.centre.y() << ", " <<
+              object.centre.z() << "]}\n";
+          }
+        }
         velmora::DepthImageView view;
         view.data = pair->depth_mm.data;
         view.size = pair->depth_mm.total() * 2;
@@ -447,6 +476,9 @@ int Replay(const Options & options)
           yaml << "        floor_tilt_deg: " << floor.tilt_deg << "\n";
           yaml << "        floor_inlier_share: " <<
             static_cast<double>(floor.inliers) / static_cast<double>(floor.samples) << "\n";
+          const auto verdict = velmora::JudgeCalibration(floor, geometry.workspace.floor_z);
+          yaml << "        verdict: " << velmora::YamlQuoted(
+            !verdict ? "no judge" : verdict->empty() ? "agrees" : *verdict) << "\n";
         } else {
           yaml << "        floor_height: null   # no plane found in the depth image\n";
         }
@@ -475,6 +507,13 @@ int Replay(const Options & options)
             yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
           }
         }
+        for (const auto & object : report.skipped) {
+          yaml << "        - label: " << object.detection.label << "\n";
+          yaml << "          score: " << object.detection.score << "\n";
+          yaml << "          outcome: " <<
+            velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) << "\n";
+          yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
+        }
         if (!report.dropped.empty()) {
           yaml << "      dropped: " << velmora::YamlQuoted(report.dropped) << "\n";
         }
@@ -486,11 +525,12 @@ int Replay(const Options & options)
   // No answered frame (an interrupted run) still reads back as a list.
   const std::string answers = "frames:" + std::string(yaml.str().empty() ? " []" : "") + "\n" +
     yaml.str();
-  std::cout << "---\n" << answers;
-  std::cout << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() <<
+  std::ostringstream printed;
+  printed << "---\n" << answers;
+  printed << "timing_ms_median:   # per camera pass, over " << timings["pass"].size() <<
     " passes\n";
   for (const char * key : {"model", "clouds", "estimator", "publishing", "pass"}) {
-    std::cout << "  " << key << ": " << std::setprecision(3) << std::fixed <<
+    printed << "  " << key << ": " << std::setprecision(3) << std::fixed <<
       Median(timings[key]) << "\n";
   }
   {
@@ -509,10 +549,12 @@ int Replay(const Options & options)
     for (const auto & item : not_written) {
       list += (list.empty() ? "" : ", ") + item;
     }
-    std::cout << "incomplete: " << velmora::YamlQuoted("not written: " + list) << "\n";
+    printed << "incomplete: " << velmora::YamlQuoted("not written: " + list) << "\n";
     std::cerr << "velmoraplus_trash_pose_replay: not written: " << list <<
       "; the answer printed above is incomplete" << std::endl;
   }
+  std::fputs(printed.str().c_str(), answer_out);
+  std::fflush(answer_out);
   // A signal that came after the last answer still ends the run as interrupted.
   const int signal_number = signals.received();
   if (interrupted || signal_number != 0) {
@@ -534,7 +576,14 @@ int main(int argc, char ** argv)
     for (auto & pair : options.pairs) {
       LoadPair(pair);
     }
-    return Replay(options);
+    // Standard output carries the answer's YAML alone: whatever else the
+    // process prints (the node's and the estimator's lines) goes to standard error.
+    std::fflush(stdout);
+    std::FILE * const answer_out = ::fdopen(::dup(STDOUT_FILENO), "w");
+    if (answer_out == nullptr || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+      Fail(std::string("standard output cannot be set apart: ") + std::strerror(errno));
+    }
+    return Replay(options, answer_out);
   } catch (const std::exception & e) {
     std::cerr << "velmoraplus_trash_pose_replay: " << e.what() << std::endl;
     if (rclcpp::ok()) {

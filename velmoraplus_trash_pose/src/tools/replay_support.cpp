@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -48,6 +50,33 @@ void RecordStopSignal(int signal_number)
   g_stop_signal = signal_number;
 }
 }  // namespace
+
+void IsolateRosTraffic()
+{
+  static bool isolated = false;
+  const char * robot = std::getenv("ROS_DOMAIN_ID");
+  const std::string robot_id = robot != nullptr && *robot != '\0' ? robot : "0";
+  for (int id = 1; !isolated && id <= 101; ++id) {
+    if (std::to_string(id) == robot_id) {
+      continue;
+    }
+    const std::string lock = "/tmp/velmora_ros_domain_" + std::to_string(id) + ".lock";
+    // Held open, never closed: the claim lasts as long as the process.
+    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    isolated = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (isolated) {
+      ::setenv("ROS_DOMAIN_ID", std::to_string(id).c_str(), 1);
+      ::setenv("ROS_LOCALHOST_ONLY", "1", 1);
+    } else if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+  if (!isolated) {
+    throw std::runtime_error(
+            "no free ROS domain id of 1 to 101 to run apart from the robot "
+            "(/tmp/velmora_ros_domain_*.lock are all held)");
+  }
+}
 
 StopSignalRecorder::StopSignalRecorder()
 {

@@ -213,6 +213,7 @@ int Soak(const Options & options, Report & report)
 
   // rclcpp shuts down on SIGINT/SIGTERM and chains to this, which notes the signal.
   const velmora::StopSignalRecorder signals;
+  velmora::IsolateRosTraffic();
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
   // Passes are counted on the first triggered camera; the others run alongside.
   // Declared first: the camera's thread counts until the robot is stopped.

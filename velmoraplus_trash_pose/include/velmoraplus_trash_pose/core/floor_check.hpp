@@ -16,6 +16,8 @@
 #define VELMORAPLUS_TRASH_POSE__CORE__FLOOR_CHECK_HPP_
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 #include <Eigen/Core>
 
@@ -42,6 +44,12 @@ struct FloorFit
 FloorFit FitFloorPlane(
   const DepthImageView & depth, const CameraIntrinsics & intrinsics,
   const Eigen::Matrix4f & base2camera, int stride = 4);
+
+// What a fitted floor says of the calibration: nullopt when the plane is no
+// judge (under a third of the samples on it: a wall or a table may fill the
+// view), "" when it lies within 0.05 m of `expected_floor_z` (-base_height)
+// and within 5 degrees of level, else what is off and what to check.
+std::optional<std::string> JudgeCalibration(const FloorFit & fit, double expected_floor_z);
 
 }  // namespace velmora
 

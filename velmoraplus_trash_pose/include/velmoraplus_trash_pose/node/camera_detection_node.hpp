@@ -77,6 +77,8 @@ public:
   // --- detect handshake (service side)
   // Clears done, then raises the request.
   void RequestDetection();
+  // How many requests have been raised (the start-up pass answers none).
+  std::uint64_t requests_raised() const;
   // True from a request until the pass that answers it has finished.
   bool IsDetectionRequested() const;
   bool IsDetectionDone() const;
@@ -146,12 +148,17 @@ private:
     const std::vector<Cloud> & init_clouds, const std::vector<Cloud> & processed_clouds,
     const std::vector<TrashGrabInfo> & results);
   void SaveMissedDetection(const cv::Mat & image_bgr) const;
+  // Until a pass showed enough floor to judge by (ten passes at most): does
+  // the floor lie where the calibration and base_height put it? A warning when not.
+  void JudgeCalibrationOnce(const DepthImageView & depth);
   void Throttle() const;
 
   // Handshake flags: release on store, acquire on load; transitions under results_mutex_.
   std::atomic<bool> is_detect_requested_{true};
   std::atomic<bool> is_detect_done_{false};
   std::atomic<std::int64_t> last_pair_stamp_ns_{-1};
+  std::atomic<int> calibration_looks_left_{10};
+  std::atomic<std::uint64_t> requests_raised_{0};
   std::vector<TrashGrabInfo> grab_results_;
   mutable std::mutex results_mutex_;
 
@@ -162,7 +169,7 @@ private:
   float fy_ = 0.0F;
   float cx_ = 0.0F;
   float cy_ = 0.0F;
-  std::int32_t image_width_ = 640;
+  std::int32_t image_width_ = 640;  // the width of the pair a pass works on
   std::int32_t cam_id_ = 0;
   bool is_debug_ = false;
   bool is_realtime_estimate_ = false;

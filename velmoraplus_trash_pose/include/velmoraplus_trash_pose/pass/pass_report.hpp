@@ -29,7 +29,7 @@
 namespace velmora
 {
 
-// What became of one trash object in a detection pass.
+// What became of one detection in a detection pass.
 enum class ObjectOutcome
 {
   kAccepted,             // a grab result
@@ -39,6 +39,8 @@ enum class ObjectOutcome
   kUnhandledAxis,        // estimator status 1111
   kNotWhitelisted,       // refused by the base / bench / floor rule
   kError,                // an exception dropped it
+  kNotTrash,             // a detection of a class that is no trash
+  kAtEdge,               // a trash detection at the image's edge
 };
 
 const char * OutcomeName(ObjectOutcome outcome);
@@ -68,6 +70,7 @@ struct PassReport
   cv::Mat image_rgb;                          // the colour frame
   std::vector<det::Object> detections;        // all detections of the model, in model order
   std::vector<ObjectReport> objects;          // trash objects, in pass order
+  std::vector<ObjectReport> skipped;          // the other detections, in model order
   std::string dropped;                        // non-empty when the whole pass was dropped
   std::string archive_stamp;                  // debug mode: the stamp of all its archive files
   double model_ms = 0.0;

@@ -17,9 +17,12 @@
 
 #include <array>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/image.hpp>
@@ -41,6 +44,8 @@ class InProcessDetection
 public:
   using DetectTrash = velmora_plus_interfaces::srv::DetectTrash;
   using Image = sensor_msgs::msg::Image;
+  // Camera slot -> colour and depth pair.
+  using Frame = std::map<int, std::pair<Image, Image>>;
 
   InProcessDetection(const std::string & config_path, const std::string & peer_name);
   ~InProcessDetection();
@@ -58,6 +63,13 @@ public:
   const std::string & service_name() const {return service_name_;}
   // One pair to the camera in `slot` (1 to 3).
   void Publish(int slot, const Image & rgb, const Image & depth) const;
+  // One DetectTrash request while `frame` streams to its cameras as drivers
+  // would, stamped anew every `period`; once answered, also until each camera
+  // has taken (or, with no request pending, dropped) the last pair sent, so
+  // that a later request cannot take this frame's pairs. No answer: ROS 2
+  // shut down or `timeout` passed.
+  std::optional<DetectTrash::Response> CallStreaming(
+    const Frame & frame, std::chrono::milliseconds period, std::chrono::seconds timeout);
 
 private:
   std::unique_ptr<DetectionNode> detection_;

@@ -53,6 +53,15 @@ private:
   std::filesystem::path config_;
 };
 
+// The replay and soak tools run a whole detection process of their own: on
+// the robot's DDS domain it would take the live cameras' pairs, feed its own
+// to the live node and answer the robot's DetectTrash calls. Moves this
+// process (and its children) to a domain of its own: loopback only, and the
+// first id of 1 to 101 (each valid for every DDS port mapping on Linux) that
+// is not ROS_DOMAIN_ID's and no other process claimed, claimed with a lock
+// held for this process's life. Throws std::runtime_error when none is free.
+void IsolateRosTraffic();
+
 // Notes SIGINT and SIGTERM for a tool that leaves them to rclcpp: made before
 // rclcpp::init, its handler is the one rclcpp chains to, so once ROS 2 has
 // shut down the tool can tell which signal ended its run. The handlers it
