@@ -491,5 +491,19 @@ TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetwee
   }
 }
 
+// Where the model's detections enter a pass: boxes and masks clipped to the
+// image, a mask that does not cover its window refused.
+TEST(AdmitDetection, ClipsToTheImageAndRefusesMasksOfAnotherSize) {
+  det::Object edge{{600, 400, 60, 100}, 4, 0.9F, cv::Mat(100, 60, CV_8UC1, cv::Scalar(1)),
+    {600, 400, 60, 100}};
+  det::Object wrong = edge;
+  wrong.mask = cv::Mat(10, 60, CV_8UC1);
+  EXPECT_EQ(velmora::AdmitDetection(edge, {640, 480}), "");
+  EXPECT_EQ(edge.mask_box, cv::Rect(600, 400, 40, 80));
+  EXPECT_EQ(edge.rect, cv::Rect_<float>(600, 400, 40, 80));
+  EXPECT_EQ(cv::countNonZero(edge.mask), 40 * 80);
+  EXPECT_NE(velmora::AdmitDetection(wrong, {640, 480}).find("10 pixels"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velmora_test

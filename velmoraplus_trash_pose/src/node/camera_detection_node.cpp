@@ -129,6 +129,29 @@ std::string ViewDepthImage(const sensor_msgs::msg::Image & depth, DepthImageView
   return problem;
 }
 
+std::string AdmitDetection(det::Object & object, const cv::Size & image)
+{
+  const auto size = [](const cv::Size & s) {
+      return std::to_string(s.width) + "x" + std::to_string(s.height);
+    };
+  if (!object.mask.empty() &&
+    (object.mask.type() != CV_8UC1 || object.mask.size() != object.mask_box.size()))
+  {
+    return "mask of " + size(object.mask.size()) + " pixels, type " +
+           std::to_string(object.mask.type()) + ", for a window of " +
+           size(object.mask_box.size()) + ": not an 8-bit mask of its window";
+  }
+  const cv::Rect inside = object.mask_box & cv::Rect(cv::Point(), image);
+  if (!object.mask.empty() && inside != object.mask_box) {
+    object.mask = inside.empty() ? cv::Mat() : object.mask(inside - object.mask_box.tl()).clone();
+  }
+  object.mask_box = inside;
+  object.rect &= cv::Rect_<float>(
+    0.0F, 0.0F, static_cast<float>(image.width),
+    static_cast<float>(image.height));
+  return "";
+}
+
 CameraDetectionNode::CameraDetectionNode(rclcpp::Node::SharedPtr node, std::string config_path)
 : node_(std::move(node))
 {
@@ -439,6 +462,18 @@ void CameraDetectionNode::RunPass(
   t0 = std::chrono::system_clock::now();
   yolo_model_->detect(image, objects);
   report.model_ms = MillisecondsSince(t0);
+  std::size_t k = 0;
+  for (auto object = objects.begin(); object != objects.end(); ++k) {
+    const std::string refused = AdmitDetection(*object, image.size());
+    if (refused.empty()) {
+      ++object;
+      continue;
+    }
+    RCLCPP_ERROR(
+      node_->get_logger(), "cam_%d detection %lu (label %d) dropped: %s", cam_id_,
+      static_cast<unsigned long>(k), object->label, refused.c_str());
+    object = objects.erase(object);
+  }
   RCLCPP_INFO(
     node_->get_logger(), "camera_%d model->detect cost %2.4lf ms", cam_id_, report.model_ms);
   if (is_debug_ || pass_observer_) {

@@ -79,8 +79,9 @@ std::optional<InProcessDetection::DetectTrash::Response> InProcessDetection::Cal
 {
   using Clock = std::chrono::steady_clock;
   constexpr std::chrono::milliseconds kLook{1};
-  // The first pair goes out as soon as the service has raised this request
-  // (a camera's start-up pass would take it otherwise), not a period later.
+  // The first pair goes out once the service has raised this request, and not
+  // before, however long that takes: a camera's start-up pass would take it and
+  // the request would need a second pass (with a recording, the next frame's).
   const auto slots = TriggeredSlots(detection_->camera_num());
   std::map<int, std::uint64_t> before;
   for (const int slot : slots) {
@@ -93,7 +94,11 @@ std::optional<InProcessDetection::DetectTrash::Response> InProcessDetection::Cal
           return detection_->camera(slot)->requests_raised() > before[slot];
         });
     };
-  for (const auto by = Clock::now() + period; !raised() && Clock::now() < by; ) {
+  const auto deadline = Clock::now() + timeout;
+  while (!raised()) {
+    if (!rclcpp::ok() || Clock::now() > deadline) {
+      return std::nullopt;
+    }
     std::this_thread::sleep_for(kLook);
   }
   std::int64_t last_stamp_ns = 0;
@@ -105,7 +110,6 @@ std::optional<InProcessDetection::DetectTrash::Response> InProcessDetection::Cal
         Publish(slot, pair.first, pair.second);
       }
     };
-  const auto deadline = Clock::now() + timeout;
   publish();
   while (future.wait_for(period) != std::future_status::ready) {
     if (!rclcpp::ok() || Clock::now() > deadline) {
@@ -113,6 +117,10 @@ std::optional<InProcessDetection::DetectTrash::Response> InProcessDetection::Cal
     }
     publish();
   }
+  // One pair more, taken (and, with no request pending, dropped) only once each
+  // camera has finished the pass that answered, archive included: nothing of
+  // this frame is left for the next request.
+  publish();
   const auto taken = [&]() {
       return std::all_of(
         frame.begin(), frame.end(), [&](const auto & entry) {

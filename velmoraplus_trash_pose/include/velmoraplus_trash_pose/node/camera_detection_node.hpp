@@ -58,6 +58,13 @@ BoxInfo MakeBoxInfo(const det::Object & object);
 // saying what is wrong, with `view` empty.
 std::string ViewDepthImage(const sensor_msgs::msg::Image & depth, DepthImageView & view);
 
+// The one door of the model's detections into a pass, so that every later step
+// (erosion, back-projection, pictures, archive) may trust box and mask: the box
+// is clipped to an image of `image` size and the mask to the image's part of
+// its window. A mask that is not 8-bit, one channel and of its window's size is
+// refused: the answer says why; empty when the object goes on.
+std::string AdmitDetection(det::Object & object, const cv::Size & image);
+
 // One camera: its configuration, model, estimator, image subscriptions and
 // publishers, and its side of the detect handshake. The detect service raises
 // a request; the next synchronised image pair runs one detection pass, which

@@ -64,10 +64,10 @@ public:
   // One pair to the camera in `slot` (1 to 3).
   void Publish(int slot, const Image & rgb, const Image & depth) const;
   // One DetectTrash request while `frame` streams to its cameras as drivers
-  // would, stamped anew every `period`; once answered, also until each camera
-  // has taken (or, with no request pending, dropped) the last pair sent, so
-  // that a later request cannot take this frame's pairs. No answer: ROS 2
-  // shut down or `timeout` passed.
+  // would, stamped anew every `period` from the moment the service raised it;
+  // once answered, until each camera has finished its pass (archive included)
+  // and dropped one pair more, so that a later request cannot take this
+  // frame's pairs. No answer: ROS 2 shut down or `timeout` passed.
   std::optional<DetectTrash::Response> CallStreaming(
     const Frame & frame, std::chrono::milliseconds period, std::chrono::seconds timeout);
 
