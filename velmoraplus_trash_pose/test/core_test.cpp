@@ -473,10 +473,6 @@ const Scene kScenes[] = {
       return Join(once, std::make_shared<Cloud>(*once));
     }(), false, 1, 40, 0, {},
     {kCut + "-0.168875" + kFew, "m:processed_trash_lowest_z_:  -0.171875"}},
-  // Half-millimetre steps (0.064 s is 5e-4 exactly in float): the voxel grid leaves one point
-  // in eight (compared on plain PCL only).
-  {"dense block", "", Lattice({-0.5f, 0, -0.17f}, 40, 24, 16, X * .064f, Y * .064f, Z * .064f),
-    false, 0, -1, 0, {}, {}},
   // Far too wide for 1 mm voxels: no thinning. The cut takes the far points with the lowest
   // layer, the outlier removal the 8 corners of the 5 x 5 x 2 rest: 42 points centred on
   // (-0.5, 0, -20.5 s), 1.5 s above the lowest point: grabbed there.

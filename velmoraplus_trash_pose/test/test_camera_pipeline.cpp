@@ -151,6 +151,19 @@ TEST_F(CameraPipelineTest, FloorSceneAnsweredPublishedAndArchived) {
   Start();
   auto node = harness_->peer();
   const std::string cam = "/velmoraplus_trash_pose/cam";
+  // The camera's endpoints are reliable with these history depths, as `ros2 topic info -v`
+  // shows them (/tf_static's durability: the late subscriber below).
+  const std::map<std::string, std::size_t> depths = {{cam + "2_detected_image", 1},
+    {cam + "2_trashes_cloud", 1}, {cam + "12_trash_pose", 1}, {"/camera2/color/image_raw", 10}};
+  for (const auto & [topic, depth] : depths) {
+    for (const auto & info : topic.rfind("/camera2/", 0) == 0 ?
+      node->get_subscriptions_info_by_topic(topic) : node->get_publishers_info_by_topic(topic))
+    {
+      EXPECT_TRUE(
+        info.node_name() != "velmoraplus_trash_pose_cam2" || (info.qos_profile().depth() ==
+        depth && info.qos_profile().reliability() == rclcpp::ReliabilityPolicy::Reliable)) << topic;
+    }
+  }
 
   // Released before their node's process stops: real ROS 2 aborts when the
   // last handle of a node outlives its context.
@@ -494,15 +507,13 @@ TEST_F(CameraPipelineTest, PassesRunOnRequestOrContinuouslyWithTheThrottleBetwee
 // Where the model's detections enter a pass: boxes and masks clipped to the
 // image, a mask that does not cover its window refused.
 TEST(AdmitDetection, ClipsToTheImageAndRefusesMasksOfAnotherSize) {
-  det::Object edge{{600, 400, 60, 100}, 4, 0.9F, cv::Mat(100, 60, CV_8UC1, cv::Scalar(1)),
-    {600, 400, 60, 100}};
-  det::Object wrong = edge;
-  wrong.mask = cv::Mat(10, 60, CV_8UC1);
+  det::Object edge{{600, 400, 60, 100}, 4, 0.9F, cv::Mat(10, 60, CV_8UC1), {600, 400, 60, 100}};
+  EXPECT_NE(velmora::AdmitDetection(edge, {640, 480}).find("10 pixels"), std::string::npos);
+  edge.mask = cv::Mat(100, 60, CV_8UC1, cv::Scalar(1));
   EXPECT_EQ(velmora::AdmitDetection(edge, {640, 480}), "");
   EXPECT_EQ(edge.mask_box, cv::Rect(600, 400, 40, 80));
   EXPECT_EQ(edge.rect, cv::Rect_<float>(600, 400, 40, 80));
   EXPECT_EQ(cv::countNonZero(edge.mask), 40 * 80);
-  EXPECT_NE(velmora::AdmitDetection(wrong, {640, 480}).find("10 pixels"), std::string::npos);
 }
 
 }  // namespace
