@@ -56,6 +56,7 @@
 #include "velmoraplus_trash_pose/core/grab_pose_estimator.hpp"
 #include "velmoraplus_trash_pose/core/logger.hpp"
 #include "velmoraplus_trash_pose/core/yaml_quote.hpp"
+#include "velmoraplus_trash_pose/core/yaml_reader.hpp"
 #include "velmoraplus_trash_pose/node/trash_pose_detection.hpp"
 #include "velmoraplus_trash_pose/pass/pass_pictures.hpp"
 #include "velmoraplus_trash_pose/tools/in_process_detection.hpp"
@@ -235,8 +236,8 @@ std::vector<Pair> RenderDryRun(
   std::vector<Pair> pairs;
   for (const int slot : slots) {
     const std::string camera = "cam" + std::to_string(slot) + "_detect_config.yaml";
-    const std::string pose_file = YAML::LoadFile(prefix.file(camera).string())
-      ["camera_detection_params"]["pose_estimate_config_file"].as<std::string>();
+    const std::string pose_file = velmora::YamlReader(prefix.file(camera).string()).GetName(
+      "camera_detection_params/pose_estimate_config_file");
     const velmora::GrabPoseEstimator estimator(prefix.file(pose_file).string());
     const Eigen::Matrix4d base2camera = estimator.base2camera_.cast<double>();
     const double floor_z = -estimator.base_height_;
@@ -321,8 +322,8 @@ int Replay(const Options & options, std::FILE * answer_out)
   std::map<int, std::vector<velmora::SceneObject>> truth;
   std::vector<Pair> pairs = options.pairs;
   if (options.synthetic) {
-    const int cam_num = YAML::LoadFile(prefix.file("trash_pose_detect_config.yaml").string())
-      ["velmoraplus_trash_pose"]["cam_num"].as<int>();
+    const int cam_num = velmora::YamlReader(prefix.file("trash_pose_detect_config.yaml").string())
+      .Get<int>("velmoraplus_trash_pose/cam_num");
     pairs = RenderDryRun(prefix, velmora::TriggeredSlots(cam_num), options.out_dir, truth);
   }
 
@@ -495,24 +496,26 @@ int Replay(const Options & options, std::FILE * answer_out)
         yaml << "      pictures: [" << velmora::YamlQuoted(stem + "_pass.png") << ", " <<
           velmora::YamlQuoted(stem + "_top.png") << "]\n";
         yaml << "      pieces:\n";
+        // Trash pieces with their index and clouds, then the detections no piece became.
+        const auto print_piece = [&yaml](const velmora::ObjectReport & object, bool trash) {
+            yaml << "        - " << (trash ? "index: " + std::to_string(object.index) +
+            "\n          " : std::string()) << "label: " << object.detection.label << "\n";
+            yaml << "          score: " << object.detection.score << "\n";
+            if (trash) {
+              yaml << "          transparent: " << (object.transparent ? "true" : "false") <<
+                "\n          raw_points: " << object.raw_points << "\n";
+            }
+            yaml << "          outcome: " <<
+              velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) << "\n";
+            if (!object.reason.empty()) {
+              yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
+            }
+          };
         for (const auto & object : report.objects) {
-          yaml << "        - index: " << object.index << "\n";
-          yaml << "          label: " << object.detection.label << "\n";
-          yaml << "          score: " << object.detection.score << "\n";
-          yaml << "          transparent: " << (object.transparent ? "true" : "false") << "\n";
-          yaml << "          raw_points: " << object.raw_points << "\n";
-          yaml << "          outcome: " <<
-            velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) << "\n";
-          if (!object.reason.empty()) {
-            yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
-          }
+          print_piece(object, true);
         }
         for (const auto & object : report.skipped) {
-          yaml << "        - label: " << object.detection.label << "\n";
-          yaml << "          score: " << object.detection.score << "\n";
-          yaml << "          outcome: " <<
-            velmora::YamlQuoted(velmora::OutcomeName(object.outcome)) << "\n";
-          yaml << "          reason: " << velmora::YamlQuoted(object.reason) << "\n";
+          print_piece(object, false);
         }
         if (!report.dropped.empty()) {
           yaml << "      dropped: " << velmora::YamlQuoted(report.dropped) << "\n";
