@@ -131,7 +131,9 @@ int SegPostprocessor::map_label(int network_label) const
   return it == params_.class_map.end() ? -1 : it->second;
 }
 
-void SegPostprocessor::collect_candidates(const cv::Mat & det, std::vector<Candidate> & out) const
+void SegPostprocessor::collect_candidates(
+  const cv::Mat & det, bool keep_unmapped,
+  std::vector<Candidate> & out) const
 {
   const int n = det.size[2];
   const int nc = params_.num_classes;
@@ -155,8 +157,9 @@ void SegPostprocessor::collect_candidates(const cv::Mat & det, std::vector<Candi
   out.clear();
   for (int i = 0; i < n; ++i) {
     if (!(best[i] > params_.confidence_threshold)) {continue;}
-    const int label = map_label(best_class[i]);
-    if (label < 0) {continue;}
+    const int mapped = map_label(best_class[i]);
+    if (mapped < 0 && !keep_unmapped) {continue;}
+    const int label = mapped >= 0 ? mapped : -1 - best_class[i];
     if (!finite(cx[i]) || !finite(cy[i]) || !(w[i] > 0.0F) || !(h[i] > 0.0F) ||
       !finite(w[i]) || !finite(h[i]))
     {
@@ -272,17 +275,19 @@ void SegPostprocessor::make_mask(
 
 void SegPostprocessor::run(
   const cv::Mat & det, const cv::Mat & protos, const Letterbox & lb,
-  std::vector<Object> & objects) const
+  std::vector<Object> & objects, std::vector<Object> * unmapped) const
 {
   check_layout(det, protos, "YOLOv8-seg postprocessing");
   objects.clear();
+  if (unmapped) {unmapped->clear();}
   std::vector<Candidate> candidates;
-  collect_candidates(det, candidates);
+  collect_candidates(det, unmapped != nullptr, candidates);
   const std::vector<Candidate> kept = suppress(candidates);
 
   const cv::Rect2d image_rect(0.0, 0.0, lb.image.width, lb.image.height);
   for (const Candidate & c : kept) {
-    if (objects.size() >= static_cast<size_t>(params_.max_detections)) {break;}
+    std::vector<Object> & out = c.label >= 0 ? objects : *unmapped;
+    if (out.size() >= static_cast<size_t>(params_.max_detections)) {continue;}
     const cv::Point2d tl = lb.to_image(c.box.tl());
     const cv::Point2d br = lb.to_image(c.box.br());
     const cv::Rect2d clipped = cv::Rect2d(tl, br) & image_rect;
@@ -293,10 +298,10 @@ void SegPostprocessor::run(
       static_cast<float>(clipped.height));
     // Checked after the conversion: a sliver narrower than float resolution becomes 0 wide.
     if (!(obj.rect.width > 0.0F && obj.rect.height > 0.0F)) {continue;}
-    obj.label = c.label;
+    obj.label = c.label >= 0 ? c.label : -1 - c.label;
     obj.score = c.score;
-    make_mask(det, protos, c.anchor, clipped, lb, obj);
-    objects.push_back(std::move(obj));
+    if (c.label >= 0) {make_mask(det, protos, c.anchor, clipped, lb, obj);}
+    out.push_back(std::move(obj));
   }
 }
 

@@ -186,7 +186,13 @@ void YOLOv8Seg::detect(const cv::Mat & image, std::vector<Object> & objects)
   cv::Mat det;
   cv::Mat protos;
   forward(blob, det, protos);
-  postprocess(det, protos, lb, objects);
+  network_->post().run(det, protos, lb, objects, &unmapped_);
+}
+
+std::vector<Object> YOLOv8Seg::unmapped() const
+{
+  const std::lock_guard<std::mutex> lock(detect_mutex_);
+  return unmapped_;
 }
 
 Letterbox YOLOv8Seg::preprocess(const cv::Mat & image, cv::Mat & blob) const

@@ -191,6 +191,10 @@ TEST(YOLOv8Seg, DetectsTheDescribedScenesInParallel) {
     SCOPED_TRACE(scenes[i].name);
     expect_objects(found[i], scenes[i].want, scenes[i].image, scenes[i].loss);
   }
+  const std::vector<Object> person = models.at("coco_map").unmapped();  // for the node to report
+  ASSERT_EQ(person.size(), 1U);
+  EXPECT_EQ(person[0].label, 0);
+  EXPECT_TRUE(person[0].mask.empty());
 }
 
 // RGB 8-bit 3-channel images are letterboxed into the network input.

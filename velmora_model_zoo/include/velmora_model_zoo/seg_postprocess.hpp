@@ -63,9 +63,12 @@ public:
     const cv::Mat & detections, const cv::Mat & prototypes,
     const std::string & what) const;
 
+  // With `unmapped`, it receives the detections whose network label the class map leaves
+  // out (label: the network's, no mask), suppressed among themselves, so that a caller can
+  // say what it was not given.
   void run(
     const cv::Mat & detections, const cv::Mat & prototypes, const Letterbox & lb,
-    std::vector<Object> & objects) const;
+    std::vector<Object> & objects, std::vector<Object> * unmapped = nullptr) const;
 
   const PostprocessParams & params() const {return params_;}
 
@@ -73,12 +76,14 @@ private:
   struct Candidate
   {
     int anchor;
-    int label;  // after the class map
+    int label;  // after the class map; -1 - network label when the map leaves it out
     float score;
     cv::Rect2d box;  // input pixels
   };
 
-  void collect_candidates(const cv::Mat & detections, std::vector<Candidate> & out) const;
+  void collect_candidates(
+    const cv::Mat & detections, bool keep_unmapped,
+    std::vector<Candidate> & out) const;
   std::vector<Candidate> suppress(std::vector<Candidate> & candidates) const;
   // Sets obj.mask and obj.mask_box: the pixels whose centre lies in `image_box`.
   void make_mask(

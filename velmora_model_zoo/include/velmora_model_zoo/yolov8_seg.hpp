@@ -44,6 +44,9 @@ public:
   // Detects objects in an RGB 8-bit 3-channel image; replaces `objects`, highest score first.
   // Throws std::invalid_argument for an empty image or one of another type.
   virtual void detect(const cv::Mat & image, std::vector<Object> & objects);
+  // The last detect()'s detections that the class_map leaves out: label is the network's,
+  // no mask.  Empty without a class_map or for recorded detections.
+  std::vector<Object> unmapped() const;
 
   // The three stages of detect() for the network source, callable on their own for timing.
   Letterbox preprocess(const cv::Mat & image, cv::Mat & blob) const;
@@ -63,7 +66,8 @@ private:
   class Recording;
 
   ModelConfig config_;
-  std::mutex detect_mutex_;
+  mutable std::mutex detect_mutex_;
+  std::vector<Object> unmapped_;
   std::unique_ptr<Network> network_;
   std::unique_ptr<Recording> recording_;
 };
