@@ -533,6 +533,14 @@ void CameraDetectionNode::RunPass(
         "right edge" : "class " + ClassNameById(object.label + 1) + " is no trash";
       report.skipped.push_back(std::move(skipped));
     }
+    for (const auto & object : yolo_model_->unmapped()) {
+      ObjectReport skipped;
+      skipped.detection = object;
+      skipped.outcome = ObjectOutcome::kUnmapped;
+      skipped.reason = "network label " + std::to_string(object.label) +
+        " is left out by the model's class_map";
+      report.skipped.push_back(std::move(skipped));
+    }
   }
   std::vector<det::Object> trash_objects;
   if (!GetTrashObjects(objects, trash_objects)) {

@@ -39,6 +39,7 @@ const char * OutcomeName(ObjectOutcome outcome)
     case ObjectOutcome::kError: return "error";
     case ObjectOutcome::kNotTrash: return "not trash";
     case ObjectOutcome::kAtEdge: return "at the edge";
+    case ObjectOutcome::kUnmapped: return "unmapped";
   }
   return "unknown";
 }

@@ -250,7 +250,9 @@ std::vector<Pair> RenderDryRun(
     const velmora::SyntheticScene scene = velmora::RenderScene(
       truth[slot], base2camera, {estimator.fx_, estimator.fy_, estimator.cx_, estimator.cy_},
       {640, 480}, floor_z);
-    const std::string stem = (out_dir / ("synthetic_cam" + std::to_string(slot))).string();
+    // Absolute: the recording is named from the private configuration folder.
+    const std::string stem =
+      (fs::absolute(out_dir) / ("synthetic_cam" + std::to_string(slot))).string();
     cv::Mat bgr;
     cv::cvtColor(scene.colour, bgr, cv::COLOR_RGB2BGR);
     if (!cv::imwrite(stem + "_color.png", bgr) || !cv::imwrite(stem + "_depth.png", scene.depth)) {
@@ -271,11 +273,26 @@ std::vector<Pair> RenderDryRun(
   return pairs;
 }
 
+int ReplayOn(
+  const Options & options, const velmora::PrivateConfigPrefix & prefix,
+  std::FILE * answer_out);
+
 int Replay(const Options & options, std::FILE * answer_out)
 {
   const fs::path source = options.config_dir ? fs::path(*options.config_dir) :
     fs::path(ament_index_cpp::get_package_share_directory(kPackage)) / "config";
   const velmora::PrivateConfigPrefix prefix(source, "replay");
+  try {
+    return ReplayOn(options, prefix, answer_out);
+  } catch (const std::exception & e) {
+    throw std::runtime_error(prefix.InSource(e.what()));
+  }
+}
+
+int ReplayOn(
+  const Options & options, const velmora::PrivateConfigPrefix & prefix,
+  std::FILE * answer_out)
+{
   if (options.cam_num) {
     prefix.Edit(
       "trash_pose_detect_config.yaml", "velmoraplus_trash_pose", "cam_num",
@@ -454,11 +471,27 @@ int Replay(const Options & options, std::FILE * answer_out)
         yaml << "      colour: " << velmora::YamlQuoted(pair->colour_path) << "\n";
         yaml << "      depth: " << velmora::YamlQuoted(pair->depth_path) << "\n";
         if (truth.count(slot)) {
+          // Each object with how far its grab point lies from its centre, seen from above.
           yaml << "      synthetic_scene:   # the rendered objects, base frame\n";
+          const auto pass = frame_reports.find(slot);
           for (const velmora::SceneObject & object : truth.at(slot)) {
             yaml << "        - {name: " << object.name << ", label: " << object.label <<
               ", centre: [" << object.centre.x() << ", " << object.centre.y() << ", " <<
-              object.centre.z() << "]}\n";
+              object.centre.z() << "], ";
+            const velmora::ObjectReport * piece = nullptr;
+            for (std::size_t i = 0; pass != frame_reports.end() &&
+              i < pass->second.objects.size(); ++i)
+            {
+              const velmora::ObjectReport & o = pass->second.objects[i];
+              piece = o.detection.label == object.label ? &o : piece;
+            }
+            if (piece && piece->outcome == velmora::ObjectOutcome::kAccepted) {
+              yaml << "grab_offset_xy: " << (piece->grab_position - object.centre).head<2>().norm();
+            } else {
+              yaml << "outcome: " << velmora::YamlQuoted(
+                piece ? velmora::OutcomeName(piece->outcome) : "not detected");
+            }
+            yaml << "}\n";
           }
         }
         velmora::DepthImageView view;

@@ -116,6 +116,8 @@ PrivateConfigPrefix::PrivateConfigPrefix(const fs::path & source, const std::str
             "configuration folder " + source.string() +
             " is not readable or holds no trash_pose_detect_config.yaml");
   }
+  source_ = fs::absolute(source).lexically_normal();
+  if (source_.filename().empty()) {source_ = source_.parent_path();}  // "dir/"
   root_ = fs::temp_directory_path() / ("velmora_" + tag + "_" + std::to_string(::getpid()));
   fs::remove_all(root_);
   const fs::path index = root_ / "share/ament_index/resource_index/packages";
@@ -127,6 +129,17 @@ PrivateConfigPrefix::PrivateConfigPrefix(const fs::path & source, const std::str
   const char * old = std::getenv("AMENT_PREFIX_PATH");
   const std::string value = root_.string() + (old ? std::string(":") + old : std::string());
   ::setenv("AMENT_PREFIX_PATH", value.c_str(), 1);
+}
+
+std::string PrivateConfigPrefix::InSource(std::string message) const
+{
+  const std::string from = config_.string();
+  const std::string to = source_.string();
+  for (auto at = message.find(from); at != std::string::npos; at = message.find(from, at)) {
+    message.replace(at, from.size(), to);
+    at += to.size();
+  }
+  return message;
 }
 
 PrivateConfigPrefix::~PrivateConfigPrefix()

@@ -41,6 +41,7 @@ enum class ObjectOutcome
   kError,                // an exception dropped it
   kNotTrash,             // a detection of a class that is no trash
   kAtEdge,               // a trash detection at the image's edge
+  kUnmapped,             // a network label the model's class_map leaves out
 };
 
 const char * OutcomeName(ObjectOutcome outcome);

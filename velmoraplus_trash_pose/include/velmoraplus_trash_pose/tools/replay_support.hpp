@@ -47,8 +47,11 @@ public:
   void Edit(
     const std::string & name, const std::string & section, const std::string & key,
     const std::string & value) const;
+  // `message` with the private copy's paths named as the source folder's, for people.
+  std::string InSource(std::string message) const;
 
 private:
+  std::filesystem::path source_;
   std::filesystem::path root_;
   std::filesystem::path config_;
 };
