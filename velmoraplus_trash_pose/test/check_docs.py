@@ -24,12 +24,20 @@ Checks that the files around the node agree with the code.
   check_docs.py rviz PACKAGE               the RViz file parses and shows the topics of the
                                            shipped configuration (the launch file is run for
                                            real by the launch test)
+  check_docs.py guide PACKAGE PREFIX       runs the ```console blocks of docs/first_grab.md
+                                           in a scratch folder against the install PREFIX:
+                                           each "$ " command must exit 0 (or as its
+                                           "(exit status N)" line says) and print its
+                                           expected lines in order ("..." skips any)
 
 PACKAGE is the package's source folder: the check reads nothing outside it, so it runs
 in a workspace that holds only the packages.
 """
+import os
 import re
+import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 import yaml
@@ -111,10 +119,46 @@ def check_rviz(package):
     return problems
 
 
+def guide_steps(doc):
+    """Yield (command, expected lines) of the doc's console blocks."""
+    for block in re.findall(r"```console\n(.*?)```", doc, re.S):
+        for step in re.split(r"^\$ ", block, flags=re.M)[1:]:
+            command, _, expected = re.sub(r"\\\n\s*", "", step).partition("\n")
+            yield command, [line.strip() for line in expected.splitlines() if line.strip()]
+
+
+def check_guide(package, prefix):
+    problems = []
+    with tempfile.TemporaryDirectory() as work:
+        # What `ros2 run` and `ros2 pkg prefix` do, for a machine without the ros2 CLI.
+        Path(work, "bin").mkdir()
+        Path(work, "bin", "ros2").write_text(
+            f'#!/bin/sh\n[ "$1 $2" = "pkg prefix" ] && exec echo "{prefix}"\n'
+            f'[ "$1" = run ] && shift && p="$1" && shift && exec "{prefix}/lib/$p/$@"\n'
+            'echo "ros2 $*: not run here" >&2; exit 2\n', encoding="utf-8")
+        os.chmod(Path(work, "bin", "ros2"), 0o755)
+        env = dict(os.environ, PATH=f"{work}/bin:{os.environ['PATH']}", AMENT_PREFIX_PATH=":".join(
+            [prefix] + [p for p in os.environ.get("AMENT_PREFIX_PATH", "").split(":") if p]))
+        steps = list(guide_steps(read(package / "docs" / "first_grab.md")))
+        for command, expected in steps:
+            run = subprocess.run(["bash", "-c", command], cwd=work, env=env, text=True,
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            status = next((int(m) for line in expected
+                           for m in re.findall(r"^\(exit status (\d+)\)$", line)), 0)
+            got = iter(run.stdout.splitlines())
+            missing = [line for line in expected if line != "..." and not line.startswith(
+                "(exit status") and not any(line in out for out in got)]
+            if run.returncode != status or missing:
+                problems.append(f"$ {command}\n  exit status {run.returncode}, missing "
+                                f"{missing}; it printed:\n{run.stdout}")
+    return problems if len(steps) >= 8 else problems + [f"only {len(steps)} steps found"]
+
+
 def main():
     check, package = sys.argv[1], Path(sys.argv[2])
     problems = {"config-reference": check_config_reference,
-                "rviz": check_rviz}[check](package)
+                "rviz": check_rviz,
+                "guide": lambda p: check_guide(p, sys.argv[3])}[check](package)
     for problem in problems:
         print(problem)
     print(f"{check}: {'ok' if not problems else str(len(problems)) + ' problems'}")
