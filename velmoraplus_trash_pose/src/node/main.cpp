@@ -68,14 +68,16 @@ int main(int argc, char ** argv)
   try {
     // Inside the try: an unknown or malformed ROS argument is a start-up error too.
     rclcpp::init(argc, argv, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::All);
-    const std::string config_path =
-      ament_index_cpp::get_package_share_directory("velmoraplus_trash_pose") +
-      "/config/trash_pose_detect_config.yaml";
-    LOG_INFO("trash_pose_detect_config_path = {}", config_path);
     // Lives until the process exits; kept reachable for leak checkers.
     static velmora::DetectionNode * detection = nullptr;
     {
+      // Before the first line: a signal that follows it must not be left to
+      // rclcpp's handler, which nothing consults until the node runs.
       const ExitOnSignalDuringStartUp exit_on_signal;
+      const std::string config_path =
+        ament_index_cpp::get_package_share_directory("velmoraplus_trash_pose") +
+        "/config/trash_pose_detect_config.yaml";
+      LOG_INFO("trash_pose_detect_config_path = {}", config_path);
       detection = new velmora::DetectionNode(config_path);
     }
     // rclcpp's handlers again: a signal from here on shuts the node down.
