@@ -68,7 +68,7 @@ void select_backend(cv::dnn::Net & net, const ModelConfig & config)
   net.setPreferableTarget(target);
 }
 
-bool uses_xnnpack(const ModelConfig & config)
+bool uses_xnnpack([[maybe_unused]] const ModelConfig & config)
 {
 #ifdef VELMORA_WITH_XNNPACK
   return config.backend == DnnBackend::kCpu || config.backend == DnnBackend::kXnnpack;

@@ -102,6 +102,28 @@ std::string config(const std::string & onnx, const std::string & extra)
   return write_file(std::to_string(std::hash<std::string>()(text)) + ".yaml", text);
 }
 
+// A protobuf field of `number` (< 16): bytes (length < 128) or, with `integer`, a varint (< 128).
+std::string field(int number, const std::string & bytes, bool integer = false)
+{
+  const char key = static_cast<char>(number << 3 | (integer ? 0 : 2));
+  return integer ? std::string{key, bytes[0]} :
+         std::string{key, static_cast<char>(bytes.size())} + bytes;
+}
+
+// An ONNX model of one Erf node named "odd" on a (1, 3, 64, 64) input "images".
+std::string erf_model()
+{
+  std::string dims;
+  for (char d : {1, 3, 64, 64}) {
+    dims += field(1, field(1, {d}, true));
+  }
+  const std::string input = field(1, "images") +
+    field(2, field(1, field(1, {1}, true) + field(2, dims)));
+  const std::string node = field(1, "images") + field(2, "y") + field(3, "odd") +
+    field(4, "Erf");
+  return field(7, field(1, node) + field(11, input));
+}
+
 // Whether this build runs the network on XNNPACK (backend xnnpack loads).
 bool with_xnnpack()
 {
@@ -241,6 +263,7 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
   const std::string junk = write_file("junk.onnx", "not a model");
   const bool cuda = !cv::dnn::getAvailableTargets(cv::dnn::DNN_BACKEND_CUDA).empty();
   const bool xnnpack = with_xnnpack();
+  write_file("erf.onnx", erf_model());
   // A one-package ament index below the build tree, holding the scene model.
   write_file("ament_prefix/share/ament_index/resource_index/packages/demo_pkg", "");
   std::filesystem::copy_file(
@@ -272,6 +295,9 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {ok + "backend: opencv\nthreads: 2\n", ""},
     {ok + "backend: xnnpack\n", xnnpack ? "" : "key 'backend' value 'xnnpack' is not available"},
     {ok + "threads: 0\n", "key 'threads' value 0 out of range"},
+    {"onnx: erf.onnx\ninput_width: 64\ninput_height: 64\nnum_classes: 1\nbackend: xnnpack\n",
+      xnnpack ? "ONNX model '" TEST_WORK_DIR "/erf.onnx': node 'odd' (Erf) is not supported" :
+      "key 'backend' value 'xnnpack' is not available"},
   };
   ::setenv("AMENT_PREFIX_PATH", TEST_WORK_DIR "/ament_prefix", 1);  // no other test reads it
   ::unlink(TEST_WORK_DIR "/pipe.onnx");
