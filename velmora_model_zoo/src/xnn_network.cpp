@@ -271,6 +271,70 @@ private:
   int64_t out_stride_, pixels_, channels_;
 };
 
+// Buffers whose lifetimes (first op writing one to last op reading it) do not overlap share
+// memory: the activations then take a few times the largest tensor, not the sum of all.
+class Arena
+{
+public:
+  int add(int64_t size)
+  {
+    buffers_.push_back({(size + kAlign - 1) / kAlign * kAlign});
+    return static_cast<int>(buffers_.size()) - 1;
+  }
+
+  // Op `op` (-1 before the first, INT64_MAX after the last) touches `buffer`.
+  void use(int buffer, int64_t op)
+  {
+    Buffer & b = buffers_.at(buffer);
+    b.first = std::min(b.first, op);
+    b.last = std::max(b.last, op);
+  }
+
+  // Largest first, each at the lowest offset clear of the buffers alive with it.
+  void allocate()
+  {
+    std::vector<size_t> order(buffers_.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(
+      order.begin(), order.end(),
+      [&](size_t a, size_t b) {return buffers_[a].size > buffers_[b].size;});
+    std::vector<const Buffer *> done;
+    int64_t total = 0;
+    for (size_t i : order) {
+      Buffer & b = buffers_[i];
+      std::vector<const Buffer *> alive;
+      for (const Buffer * d : done) {
+        if (d->first <= b.last && b.first <= d->last) {alive.push_back(d);}
+      }
+      std::sort(
+        alive.begin(), alive.end(),
+        [](const Buffer * x, const Buffer * y) {return x->offset < y->offset;});
+      for (const Buffer * d : alive) {
+        if (b.offset + b.size <= d->offset) {break;}
+        b.offset = std::max(b.offset, d->offset + d->size);
+      }
+      total = std::max(total, b.offset + b.size);
+      done.push_back(&b);
+    }
+    memory_.assign(static_cast<size_t>(total), 0.0F);
+  }
+
+  float * at(int buffer) {return memory_.data() + buffers_.at(buffer).offset;}
+
+private:
+  static constexpr int64_t kAlign = 16;  // floats: one cache line
+
+  struct Buffer
+  {
+    int64_t size;
+    int64_t first = std::numeric_limits<int64_t>::max();
+    int64_t last = -2;
+    int64_t offset = 0;
+  };
+  std::vector<Buffer> buffers_;
+  std::vector<float> memory_;
+};
+
 enum class Layout {kPlain, kNhwc};
 
 struct Value
@@ -902,8 +966,7 @@ private:
 
   void own_buffer(Value & v)
   {
-    buffers_.emplace_back(static_cast<size_t>(count(v.shape)));
-    v.buffer = static_cast<int>(buffers_.size()) - 1;
+    v.buffer = arena_.add(count(v.shape));
     v.offset = 0;
     v.stride = v.layout == Layout::kNhwc ? v.shape[1] : 0;
   }
@@ -962,6 +1025,13 @@ private:
         }
       }
     }
+    for (const Value & v : values_) {
+      if (v.constant || v.buffer < 0) {continue;}
+      arena_.use(v.buffer, v.producer);  // the graph input: -1, written before the first op
+      for (int c : v.consumers) {arena_.use(v.buffer, c);}
+      if (v.graph_io) {arena_.use(v.buffer, std::numeric_limits<int64_t>::max());}
+    }
+    arena_.allocate();
   }
 
   void place_concat(Op & op)
@@ -1016,7 +1086,7 @@ private:
   // --- operators -------------------------------------------------------------------------------
 
   // Where an operator writes a value.
-  float * data(const Value & v) {return buffers_.at(v.buffer).data() + v.offset;}
+  float * data(const Value & v) {return arena_.at(v.buffer) + v.offset;}
   // Where an operator reads one (constants stay in the graph's copy).
   const float * read(const Value & v) {return v.constant ? v.data.data() : data(v);}
 
@@ -1392,7 +1462,7 @@ private:
   std::vector<Op> ops_;
   int input_ = -1;
   std::vector<int> outputs_;
-  std::vector<std::vector<float>> buffers_;
+  Arena arena_;
   std::vector<std::vector<float>> owned_;  // constants laid out for their operator
   std::vector<float> scratch_;
   std::unique_ptr<StridedCopy> input_copy_;
