@@ -112,6 +112,7 @@ public:
       return;
     }
     if (bytes_.size() % 4 != 0) {throw ParseError("packed floats are not whole");}
+    if (bytes_.empty()) {return;}
     const size_t old = out.size();
     out.resize(old + bytes_.size() / 4);
     std::memcpy(out.data() + old, bytes_.data(), bytes_.size());
@@ -183,6 +184,7 @@ OnnxTensor read_tensor(Message m)
   if (width == 0) {return t;}  // another type: kept without data, refused where it is used
   if (raw.size() % width != 0) {throw ParseError("tensor '" + t.name + "' has partial raw data");}
   const size_t count = raw.size() / width;
+  if (count == 0) {return t;}  // memcpy may not see the null pointer of an empty vector
   if (t.data_type == kFloat) {
     t.floats.resize(count);
     std::memcpy(t.floats.data(), raw.data(), raw.size());
