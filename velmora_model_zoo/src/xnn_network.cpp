@@ -129,6 +129,18 @@ private:
   Shape shape_, src_, dst_;
 };
 
+// Runs body(first, count) over [0, pixels) on the pool, in tiles of about 4096 floats.
+template<typename Body>
+void for_pixels(pthreadpool_t pool, int64_t pixels, int64_t channels, const Body & body)
+{
+  const auto tile =
+    static_cast<size_t>(std::max<int64_t>(1, 4096 / std::max<int64_t>(1, channels)));
+  pthreadpool_parallelize_1d_tile_1d(
+    pool, [&](size_t first, size_t n) {
+      body(static_cast<int64_t>(first), static_cast<int64_t>(n));
+    }, static_cast<size_t>(pixels), tile);
+}
+
 // One planned piece of work of forward().
 class Step
 {
@@ -165,11 +177,14 @@ public:
     xnn_run_operator(conv_.get(), pool);
     if (!sigmoid_) {return;}
     xnn_run_operator(sigmoid_.get(), pool);
-    for (int64_t p = 0; p < pixels_; ++p) {
-      float * x = out_ + p * stride_;
-      const float * s = scratch_ + p * channels_;
-      for (int64_t c = 0; c < channels_; ++c) {x[c] *= s[c];}
-    }
+    for_pixels(
+      pool, pixels_, channels_, [this](int64_t first, int64_t n) {
+        for (int64_t p = first; p < first + n; ++p) {
+          float * x = out_ + p * stride_;
+          const float * s = scratch_ + p * channels_;
+          for (int64_t c = 0; c < channels_; ++c) {x[c] *= s[c];}
+        }
+      });
   }
 
 private:
@@ -243,26 +258,29 @@ public:
   : op_(op), a_(a), b_(b), out_(out), out_stride_(out_stride), pixels_(pixels),
     channels_(channels) {}
 
-  void run(pthreadpool_t) override
+  void run(pthreadpool_t pool) override
   {
     switch (op_) {
-      case '+': apply([](float x, float y) {return x + y;}); break;
-      case '-': apply([](float x, float y) {return x - y;}); break;
-      case '*': apply([](float x, float y) {return x * y;}); break;
-      default: apply([](float x, float y) {return x / y;}); break;
+      case '+': apply(pool, [](float x, float y) {return x + y;}); break;
+      case '-': apply(pool, [](float x, float y) {return x - y;}); break;
+      case '*': apply(pool, [](float x, float y) {return x * y;}); break;
+      default: apply(pool, [](float x, float y) {return x / y;}); break;
     }
   }
 
 private:
   template<typename F>
-  void apply(F f)
+  void apply(pthreadpool_t pool, F f)
   {
-    for (int64_t p = 0; p < pixels_; ++p) {
-      const float * a = a_.data + p * a_.stride;
-      const float * b = b_.data + p * b_.stride;
-      float * o = out_ + p * out_stride_;
-      for (int64_t c = 0; c < channels_; ++c) {o[c] = f(a[c], b[c]);}
-    }
+    for_pixels(
+      pool, pixels_, channels_, [&](int64_t first, int64_t n) {
+        for (int64_t p = first; p < first + n; ++p) {
+          const float * a = a_.data + p * a_.stride;
+          const float * b = b_.data + p * b_.stride;
+          float * o = out_ + p * out_stride_;
+          for (int64_t c = 0; c < channels_; ++c) {o[c] = f(a[c], b[c]);}
+        }
+      });
   }
 
   char op_;
@@ -417,10 +435,9 @@ public:
     for (auto & step : steps_) {step->run(pool_.get());}
     cv::Mat * mats[] = {&det, &protos};
     for (size_t i = 0; i < outputs_.size(); ++i) {
-      const Value & v = values_[outputs_[i]];
-      const std::vector<int> dims(v.shape.begin(), v.shape.end());
-      mats[i]->create(static_cast<int>(dims.size()), dims.data(), CV_32F);
-      output_copies_[i].run(read(v), mats[i]->ptr<float>());
+      // A no-op, no allocation, where the caller's matrix already has the shape.
+      mats[i]->create(static_cast<int>(output_dims_[i].size()), output_dims_[i].data(), CV_32F);
+      output_copies_[i].run(read(values_[outputs_[i]]), mats[i]->ptr<float>());
     }
   }
 
@@ -1116,6 +1133,7 @@ private:
     for (int id : outputs_) {
       const Value & v = values_[id];
       output_copies_.emplace_back(v.shape, strides(v), row_major(v.shape));
+      output_dims_.emplace_back(v.shape.begin(), v.shape.end());
     }
     int64_t scratch = 0;
     for (const Op & op : ops_) {
@@ -1467,6 +1485,7 @@ private:
   std::vector<float> scratch_;
   std::unique_ptr<StridedCopy> input_copy_;
   std::vector<StridedCopy> output_copies_;
+  std::vector<std::vector<int>> output_dims_;
   std::vector<std::unique_ptr<Step>> steps_;
 };
 
