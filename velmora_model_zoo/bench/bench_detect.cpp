@@ -17,6 +17,12 @@
 // 640x480 frame when the tests have prepared it (run ctest first).
 //   velmora_model_zoo_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //
+// forward/real runs the default engine (backend cpu); forward/real/opencv and
+// forward/real/xnnpack run each engine with one thread.  Alternating, on one core:
+//   taskset -c 0 velmora_model_zoo_bench --benchmark_filter='forward/real/'
+//       --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
+// ends with their medians and ratio.
+//
 // forward_onnxruntime/real times ONNX Runtime's CPU provider (one thread) on the same prepared
 // graph and blob, through onnxruntime-node in a child process, where it is installed (npm,
 // beside the build, never a dependency): see the package README.  On one core, alternating:
@@ -58,12 +64,19 @@ struct Setup
   cv::Mat dets;
   cv::Mat protos;
 
+  std::string why = "model absent";
+
   explicit Setup(const std::string & config, const std::string & image_file = "")
   {
     if (!std::ifstream(config)) {return;}
     const cv::Mat bgr = image_file.empty() ? cv::Mat() : cv::imread(image_file);
     if (!bgr.empty()) {cv::cvtColor(bgr, image, cv::COLOR_BGR2RGB);}
-    model = std::make_unique<YOLOv8Seg>(config);
+    try {
+      model = std::make_unique<YOLOv8Seg>(config);
+    } catch (const std::runtime_error & e) {
+      why = e.what();  // an engine this build lacks
+      return;
+    }
     lb = model->preprocess(image, blob);
     model->forward(blob, dets, protos);
   }
@@ -84,28 +97,41 @@ Setup & real()
   return s;
 }
 
-// A configuration of another graph the tests prepared ("" where they did not).
-std::string real_config(const std::string & onnx_name, int height)
+// A configuration of a graph the tests prepared on one engine ("" where they did not).
+std::string real_config(const std::string & onnx_name, int height, const std::string & backend)
 {
   const std::string onnx = std::string(REAL_MODEL_DIR) + "/" + onnx_name;
-  const std::string path = onnx + ".bench.yaml";
+  const std::string path = onnx + "." + backend + ".bench.yaml";
   if (!std::ifstream(onnx)) {return "";}
   std::ofstream(path) << "onnx: " << onnx << "\ninput_width: 320\ninput_height: " << height
-                      << "\nnum_classes: 80\n";
+                      << "\nnum_classes: 80\nbackend: " << backend << "\nthreads: 1\n";
   return path;
 }
 
-// The same network prepared with --no-merge, as before the tool merged convolutions.
-Setup & real_unmerged()
+// The real network on each engine, one thread.
+Setup & real_opencv()
 {
-  static Setup s(real_config("yolov8n_seg_320_unmerged.onnx", 320), kRealFrame);
+  static Setup s(real_config("yolov8n_seg_320.onnx", 320, "opencv"), kRealFrame);
   return s;
 }
 
-// The same network for a 320x256 input (the 640x480 frame at the same scale).
+Setup & real_xnnpack()
+{
+  static Setup s(real_config("yolov8n_seg_320.onnx", 320, "xnnpack"), kRealFrame);
+  return s;
+}
+
+// The same network prepared with --no-merge, as before the tool merged convolutions (OpenCV).
+Setup & real_unmerged()
+{
+  static Setup s(real_config("yolov8n_seg_320_unmerged.onnx", 320, "opencv"), kRealFrame);
+  return s;
+}
+
+// The same network for a 320x256 input (the 640x480 frame at the same scale), OpenCV.
 Setup & real_320x256()
 {
-  static Setup s(real_config("yolov8n_seg_320x256.onnx", 256), kRealFrame);
+  static Setup s(real_config("yolov8n_seg_320x256.onnx", 256, "opencv"), kRealFrame);
   return s;
 }
 
@@ -225,7 +251,7 @@ OnnxRuntimeChild & onnxruntime_child(const std::string & onnx, const cv::Mat & b
 void preprocess(benchmark::State & state, Setup & (*get)())
 {
   Setup & s = get();
-  if (!s.model) {return state.SkipWithError("model absent");}
+  if (!s.model) {return state.SkipWithError(s.why.c_str());}
   for (auto _ : state) {
     s.lb = s.model->preprocess(s.image, s.blob);
     benchmark::DoNotOptimize(s.blob.data);
@@ -235,7 +261,7 @@ void preprocess(benchmark::State & state, Setup & (*get)())
 void forward(benchmark::State & state, Setup & (*get)())
 {
   Setup & s = get();
-  if (!s.model) {return state.SkipWithError("model absent");}
+  if (!s.model) {return state.SkipWithError(s.why.c_str());}
   for (auto _ : state) {
     s.model->forward(s.blob, s.dets, s.protos);
   }
@@ -244,7 +270,7 @@ void forward(benchmark::State & state, Setup & (*get)())
 void forward_onnxruntime(benchmark::State & state, Setup & (*get)())
 {
   Setup & s = get();
-  if (!s.model) {return state.SkipWithError("model absent");}
+  if (!s.model) {return state.SkipWithError(s.why.c_str());}
   OnnxRuntimeChild & child = onnxruntime_child(s.model->config().onnx, s.blob);
   if (!child.ok()) {return state.SkipWithError(child.why().c_str());}
   for (auto _ : state) {
@@ -257,7 +283,7 @@ void forward_onnxruntime(benchmark::State & state, Setup & (*get)())
 void postprocess(benchmark::State & state, Setup & (*get)())
 {
   Setup & s = get();
-  if (!s.model) {return state.SkipWithError("model absent");}
+  if (!s.model) {return state.SkipWithError(s.why.c_str());}
   std::vector<det::Object> objects;
   for (auto _ : state) {
     s.model->postprocess(s.dets, s.protos, s.lb, objects);
@@ -268,7 +294,7 @@ void postprocess(benchmark::State & state, Setup & (*get)())
 void detect(benchmark::State & state, Setup & (*get)())
 {
   Setup & s = get();
-  if (!s.model) {return state.SkipWithError("model absent");}
+  if (!s.model) {return state.SkipWithError(s.why.c_str());}
   std::vector<det::Object> objects;
   for (auto _ : state) {
     s.model->detect(s.image, objects);
@@ -314,9 +340,15 @@ public:
 
   void PrintRatio() const
   {
-    const double opencv = median_of("forward/real");
+    const double opencv = median_of("forward/real/opencv");
+    const double xnnpack = median_of("forward/real/xnnpack");
     const double unmerged = median_of("forward/real_unmerged");
     const double ort = median_of("forward_onnxruntime/real/manual_time");
+    if (!std::isnan(opencv) && !std::isnan(xnnpack)) {
+      std::printf(
+        "\nforward on the real model, one thread: OpenCV %.2f ms, XNNPACK %.2f ms, ratio %.2f\n",
+        opencv, xnnpack, opencv / xnnpack);
+    }
     if (std::isnan(opencv) || std::isnan(ort)) {return;}
     std::printf(
       "\nforward on the real model: OpenCV %.2f ms, ONNX Runtime %.2f ms, ratio %.2f\n",
@@ -354,6 +386,11 @@ int main(int argc, char ** argv)
 {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {return 1;}
+  // Registered here: BENCHMARK_CAPTURE cannot give a name with two slashes.
+  benchmark::RegisterBenchmark("forward/real/opencv", forward, real_opencv)
+  ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("forward/real/xnnpack", forward, real_xnnpack)
+  ->Unit(benchmark::kMillisecond);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatio();

@@ -35,8 +35,8 @@ namespace
 constexpr const char * kPackagePrefix = "package://";
 constexpr std::string_view kKeys[] = {"source", "recording", "onnx", "input_width",
   "input_height", "num_classes", "confidence_threshold", "nms_threshold", "mask_threshold",
-  "max_detections", "max_candidates", "backend", "detections_output", "prototypes_output",
-  "class_map"};
+  "max_detections", "max_candidates", "backend", "threads", "detections_output",
+  "prototypes_output", "class_map"};
 
 class ConfigReader
 {
@@ -176,9 +176,19 @@ DnnBackend read_backend(const ConfigReader & reader)
 {
   const std::string name = reader.text("backend", "cpu");
   if (name == "cpu") {return DnnBackend::kCpu;}
+  if (name == "opencv") {return DnnBackend::kOpencv;}
   if (name == "cuda") {return DnnBackend::kCuda;}
   if (name == "cuda_fp16") {return DnnBackend::kCudaFp16;}
-  reader.fail("backend", "value '" + name + "' is not cpu, cuda or cuda_fp16");
+  if (name == "xnnpack") {
+#ifdef VELMORA_WITH_XNNPACK
+    return DnnBackend::kXnnpack;
+#else
+    reader.fail(
+      "backend", "value 'xnnpack' is not available: velmora_model_zoo was built without "
+      "XNNPACK (libxnnpack-dev)");
+#endif
+  }
+  reader.fail("backend", "value '" + name + "' is not cpu, opencv, xnnpack, cuda or cuda_fp16");
 }
 
 }  // namespace
@@ -290,6 +300,7 @@ ModelConfig load_model_config(const std::string & path)
       std::to_string(config.input_height));
   }
   config.backend = read_backend(reader);
+  config.threads = reader.integer("threads", config.threads, 1, 64);
   config.detections_output = reader.text("detections_output", config.detections_output);
   config.prototypes_output = reader.text("prototypes_output", config.prototypes_output);
 

@@ -21,6 +21,9 @@
 #include <opencv2/dnn.hpp>
 
 #include "recording.hpp"
+#ifdef VELMORA_WITH_XNNPACK
+#include "xnn_network.hpp"
+#endif
 
 namespace det
 {
@@ -45,7 +48,7 @@ void check_image(const cv::Mat & image)
 
 void select_backend(cv::dnn::Net & net, const ModelConfig & config)
 {
-  if (config.backend == DnnBackend::kCpu) {
+  if (config.backend == DnnBackend::kCpu || config.backend == DnnBackend::kOpencv) {
     net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
     net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
     return;
@@ -65,6 +68,15 @@ void select_backend(cv::dnn::Net & net, const ModelConfig & config)
   net.setPreferableTarget(target);
 }
 
+bool uses_xnnpack([[maybe_unused]] const ModelConfig & config)
+{
+#ifdef VELMORA_WITH_XNNPACK
+  return config.backend == DnnBackend::kCpu || config.backend == DnnBackend::kXnnpack;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 class YOLOv8Seg::Network
@@ -73,6 +85,15 @@ public:
   explicit Network(const ModelConfig & config)
   : config_(config), post_(config.post), input_(config.input_width, config.input_height)
   {
+    if (uses_xnnpack(config)) {
+#ifdef VELMORA_WITH_XNNPACK
+      xnn_ = std::make_unique<XnnNetwork>(
+        config.onnx, std::vector<int>{1, 3, input_.height, input_.width},
+        config.detections_output, config.prototypes_output, config.threads);
+#endif
+      warm_up();
+      return;
+    }
     try {
       net_ = cv::dnn::readNetFromONNX(config.onnx);
     } catch (const cv::Exception & e) {
@@ -93,13 +114,8 @@ public:
                 "' (outputs: " + have + ")");
       }
     }
-    // One warm-up pass checks the output layout now rather than on the first image.
-    cv::Mat blob;
-    preprocess(cv::Mat(input_, CV_8UC3, cv::Scalar::all(114)), blob);
-    cv::Mat det;
-    cv::Mat protos;
     try {
-      forward(blob, det, protos);
+      warm_up();
     } catch (const cv::Exception & e) {
       throw std::runtime_error(
               "ONNX model '" + config.onnx + "' fails in OpenCV " + CV_VERSION +
@@ -107,7 +123,14 @@ public:
               std::to_string(input_.height) +
               " (prepare it with tools/prepare_model.py): " + e.what());
     }
-    post_.check_layout(det, protos, "ONNX model '" + config.onnx + "'");
+  }
+
+  const char * engine() const
+  {
+#ifdef VELMORA_WITH_XNNPACK
+    if (xnn_) {return "xnnpack";}
+#endif
+    return "opencv";
   }
 
   Letterbox preprocess(const cv::Mat & image, cv::Mat & blob) const
@@ -119,12 +142,20 @@ public:
     return lb;
   }
 
-  // detect()'s own input buffer, reused from call to call.
+  // detect()'s own input and output buffers, reused from call to call.
   cv::Mat & blob() {return blob_;}
+  cv::Mat & detections() {return det_;}
+  cv::Mat & prototypes() {return protos_;}
 
   void forward(const cv::Mat & blob, cv::Mat & det, cv::Mat & protos)
   {
     const std::lock_guard<std::mutex> lock(mutex_);
+#ifdef VELMORA_WITH_XNNPACK
+    if (xnn_) {
+      xnn_->forward(blob, det, protos);
+      return;
+    }
+#endif
     std::vector<cv::Mat> outs;
     net_.setInput(blob);
     net_.forward(
@@ -137,16 +168,32 @@ public:
   const SegPostprocessor & post() const {return post_;}
 
 private:
+  // One pass checks the output layout now rather than on the first image.
+  void warm_up()
+  {
+    cv::Mat blob;
+    preprocess(cv::Mat(input_, CV_8UC3, cv::Scalar::all(114)), blob);
+    cv::Mat det;
+    cv::Mat protos;
+    forward(blob, det, protos);
+    post_.check_layout(det, protos, "ONNX model '" + config_.onnx + "'");
+  }
+
   const ModelConfig & config_;
   SegPostprocessor post_;
   cv::Size input_;
   cv::dnn::Net net_;
+#ifdef VELMORA_WITH_XNNPACK
+  std::unique_ptr<XnnNetwork> xnn_;
+#endif
   std::mutex mutex_;
   // Reused buffers: large per-frame allocations cost page faults every frame.
   mutable std::mutex workspace_mutex_;
   mutable cv::Mat canvas_;
   mutable cv::Mat plane_;
   cv::Mat blob_;
+  cv::Mat det_;
+  cv::Mat protos_;
 };
 
 class YOLOv8Seg::Recording : public RecordedDetections
@@ -183,8 +230,8 @@ void YOLOv8Seg::detect(const cv::Mat & image, std::vector<Object> & objects)
   }
   cv::Mat & blob = network_->blob();
   const Letterbox lb = preprocess(image, blob);
-  cv::Mat det;
-  cv::Mat protos;
+  cv::Mat & det = network_->detections();
+  cv::Mat & protos = network_->prototypes();
   forward(blob, det, protos);
   network_->post().run(det, protos, lb, objects, &unmapped_);
 }
@@ -193,6 +240,12 @@ std::vector<Object> YOLOv8Seg::unmapped() const
 {
   const std::lock_guard<std::mutex> lock(detect_mutex_);
   return unmapped_;
+}
+
+const char * YOLOv8Seg::engine() const
+{
+  if (recording_) {return "recording";}
+  return network_ ? network_->engine() : "none";
 }
 
 Letterbox YOLOv8Seg::preprocess(const cv::Mat & image, cv::Mat & blob) const

@@ -102,6 +102,44 @@ std::string config(const std::string & onnx, const std::string & extra)
   return write_file(std::to_string(std::hash<std::string>()(text)) + ".yaml", text);
 }
 
+// A protobuf field of `number` (< 16): bytes (length < 128) or, with `integer`, a varint (< 128).
+std::string field(int number, const std::string & bytes, bool integer = false)
+{
+  const char key = static_cast<char>(number << 3 | (integer ? 0 : 2));
+  return integer ? std::string{key, bytes[0]} :
+         std::string{key, static_cast<char>(bytes.size())} + bytes;
+}
+
+// An ONNX model of one Erf node named "odd" on a (1, 3, 64, 64) input "images".
+std::string erf_model()
+{
+  std::string dims;
+  for (char d : {1, 3, 64, 64}) {
+    dims += field(1, field(1, {d}, true));
+  }
+  const std::string input = field(1, "images") +
+    field(2, field(1, field(1, {1}, true) + field(2, dims)));
+  const std::string node = field(1, "images") + field(2, "y") + field(3, "odd") +
+    field(4, "Erf");
+  return field(7, field(1, node) + field(11, input));
+}
+
+// Whether this build runs the network on XNNPACK (backend xnnpack loads).
+bool with_xnnpack()
+{
+  static const bool built = [] {
+      try {
+        YOLOv8Seg m(write_file(
+            "xnnpack.yaml", "onnx: " TEST_MODEL_DIR "/scene.onnx\n"
+            "input_width: 640\ninput_height: 640\nnum_classes: 16\nbackend: xnnpack\n"));
+        return std::string(m.engine()) == "xnnpack";
+      } catch (const std::runtime_error &) {
+        return false;
+      }
+    }();
+  return built;
+}
+
 // Every colour frame of the shared data, RGB, in name order (640x480: 4 of a floor, 5 of
 // YCB-Video tables, a TUM desk); none unless all 10 are there.
 std::vector<cv::Mat> real_frames()
@@ -228,6 +266,8 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
   const std::string ok = onnx + size + "num_classes: 16\n";
   const std::string junk = write_file("junk.onnx", "not a model");
   const bool cuda = !cv::dnn::getAvailableTargets(cv::dnn::DNN_BACKEND_CUDA).empty();
+  const bool xnnpack = with_xnnpack();
+  write_file("erf.onnx", erf_model());
   // A one-package ament index below the build tree, holding the scene model.
   write_file("ament_prefix/share/ament_index/resource_index/packages/demo_pkg", "");
   std::filesystem::copy_file(
@@ -247,7 +287,8 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {"onnx: junk.onnx\n" + size + "num_classes: 1\n", "ONNX model '" + junk + "' cannot be loaded"},
     {onnx + size + "num_classes: 15\n",
       "outputs hold 16 classes, the configuration says num_classes 15 (detections (1, 52, 8400)"},
-    {ok + "backend: tpu\n", "key 'backend' value 'tpu' is not cpu, cuda or cuda_fp16"},
+    {ok + "backend: tpu\n",
+      "key 'backend' value 'tpu' is not cpu, opencv, xnnpack, cuda or cuda_fp16"},
     {ok + "backend: cuda_fp16\n", cuda ? "" : "key 'backend' value 'cuda_fp16' is not available"},
     {ok + "detections_output: boxes\n", "has no output 'boxes' (outputs: output0, output1)"},
     {ok + "nms_threshold: high\n", "key 'nms_threshold' must be a number, not 'high'"},
@@ -255,6 +296,12 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {ok + "num_classes: 16\n", "key 'num_classes' is written twice, on line 4 and on line 5"},
     {ok + "class_map: {3: 1, 3: 2}\n", "key '3' is written twice, on line 5 and on line 5"},
     {ok + "nms_treshold: 0.6\n", "key 'nms_treshold' is not a model configuration key"},
+    {ok + "backend: opencv\nthreads: 2\n", ""},
+    {ok + "backend: xnnpack\n", xnnpack ? "" : "key 'backend' value 'xnnpack' is not available"},
+    {ok + "threads: 0\n", "key 'threads' value 0 out of range"},
+    {"onnx: erf.onnx\ninput_width: 64\ninput_height: 64\nnum_classes: 1\nbackend: xnnpack\n",
+      xnnpack ? "ONNX model '" TEST_WORK_DIR "/erf.onnx': node 'odd' (Erf) is not supported" :
+      "key 'backend' value 'xnnpack' is not available"},
   };
   ::setenv("AMENT_PREFIX_PATH", TEST_WORK_DIR "/ament_prefix", 1);  // no other test reads it
   ::unlink(TEST_WORK_DIR "/pipe.onnx");
@@ -430,14 +477,34 @@ TEST(Draw, DrawsIntoANewImageWithTheClassList) {
 }
 
 
+// The real-model tests, once per engine (the value of `backend`).
+class RealModel : public ::testing::TestWithParam<const char *>
+{
+protected:
+  void SetUp() override
+  {
+    if (std::string(GetParam()) == "xnnpack" && !with_xnnpack()) {
+      GTEST_SKIP() << "built without XNNPACK";
+    }
+  }
+
+  std::string config(const std::string & onnx, const std::string & extra) const
+  {
+    return ::config(onnx, extra + "backend: " + GetParam() + "\n");
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, RealModel, ::testing::Values("opencv", "xnnpack"));
+
 // The system's bottles (COCO bottle and cup through the class map) on real frames: the two on
 // the floor, some on at least 4 of the 5 YCB-Video tables; masks fill their boxes.
-TEST(RealModel, FindsTheBottlesOnRealFrames) {
+TEST_P(RealModel, FindsTheBottlesOnRealFrames) {
   const std::string cfg = config(
     "yolov8n_seg_320.onnx",
     "input_height: 320\nconfidence_threshold: 0.3\nclass_map: {39: 4, 41: 4}\n");
   const std::vector<cv::Mat> frames = real_frames();
   if (cfg.empty() || frames.empty()) {GTEST_SKIP() << "shared data or prepared model absent";}
+  EXPECT_STREQ(YOLOv8Seg(cfg).engine(), GetParam());
   YOLOv8Seg model(cfg);
   std::vector<size_t> found;
   for (const cv::Mat & frame : frames) {
@@ -457,7 +524,7 @@ TEST(RealModel, FindsTheBottlesOnRealFrames) {
 // The merged convolutions change how the network runs, never what it finds: on every real
 // frame, all 80 classes at the default threshold, each detection of the unmerged graph (as
 // the tool prepared it before) comes back with its class, box and mask.
-TEST(RealModel, MergedGraphKeepsEveryDetection) {
+TEST_P(RealModel, MergedGraphKeepsEveryDetection) {
   const std::string plain = config("yolov8n_seg_320_unmerged.onnx", "input_height: 320\n");
   const std::string merged = config("yolov8n_seg_320.onnx", "input_height: 320\n");
   if (plain.empty() || real_frames().empty()) {GTEST_SKIP() << "shared data or model absent";}
@@ -473,7 +540,7 @@ TEST(RealModel, MergedGraphKeepsEveryDetection) {
 // system's classes (COCO bottle and cup as bottle) are found on every real frame as at
 // 320x320, with boxes and masks that differ slightly; detections within 0.01 of the
 // threshold may come and go.  A wrong anchor grid or stride would move every box.
-TEST(RealModel, SmallerInputFindsTheBottlesAsTheFullInput) {
+TEST_P(RealModel, SmallerInputFindsTheBottlesAsTheFullInput) {
   const std::string map = "class_map: {39: 4, 41: 4}\n";
   const std::string full = config("yolov8n_seg_320.onnx", "input_height: 320\n" + map);
   const std::string small = config("yolov8n_seg_320x256.onnx", "input_height: 256\n" + map);
@@ -484,4 +551,43 @@ TEST(RealModel, SmallerInputFindsTheBottlesAsTheFullInput) {
   EXPECT_GE(a.paired, 14);
   EXPECT_GE(a.min_box_iou, 0.95);
   EXPECT_GE(a.min_mask_iou, 0.9);
+}
+
+// XNNPACK runs the prepared graph as OpenCV does: raw outputs within 1e-4 of their largest
+// magnitude, and on every real frame the same detections (all 80 classes), boxes within half a
+// pixel, masks with IoU 0.99 at least.
+TEST(RealModel, XnnpackAgreesWithOpenCv) {
+  const std::string extra = "input_height: 320\nbackend: ";
+  const std::string opencv = config("yolov8n_seg_320.onnx", extra + "opencv\n");
+  if (opencv.empty() || real_frames().empty()) {GTEST_SKIP() << "shared data or model absent";}
+  if (!with_xnnpack()) {GTEST_SKIP() << "built without XNNPACK";}
+  YOLOv8Seg reference(opencv), xnn(config("yolov8n_seg_320.onnx", extra + "xnnpack\n"));
+  int detections = 0;
+  for (const cv::Mat & frame : real_frames()) {
+    cv::Mat blob, want[2], got[2];
+    reference.preprocess(frame, blob);
+    reference.forward(blob, want[0], want[1]);
+    xnn.forward(blob, got[0], got[1]);
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(got[i].size, want[i].size);
+      EXPECT_LE(cv::norm(got[i], want[i], cv::NORM_INF), 1e-4 * cv::norm(want[i], cv::NORM_INF));
+    }
+    std::vector<Object> expected, found;
+    reference.detect(frame, expected);
+    xnn.detect(frame, found);
+    ASSERT_EQ(found.size(), expected.size());
+    for (size_t i = 0; i < found.size(); ++i) {
+      const cv::Rect2f & a = found[i].rect, & b = expected[i].rect;
+      EXPECT_EQ(found[i].label, expected[i].label);
+      EXPECT_LE(
+        std::max(
+          {std::abs(a.x - b.x), std::abs(a.y - b.y), std::abs(a.br().x - b.br().x),
+            std::abs(a.br().y - b.br().y)}), 0.5F);
+      const cv::Mat m = det::image_mask(found[i], frame.size());
+      const cv::Mat n = det::image_mask(expected[i], frame.size());
+      EXPECT_GE(cv::countNonZero(m & n), 0.99 * cv::countNonZero(m | n));
+    }
+    detections += static_cast<int>(found.size());
+  }
+  EXPECT_GE(detections, 30);
 }

@@ -22,7 +22,8 @@ namespace det
 {
 
 enum class ModelSource { kNetwork, kRecorded };
-enum class DnnBackend { kCpu, kCuda, kCudaFp16 };
+// kCpu: XNNPACK where the library was built with it, else OpenCV DNN.
+enum class DnnBackend { kCpu, kOpencv, kXnnpack, kCuda, kCudaFp16 };
 
 // Thresholds and label handling applied to the network's raw outputs.
 struct PostprocessParams
@@ -48,6 +49,7 @@ struct ModelConfig
   int input_width = 0;
   int input_height = 0;
   DnnBackend backend = DnnBackend::kCpu;
+  int threads = 1;  // the XNNPACK runner's threads (one camera's share of the cores)
   std::string detections_output = "output0";
   std::string prototypes_output = "output1";
   PostprocessParams post;

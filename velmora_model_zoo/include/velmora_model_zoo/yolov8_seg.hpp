@@ -28,9 +28,9 @@
 namespace det
 {
 
-// YOLOv8-seg instance segmentation through OpenCV DNN, or a replay of recorded detections,
-// as the model configuration file chooses.  One instance per camera: detect() may be called
-// from one thread at a time per instance (calls are serialised internally).
+// YOLOv8-seg instance segmentation through XNNPACK or OpenCV DNN, or a replay of recorded
+// detections, as the model configuration file chooses.  One instance per camera: detect() may
+// be called from one thread at a time per instance (calls are serialised internally).
 class YOLOv8Seg
 {
 public:
@@ -56,6 +56,10 @@ public:
     std::vector<Object> & objects) const;
 
   const ModelConfig & config() const {return config_;}
+
+  // What runs the network: "xnnpack" or "opencv" ("recording" for recorded detections, "none"
+  // for a test double), for the node's start-up log line.
+  const char * engine() const;
 
 protected:
   // For test doubles that override detect(): no model is loaded.
