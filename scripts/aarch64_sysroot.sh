@@ -18,6 +18,7 @@ PACKAGES=(
   libpcl-dev libopencv-dev libeigen3-dev libyaml-cpp-dev
   libspdlog-dev libfmt-dev libboost-filesystem-dev libsystemd-dev
   libgtest-dev libgmock-dev libnanoflann-dev
+  libxnnpack-dev libpthreadpool-dev
   libament-index-cpp-dev librosidl-typesupport-introspection-c-cpp-dev librcutils-dev
 )
 # Bumped when the way the tree is laid out changes (not only the list).

@@ -22,6 +22,8 @@ PACKAGES=(
   libpcl-dev libopencv-dev libeigen3-dev libyaml-cpp-dev
   libspdlog-dev libfmt-dev libboost-filesystem-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev libnanoflann-dev
+  # the network's fast CPU engine (optional to the build; xnnpack.h needs pthreadpool.h)
+  libxnnpack-dev libpthreadpool-dev
   python3 python3-numpy python3-onnx python3-yaml python3-opencv
   clang libclang-rt-14-dev
 )

@@ -27,6 +27,8 @@
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include "xnn_network.hpp"
+
 namespace det
 {
 namespace
@@ -180,13 +182,10 @@ DnnBackend read_backend(const ConfigReader & reader)
   if (name == "cuda") {return DnnBackend::kCuda;}
   if (name == "cuda_fp16") {return DnnBackend::kCudaFp16;}
   if (name == "xnnpack") {
-#ifdef VELMORA_WITH_XNNPACK
-    return DnnBackend::kXnnpack;
-#else
+    if (xnnpack_built_in()) {return DnnBackend::kXnnpack;}
     reader.fail(
       "backend", "value 'xnnpack' is not available: velmora_model_zoo was built without "
       "XNNPACK (libxnnpack-dev)");
-#endif
   }
   reader.fail("backend", "value '" + name + "' is not cpu, opencv, xnnpack, cuda or cuda_fp16");
 }

@@ -1198,6 +1198,8 @@ private:
   std::vector<std::unique_ptr<Step>> steps_;
 };
 
+bool xnnpack_built_in() {return true;}
+
 XnnNetwork::XnnNetwork(
   const std::string & onnx_path, const std::vector<int> & input_dims,
   const std::string & detections_output, const std::string & prototypes_output, int threads)

@@ -49,4 +49,8 @@ private:
   std::unique_ptr<Plan> plan_;
 };
 
+// Whether this build runs networks on XNNPACK: CMake links the runner where it finds
+// XNNPACK, else a stand-in whose constructor refuses.
+bool xnnpack_built_in();
+
 }  // namespace det

@@ -21,9 +21,7 @@
 #include <opencv2/dnn.hpp>
 
 #include "recording.hpp"
-#ifdef VELMORA_WITH_XNNPACK
 #include "xnn_network.hpp"
-#endif
 
 namespace det
 {
@@ -68,13 +66,10 @@ void select_backend(cv::dnn::Net & net, const ModelConfig & config)
   net.setPreferableTarget(target);
 }
 
-bool uses_xnnpack([[maybe_unused]] const ModelConfig & config)
+bool uses_xnnpack(const ModelConfig & config)
 {
-#ifdef VELMORA_WITH_XNNPACK
-  return config.backend == DnnBackend::kCpu || config.backend == DnnBackend::kXnnpack;
-#else
-  return false;
-#endif
+  return config.backend == DnnBackend::kXnnpack ||
+         (config.backend == DnnBackend::kCpu && xnnpack_built_in());
 }
 
 }  // namespace
@@ -86,11 +81,9 @@ public:
   : config_(config), post_(config.post), input_(config.input_width, config.input_height)
   {
     if (uses_xnnpack(config)) {
-#ifdef VELMORA_WITH_XNNPACK
       xnn_ = std::make_unique<XnnNetwork>(
         config.onnx, std::vector<int>{1, 3, input_.height, input_.width},
         config.detections_output, config.prototypes_output, config.threads);
-#endif
       warm_up();
       return;
     }
@@ -127,10 +120,7 @@ public:
 
   const char * engine() const
   {
-#ifdef VELMORA_WITH_XNNPACK
-    if (xnn_) {return "xnnpack";}
-#endif
-    return "opencv";
+    return xnn_ ? "xnnpack" : "opencv";
   }
 
   Letterbox preprocess(const cv::Mat & image, cv::Mat & blob) const
@@ -150,12 +140,10 @@ public:
   void forward(const cv::Mat & blob, cv::Mat & det, cv::Mat & protos)
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-#ifdef VELMORA_WITH_XNNPACK
     if (xnn_) {
       xnn_->forward(blob, det, protos);
       return;
     }
-#endif
     std::vector<cv::Mat> outs;
     net_.setInput(blob);
     net_.forward(
@@ -183,9 +171,7 @@ private:
   SegPostprocessor post_;
   cv::Size input_;
   cv::dnn::Net net_;
-#ifdef VELMORA_WITH_XNNPACK
   std::unique_ptr<XnnNetwork> xnn_;
-#endif
   std::mutex mutex_;
   // Reused buffers: large per-frame allocations cost page faults every frame.
   mutable std::mutex workspace_mutex_;

@@ -297,6 +297,8 @@ void CameraDetectionNode::InitializeAiModel(std::string config_path)
   LOG_INFO("cam_{0:d}_model_type = {1:s}", cam_id_, model_type_);
   LOG_INFO("cam_{0:d}_class_txt_file_path = {1:s}", cam_id_, class_txt_path);
   LOG_INFO("cam_{0:d}_model_cfg_file_path = {1:s}", cam_id_, model_cfg_path);
+  // Which engine runs the network: XNNPACK is optional at build time.
+  LOG_INFO("cam_{0:d}_model_engine = {1:s}", cam_id_, yolo_model_->engine());
 }
 
 void CameraDetectionNode::initializeClassHeightConf()
