@@ -32,7 +32,7 @@ INT64 = 7
 _DATA_TYPES = {"f4": FLOAT, "u1": 2, "i1": 3, "i4": 6, "i8": INT64, "b1": 9, "f8": 11}
 
 # AttributeProto.AttributeType
-_ATTR_FLOAT, _ATTR_INT, _ATTR_INTS = 1, 2, 7
+_ATTR_FLOAT, _ATTR_INT, _ATTR_STRING, _ATTR_INTS = 1, 2, 3, 7
 
 _VARINT, _FIXED32, _LEN = 0, 5, 2
 
@@ -94,11 +94,14 @@ def _attribute(name, value):
         body, attr_type = _int(3, value), _ATTR_INT
     elif isinstance(value, numbers.Real):
         body, attr_type = _key(2, _FIXED32) + struct.pack("<f", value), _ATTR_FLOAT
+    elif isinstance(value, str):
+        body, attr_type = _bytes(4, value.encode("utf-8")), _ATTR_STRING
     elif isinstance(value, (list, tuple)) and value \
             and all(isinstance(v, numbers.Integral) for v in value):
         body, attr_type = _ints(8, value), _ATTR_INTS
     else:
-        raise TypeError(f"attribute '{name}': {value!r} is not an int, a float or a list of ints")
+        raise TypeError(f"attribute '{name}': {value!r} is not an int, a float, a string "
+                        "or a list of ints")
     return _str(1, name) + body + _int(20, attr_type)
 
 
@@ -111,8 +114,8 @@ def make_node(op_type, inputs, outputs, name=None, **attributes):
 
 
 def make_tensor_value_info(name, elem_type, shape):
-    """Return the ValueInfoProto of a tensor with a fixed shape."""
-    dims = _messages(1, (_int(1, d) for d in shape))
+    """Return the ValueInfoProto of a tensor of that shape; a None in it is an unknown size."""
+    dims = _messages(1, (b"" if d is None else _int(1, d) for d in shape))
     tensor_type = _int(1, elem_type) + _bytes(2, dims)
     return _str(1, name) + _bytes(2, _bytes(1, tensor_type))
 
