@@ -43,6 +43,7 @@
 #include "velmora_model_zoo/class_names.hpp"
 #include "velmora_model_zoo/draw.hpp"
 #include "velmora_model_zoo/yolov8_seg.hpp"
+#include "xnn_network.hpp"
 
 using det::Object;
 using ::testing::HasSubstr;
@@ -474,6 +475,69 @@ TEST(Draw, DrawsIntoANewImageWithTheClassList) {
   }
   EXPECT_THROW(det::draw_objects(image, boxes, objects, {}, {}), std::invalid_argument);
   EXPECT_THROW(det::draw_objects(image, boxes, objects, {}, {{1, 2}}), std::invalid_argument);
+}
+
+// The XNNPACK runner on operator variants the real graph does not use: one tiny graph of random
+// weights per row (test/make_op_models.py), input (1, 4, 9, 10), outputs out0 and out1, against
+// OpenCV DNN, or against numpy where OpenCV 4.6 does not do what ONNX defines.
+TEST(XnnNetwork, RunsOperatorVariantsAsTheReference) {
+  if (!det::xnnpack_built_in()) {GTEST_SKIP() << "built without XNNPACK";}
+  const struct {const char * name; bool numpy; const char * covers;} rows[]{
+    {"conv_grouped", false, "Conv group 2 strides (2,1) pads (0,1,2,0) with bias; depthwise "
+      "Conv 3x2 dilations (2,3) strides (1,2) pads (2,0,1,3)"},
+    // OpenCV 4.6 refuses ConvTranspose pads that differ at the two ends of an axis.
+    {"conv_transpose", false, "ConvTranspose group 2 stride 2 pads (1,0,1,0) output_padding "
+      "(1,0) with bias; 2x3 strides (1,3) pads (0,1,0,1)"},
+    {"conv_silu", false, "Conv, Sigmoid, Mul folded into one step, then read by MaxPool"},
+    {"maxpool_pads", false, "MaxPool 3x3 stride 2 pads (1,0,2,1); 2x4 strides (3,1) pads "
+      "(0,2,1,3)"},
+    // OpenCV 4.6 takes half_pixel nearest as floor, not round_prefer_floor.
+    {"resize_nearest", true, "Resize nearest asymmetric floor by scales (2,1.5); half_pixel "
+      "round_prefer_floor to sizes (5,14)"},
+    {"concat", false, "Concat along height of three; along width (axis -1)"},
+    {"split_channels", false, "Split of the input channels 1 + 3"},
+    {"split_height", false, "Split of the input rows 2 + 7"},
+    {"transpose", false, "Transpose perms (0,2,3,1) and (3,1,0,2) of an NHWC tensor"},
+    {"slice", false, "Slice rows 1:3, columns -7:100; axes (-3,-2) channels 2:-1, rows 1:9"},
+    {"softmax", false, "Reshape of NHWC to (1,4,-1) and Softmax axis 2; Softmax axis -1 after "
+      "Transpose"},
+    {"broadcast", false, "Sub and Div of per-channel constants; Mul by a one-channel slice and "
+      "Add of a scalar"},
+  };
+  auto floats = [](const std::string & path) {
+      std::ifstream in(path, std::ios::binary | std::ios::ate);
+      std::vector<float> v(static_cast<size_t>(in.tellg()) / sizeof(float));
+      in.seekg(0);
+      in.read(reinterpret_cast<char *>(v.data()), static_cast<std::streamsize>(v.size() * 4));
+      return v;
+    };
+  const std::vector<int> dims{1, 4, 9, 10};
+  for (const auto & row : rows) {
+    SCOPED_TRACE(std::string(row.name) + ": " + row.covers);
+    const std::string path = TEST_MODEL_DIR "/ops/" + std::string(row.name);
+    std::vector<float> input = floats(path + ".input");
+    ASSERT_EQ(input.size(), 360U);
+    const cv::Mat blob(4, dims.data(), CV_32F, input.data());
+    cv::Mat got[2];
+    det::XnnNetwork(path + ".onnx", dims, "out0", "out1", 2).forward(blob, got[0], got[1]);
+    std::vector<cv::Mat> want;
+    std::vector<float> expected;
+    if (row.numpy) {
+      expected = floats(path + ".expected");
+      ASSERT_EQ(expected.size(), got[0].total() + got[1].total());
+      want.emplace_back(got[0].dims, got[0].size.p, CV_32F, expected.data());
+      want.emplace_back(got[1].dims, got[1].size.p, CV_32F, expected.data() + got[0].total());
+    } else {
+      cv::dnn::Net net = cv::dnn::readNetFromONNX(path + ".onnx");
+      net.setInput(blob);
+      net.forward(want, std::vector<cv::String>{"out0", "out1"});
+    }
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(got[i].size, want[i].size) << "out" << i;
+      EXPECT_LE(cv::norm(got[i], want[i], cv::NORM_INF), 1e-4 * cv::norm(want[i], cv::NORM_INF))
+        << "out" << i;
+    }
+  }
 }
 
 
