@@ -973,7 +973,7 @@ private:
   }
 
   // Source row (or column) of each output one, as ONNX Resize defines it for nearest.
-  std::vector<int64_t> nearest(const OnnxNode & node, int64_t in, int64_t out, float scale)
+  std::vector<int64_t> nearest(const OnnxNode & node, int64_t in, int64_t out, double scale)
   {
     const std::string transform =
       node.get_string("coordinate_transformation_mode", "half_pixel");
@@ -982,7 +982,7 @@ private:
     for (int64_t o = 0; o < out; ++o) {
       double x = 0.0;
       if (transform == "asymmetric") {
-        x = o / static_cast<double>(scale);
+        x = o / scale;
       } else if (transform == "half_pixel" || transform == "pytorch_half_pixel") {
         x = (o + 0.5) / scale - 0.5;
         if (transform == "pytorch_half_pixel" && out == 1) {x = 0.0;}
@@ -1012,11 +1012,15 @@ private:
   {
     const Value & x = values_[op.in[0]];
     const Value & y = values_[op.out[0]];
+    // Sizes give the exact ratio: rounded to a float, it moves a pixel that lies halfway
+    // between two input ones (13 columns from 10) to the wrong side.
     auto scale = [&](size_t a) {
-        return static_cast<float>(y.shape[a]) / static_cast<float>(x.shape[a]);
+        return static_cast<double>(y.shape[a]) / static_cast<double>(x.shape[a]);
       };
     const bool sized = op.node->inputs.size() > 3 && !op.node->inputs[3].empty();
-    auto given = [&](size_t a) {return sized ? scale(a) : constant_input(*op.node, 2).data[a];};
+    auto given = [&](size_t a) {
+        return sized ? scale(a) : static_cast<double>(constant_input(*op.node, 2).data[a]);
+      };
     return std::make_unique<ResizeStep>(
       read(x), x.stride, x.shape[3], data(y), y.stride, x.shape[1],
       nearest(*op.node, x.shape[2], y.shape[2], given(2)),

@@ -493,7 +493,7 @@ TEST(XnnNetwork, RunsOperatorVariantsAsTheReference) {
       "(0,2,1,3)"},
     // OpenCV 4.6 takes half_pixel nearest as floor, not round_prefer_floor.
     {"resize_nearest", true, "Resize nearest asymmetric floor by scales (2,1.5); half_pixel "
-      "round_prefer_floor to sizes (5,14)"},
+      "round_prefer_floor to sizes (5,13), a tie"},
     {"concat", false, "Concat along height of three; along width (axis -1)"},
     {"split_channels", false, "Split of the input channels 1 + 3"},
     {"split_height", false, "Split of the input rows 2 + 7"},
