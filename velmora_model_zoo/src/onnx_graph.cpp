@@ -312,6 +312,11 @@ OnnxGraph read_onnx(const std::string & path)
   std::ifstream file(path, std::ios::binary);
   if (!file) {throw std::runtime_error("ONNX model '" + path + "' cannot be read");}
   const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return parse_onnx(bytes, path);
+}
+
+OnnxGraph parse_onnx(std::string_view bytes, const std::string & path)
+{
   try {
     Message model(bytes);
     bool found = false;

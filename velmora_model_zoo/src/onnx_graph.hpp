@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace det
@@ -74,5 +75,8 @@ struct OnnxGraph
 
 // Reads `path`; throws std::runtime_error naming the file and what is malformed.
 OnnxGraph read_onnx(const std::string & path);
+
+// The same from the file's bytes; `path` only names it in errors.
+OnnxGraph parse_onnx(std::string_view bytes, const std::string & path);
 
 }  // namespace det

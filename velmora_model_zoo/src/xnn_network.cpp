@@ -111,15 +111,14 @@ class XnnNetwork::Plan
 {
 public:
   Plan(
-    const std::string & path, const std::vector<int> & input_dims,
+    OnnxGraph graph, const std::string & path, const std::vector<int> & input_dims,
     const std::vector<std::string> & outputs, int threads)
-  : path_(path)
+  : path_(path), graph_(std::move(graph))
   {
     if (xnn_initialize(nullptr) != xnn_status_success) {
       throw std::runtime_error("ONNX model '" + path + "': XNNPACK cannot run on this CPU");
     }
     pool_.reset(pthreadpool_create(static_cast<size_t>(std::max(threads, 1))));
-    graph_ = read_onnx(path);
     add_input(input_dims);
     find_silu();
     for (const OnnxNode & node : graph_.nodes) {
@@ -1207,9 +1206,16 @@ bool xnnpack_built_in() {return true;}
 XnnNetwork::XnnNetwork(
   const std::string & onnx_path, const std::vector<int> & input_dims,
   const std::string & detections_output, const std::string & prototypes_output, int threads)
+: XnnNetwork(
+    read_onnx(onnx_path), onnx_path, input_dims, detections_output, prototypes_output, threads)
+{}
+
+XnnNetwork::XnnNetwork(
+  OnnxGraph graph, const std::string & onnx_path, const std::vector<int> & input_dims,
+  const std::string & detections_output, const std::string & prototypes_output, int threads)
 : plan_(std::make_unique<Plan>(
-      onnx_path, input_dims, std::vector<std::string>{detections_output, prototypes_output},
-      threads))
+      std::move(graph), onnx_path, input_dims,
+      std::vector<std::string>{detections_output, prototypes_output}, threads))
 {}
 
 XnnNetwork::~XnnNetwork() = default;

@@ -21,6 +21,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "onnx_graph.hpp"
+
 namespace det
 {
 
@@ -35,6 +37,10 @@ public:
   // node and operator it cannot run.
   XnnNetwork(
     const std::string & onnx_path, const std::vector<int> & input_dims,
+    const std::string & detections_output, const std::string & prototypes_output, int threads);
+  // The same from a graph already read (parse_onnx); `onnx_path` only names it in errors.
+  XnnNetwork(
+    OnnxGraph graph, const std::string & onnx_path, const std::vector<int> & input_dims,
     const std::string & detections_output, const std::string & prototypes_output, int threads);
   ~XnnNetwork();
   XnnNetwork(const XnnNetwork &) = delete;

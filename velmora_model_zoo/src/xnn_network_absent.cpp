@@ -36,6 +36,12 @@ XnnNetwork::XnnNetwork(
           "ONNX model '" + onnx_path + "': velmora_model_zoo was built without XNNPACK");
 }
 
+XnnNetwork::XnnNetwork(
+  OnnxGraph, const std::string & onnx_path, const std::vector<int> & input_dims,
+  const std::string & detections_output, const std::string & prototypes_output, int threads)
+: XnnNetwork(onnx_path, input_dims, detections_output, prototypes_output, threads)
+{}
+
 XnnNetwork::~XnnNetwork() = default;
 
 void XnnNetwork::forward(const cv::Mat &, cv::Mat &, cv::Mat &)
