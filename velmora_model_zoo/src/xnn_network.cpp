@@ -53,6 +53,23 @@ using xnn::row_major;
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
+// The largest tensor, in elements: a model's dimensions come from its file, so they are
+// checked before any arithmetic or allocation depends on them.
+constexpr int64_t kMaxElements = int64_t{1} << 28;
+
+// Elements of `s`, or -1 where a dimension is below `least` or the product passes
+// kMaxElements (each factor is bounded first, so the product cannot overflow).
+int64_t bounded_count(const Shape & s, int64_t least)
+{
+  int64_t n = 1;
+  for (int64_t d : s) {
+    if (d < least || d > kMaxElements) {return -1;}
+    n *= d;
+    if (n > kMaxElements) {return -1;}
+  }
+  return n;
+}
+
 std::string text(const Shape & s)
 {
   std::string out = "(";
@@ -557,21 +574,19 @@ private:
     const int x = value(node, 0);
     const Shape in = values_[x].shape;
     Shape out = constant_input(node, 1).ints;
-    int64_t known = 1;
     int infer = -1;
+    Shape known;
     for (size_t i = 0; i < out.size(); ++i) {
       if (out[i] == 0 && i < in.size()) {out[i] = in[i];}
       if (out[i] == -1 && infer < 0) {
         infer = static_cast<int>(i);
       } else {
-        known *= out[i];
+        known.push_back(out[i]);
       }
     }
-    if (infer >= 0 && known > 0) {out[infer] = count(in) / known;}
-    if (count(out) != count(in) || std::any_of(
-        out.begin(), out.end(), [](
-          int64_t d) {return d < 0;}))
-    {
+    const int64_t size = bounded_count(known, 1);
+    if (infer >= 0 && size > 0) {out[infer] = count(in) / size;}
+    if (bounded_count(out, 1) != count(in)) {
       fail(&node, "cannot reshape " + text(in) + " to " + text(constant_input(node, 1).ints));
     }
     if (values_[x].constant) {

@@ -103,16 +103,40 @@ std::string config(const std::string & onnx, const std::string & extra)
   return write_file(std::to_string(std::hash<std::string>()(text)) + ".yaml", text);
 }
 
-// A protobuf field of `number` (< 16): bytes (length < 128) or, with `integer`, a varint (< 128).
+// A protobuf varint: 7 bits a byte, lowest first; a negative int64 takes 10 bytes.
+std::string varint(uint64_t v)
+{
+  std::string out;
+  for (; v >= 0x80; v >>= 7) {
+    out += static_cast<char>((v & 0x7F) | 0x80);
+  }
+  return out + static_cast<char>(v);
+}
+
+// A protobuf field of `number` (< 16): bytes or, with `integer`, a varint (< 128).
 std::string field(int number, const std::string & bytes, bool integer = false)
 {
   const char key = static_cast<char>(number << 3 | (integer ? 0 : 2));
-  return integer ? std::string{key, bytes[0]} :
-         std::string{key, static_cast<char>(bytes.size())} + bytes;
+  return integer ? std::string{key, bytes[0]} : key + varint(bytes.size()) + bytes;
 }
 
-// An ONNX model of one Erf node named "odd" on a (1, 3, 64, 64) input "images".
-std::string erf_model()
+// An int64 TensorProto (dims field 1, data_type 2, int64_data 7, name 8).
+std::string int64_tensor(
+  const std::string & name, const std::vector<int64_t> & dims, const std::vector<int64_t> & ints)
+{
+  std::string t = field(2, {7}, true) + field(8, name);
+  for (int64_t d : dims) {
+    t += '\x08' + varint(d);
+  }
+  for (int64_t i : ints) {
+    t += '\x38' + varint(i);
+  }
+  return t;
+}
+
+// An ONNX model of one node (NodeProto fields) on a (1, 3, 64, 64) input "images", with
+// initializers (TensorProtos).
+std::string one_node_model(const std::string & node, const std::vector<std::string> & tensors = {})
 {
   std::string dims;
   for (char d : {1, 3, 64, 64}) {
@@ -120,9 +144,25 @@ std::string erf_model()
   }
   const std::string input = field(1, "images") +
     field(2, field(1, field(1, {1}, true) + field(2, dims)));
-  const std::string node = field(1, "images") + field(2, "y") + field(3, "odd") +
-    field(4, "Erf");
-  return field(7, field(1, node) + field(11, input));
+  std::string graph = field(1, node) + field(11, input);
+  for (const std::string & t : tensors) {
+    graph += field(5, t);
+  }
+  return field(7, graph);
+}
+
+// An ONNX model of one Erf node named "odd" on a (1, 3, 64, 64) input "images".
+std::string erf_model()
+{
+  return one_node_model(field(1, "images") + field(2, "y") + field(3, "odd") + field(4, "Erf"));
+}
+
+// A Reshape to `shape`, node "flat".
+std::string reshape_model(const std::vector<int64_t> & shape)
+{
+  return one_node_model(
+    field(1, "images") + field(1, "shape") + field(2, "y") + field(3, "flat") +
+    field(4, "Reshape"), {int64_tensor("shape", {static_cast<int64_t>(shape.size())}, shape)});
 }
 
 // Whether this build runs the network on XNNPACK (backend xnnpack loads).
@@ -274,6 +314,15 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
   std::filesystem::copy_file(
     TEST_MODEL_DIR "/scene.onnx", write_file("ament_prefix/share/demo_pkg/models/scene.onnx", ""),
     std::filesystem::copy_options::overwrite_existing);
+  // A model for the XNNPACK runner, and what it says of it where it is built in.
+  auto hostile = [&](const std::string & name, const std::string & model) {
+      write_file(name, model);
+      return "onnx: " + name + "\ninput_width: 64\ninput_height: 64\nnum_classes: 1\n"
+             "backend: xnnpack\n";
+    };
+  auto refused = [&](const std::string & error) {
+      return xnnpack ? error : "key 'backend' value 'xnnpack' is not available";
+    };
   const std::vector<std::pair<std::string, std::string>> configs{
     {"", "model configuration '' cannot be read"},
     {size, "model configuration '" TEST_WORK_DIR "/config.yaml': key 'onnx' is missing"},
@@ -303,6 +352,11 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {"onnx: erf.onnx\ninput_width: 64\ninput_height: 64\nnum_classes: 1\nbackend: xnnpack\n",
       xnnpack ? "ONNX model '" TEST_WORK_DIR "/erf.onnx': node 'odd' (Erf) is not supported" :
       "key 'backend' value 'xnnpack' is not available"},
+    // Shape arithmetic on a hostile model's numbers must not overflow.
+    {hostile("reshape.onnx", reshape_model({1, -1, int64_t{1} << 40, int64_t{1} << 40})),
+      refused(
+        "reshape.onnx': node 'flat' (Reshape) cannot reshape (1, 3, 64, 64) to (1, -1, "
+        "1099511627776, 1099511627776)")},
   };
   ::setenv("AMENT_PREFIX_PATH", TEST_WORK_DIR "/ament_prefix", 1);  // no other test reads it
   ::unlink(TEST_WORK_DIR "/pipe.onnx");
