@@ -251,9 +251,14 @@ private:
   int add_op(Op op, const std::vector<Shape> & shapes, Layout layout)
   {
     const int index = static_cast<int>(ops_.size());
+    if (op.node && op.node->outputs.size() != shapes.size()) {
+      fail(
+        op.node, "has " + std::to_string(op.node->outputs.size()) + " outputs, not " +
+        std::to_string(shapes.size()));
+    }
     for (size_t i = 0; i < shapes.size(); ++i) {
       if (shapes[i].empty() && op.kind != Kind::kReshape) {fail(op.node, "makes an empty shape");}
-      const std::string & name = op.node ? op.node->outputs.at(i) : std::string();
+      const std::string & name = op.node ? op.node->outputs[i] : std::string();
       op.out.push_back(new_value(name, shapes[i], layout));
       values_[op.out.back()].producer = index;
     }
@@ -590,7 +595,10 @@ private:
       fail(&node, "cannot reshape " + text(in) + " to " + text(constant_input(node, 1).ints));
     }
     if (values_[x].constant) {
-      OnnxTensor folded{node.outputs.at(0), out, 1, values_[x].data, {}};
+      if (node.outputs.size() != 1) {
+        fail(&node, "has " + std::to_string(node.outputs.size()) + " outputs, not 1");
+      }
+      OnnxTensor folded{node.outputs[0], out, 1, values_[x].data, {}};
       constant(node, folded);
       return;
     }

@@ -352,6 +352,10 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {"onnx: erf.onnx\ninput_width: 64\ninput_height: 64\nnum_classes: 1\nbackend: xnnpack\n",
       xnnpack ? "ONNX model '" TEST_WORK_DIR "/erf.onnx': node 'odd' (Erf) is not supported" :
       "key 'backend' value 'xnnpack' is not available"},
+    {hostile(
+        "mute.onnx", one_node_model(
+          field(1, "images") + field(3, "mute") +
+          field(4, "Sigmoid"))), refused("mute.onnx': node 'mute' (Sigmoid) has 0 outputs, not 1")},
     // Shape arithmetic on a hostile model's numbers must not overflow.
     {hostile("reshape.onnx", reshape_model({1, -1, int64_t{1} << 40, int64_t{1} << 40})),
       refused(
