@@ -187,6 +187,11 @@ private:
     }
     if (!info) {throw std::runtime_error("ONNX model '" + path_ + "' has no input");}
     const Shape shape(dims.begin(), dims.end());
+    if (bounded_count(shape, 1) < 0) {
+      throw std::runtime_error(
+              "ONNX model '" + path_ + "': input shape " + text(shape) + " is empty or over " +
+              std::to_string(kMaxElements) + " elements");
+    }
     bool fits = info->dims.size() == shape.size();
     for (size_t i = 0; fits && i < shape.size(); ++i) {
       fits = info->dims[i] < 0 || info->dims[i] == shape[i];
@@ -235,6 +240,11 @@ private:
     v.data = t.floats;
     v.ints = t.ints;
     if (v.data.empty()) {v.data.assign(t.ints.begin(), t.ints.end());}
+    if (bounded_count(v.shape, 0) < 0) {
+      fail(
+        &node, "has constant '" + t.name + "' of shape " + text(v.shape) +
+        ", a negative dimension or over " + std::to_string(kMaxElements) + " elements");
+    }
     if (static_cast<int64_t>(v.data.size()) != count(v.shape)) {
       fail(&node, "has constant '" + t.name + "' of a type or size it cannot read");
     }
@@ -258,6 +268,11 @@ private:
     }
     for (size_t i = 0; i < shapes.size(); ++i) {
       if (shapes[i].empty() && op.kind != Kind::kReshape) {fail(op.node, "makes an empty shape");}
+      if (bounded_count(shapes[i], 1) < 0) {
+        fail(
+          op.node, "makes a tensor of shape " + text(shapes[i]) + ", empty or over " +
+          std::to_string(kMaxElements) + " elements");
+      }
       const std::string & name = op.node ? op.node->outputs[i] : std::string();
       op.out.push_back(new_value(name, shapes[i], layout));
       values_[op.out.back()].producer = index;
@@ -779,7 +794,17 @@ private:
       for (int c : v.consumers) {arena_.use(v.buffer, c);}
       if (v.graph_io) {arena_.use(v.buffer, std::numeric_limits<int64_t>::max());}
     }
-    arena_.allocate();
+    int64_t scratch = 0;
+    for (const Op & op : ops_) {
+      if (op.silu) {scratch = std::max(scratch, count(values_[op.out[0]].shape));}
+    }
+    // Tensors of bounded size may still be many: the activations are bounded as a whole.
+    if (!arena_.allocate(kMaxElements - scratch)) {
+      throw std::runtime_error(
+              "ONNX model '" + path_ + "' needs more than " + std::to_string(kMaxElements) +
+              " floats of activations");
+    }
+    scratch_.resize(static_cast<size_t>(scratch));
   }
 
   void place_concat(Op & op)
@@ -866,11 +891,6 @@ private:
       output_copies_.emplace_back(v.shape, strides(v), row_major(v.shape));
       output_dims_.emplace_back(v.shape.begin(), v.shape.end());
     }
-    int64_t scratch = 0;
-    for (const Op & op : ops_) {
-      if (op.silu) {scratch = std::max(scratch, count(values_[op.out[0]].shape));}
-    }
-    scratch_.resize(static_cast<size_t>(scratch));
     for (const Op & op : ops_) {
       std::unique_ptr<Step> step = make_step(op);
       if (step) {steps_.push_back(std::move(step));}

@@ -294,8 +294,9 @@ public:
     b.last = std::max(b.last, op);
   }
 
-  // Largest first, each at the lowest offset clear of the buffers alive with it.
-  void allocate()
+  // Largest first, each at the lowest offset clear of the buffers alive with it; false, and
+  // nothing allocated, where that takes more than `most` floats.
+  bool allocate(int64_t most)
   {
     std::vector<size_t> order(buffers_.size());
     std::iota(order.begin(), order.end(), 0);
@@ -320,7 +321,9 @@ public:
       total = std::max(total, b.offset + b.size);
       done.push_back(&b);
     }
+    if (total > most) {return false;}
     memory_.assign(static_cast<size_t>(total), 0.0F);
+    return true;
   }
 
   float * at(int buffer) {return memory_.data() + buffers_.at(buffer).offset;}

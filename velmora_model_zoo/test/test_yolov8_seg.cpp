@@ -26,6 +26,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -134,6 +135,22 @@ std::string int64_tensor(
   return t;
 }
 
+// A float TensorProto (float_data 4).
+std::string float_tensor(
+  const std::string & name, const std::vector<int64_t> & dims, const std::vector<float> & floats)
+{
+  std::string t = field(2, {1}, true) + field(8, name);
+  for (int64_t d : dims) {
+    t += '\x08' + varint(d);
+  }
+  for (float f : floats) {
+    char bytes[sizeof(f)];
+    std::memcpy(bytes, &f, sizeof(f));
+    t += '\x25' + std::string(bytes, sizeof(f));
+  }
+  return t;
+}
+
 // An ONNX model of one node (NodeProto fields) on a (1, 3, 64, 64) input "images", with
 // initializers (TensorProtos).
 std::string one_node_model(const std::string & node, const std::vector<std::string> & tensors = {})
@@ -157,12 +174,23 @@ std::string erf_model()
   return one_node_model(field(1, "images") + field(2, "y") + field(3, "odd") + field(4, "Erf"));
 }
 
-// A Reshape to `shape`, node "flat".
-std::string reshape_model(const std::vector<int64_t> & shape)
+// A Resize named "grow" to sizes (or with scales) `given`, in float as some exporters write them.
+std::string resize_model(const std::vector<float> & given, bool sizes)
+{
+  const std::string inputs = field(1, "images") + field(1, "") +
+    (sizes ? field(1, "") + field(1, "given") : field(1, "given"));
+  return one_node_model(
+    inputs + field(2, "y") + field(3, "grow") + field(4, "Resize"),
+    {float_tensor("given", {4}, given)});
+}
+
+// A Reshape to `shape`, node "flat"; `length` is the dimension the shape tensor claims.
+std::string reshape_model(const std::vector<int64_t> & shape, int64_t length = -1)
 {
   return one_node_model(
     field(1, "images") + field(1, "shape") + field(2, "y") + field(3, "flat") +
-    field(4, "Reshape"), {int64_tensor("shape", {static_cast<int64_t>(shape.size())}, shape)});
+    field(4, "Reshape"),
+    {int64_tensor("shape", {length < 0 ? static_cast<int64_t>(shape.size()) : length}, shape)});
 }
 
 // Whether this build runs the network on XNNPACK (backend xnnpack loads).
@@ -361,6 +389,15 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
       refused(
         "reshape.onnx': node 'flat' (Reshape) cannot reshape (1, 3, 64, 64) to (1, -1, "
         "1099511627776, 1099511627776)")},
+    // Dimensions are bounded before anything is allocated for them.
+    {hostile("wide.onnx", reshape_model({1, 2}, int64_t{1} << 40)),
+      refused(
+        "wide.onnx': node 'flat' (Reshape) has constant 'shape' of shape (1099511627776), a "
+        "negative dimension or over 268435456 elements")},
+    {hostile("huge.onnx", resize_model({1, 3, 1 << 20, 1 << 20}, true)),
+      refused(
+        "huge.onnx': node 'grow' (Resize) makes a tensor of shape (1, 3, 1048576, 1048576), "
+        "empty or over 268435456 elements")},
   };
   ::setenv("AMENT_PREFIX_PATH", TEST_WORK_DIR "/ament_prefix", 1);  // no other test reads it
   ::unlink(TEST_WORK_DIR "/pipe.onnx");
