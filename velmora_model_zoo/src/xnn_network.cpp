@@ -483,8 +483,17 @@ private:
     const Value & given = constant_input(node, sized ? 3 : 2);
     if (given.data.size() != 4) {fail(&node, "needs 4 scales or sizes");}
     for (size_t a = 0; a < 4; ++a) {
-      out[a] = sized ? static_cast<int64_t>(given.data[a]) :
-        static_cast<int64_t>(std::floor(static_cast<double>(in[a]) * given.data[a]));
+      const double size = sized ? given.data[a] :
+        std::floor(static_cast<double>(in[a]) * given.data[a]);
+      // Checked as a double, NaN included: converting one out of range is undefined.
+      if (!(size >= 1.0 && size <= static_cast<double>(kMaxElements))) {
+        std::string values;
+        for (float v : given.data) {values += (values.empty() ? "" : ", ") + std::to_string(v);}
+        fail(
+          &node, "has " + std::string(sized ? "sizes (" : "scales (") + values + ") for input " +
+          text(in));
+      }
+      out[a] = static_cast<int64_t>(size);
     }
     if (out[0] != in[0] || out[1] != in[1]) {fail(&node, "resizes batch or channels");}
     add_op({Kind::kResize, &node, {x}}, {out}, Layout::kNhwc);
@@ -1020,32 +1029,31 @@ private:
     const std::string transform =
       node.get_string("coordinate_transformation_mode", "half_pixel");
     const std::string rounding = node.get_string("nearest_mode", "round_prefer_floor");
+    // The modes are looked up once: an image may be 2^28 columns wide.
+    const std::array<std::string, 4> transforms{
+      "asymmetric", "half_pixel", "pytorch_half_pixel", "align_corners"};
+    const std::array<std::string, 4> roundings{
+      "floor", "ceil", "round_prefer_ceil", "round_prefer_floor"};
+    const auto t = std::find(transforms.begin(), transforms.end(), transform) - transforms.begin();
+    const auto r = std::find(roundings.begin(), roundings.end(), rounding) - roundings.begin();
+    if (t == 4) {
+      fail(&node, "has coordinate_transformation_mode '" + transform + "', not supported");
+    }
+    if (r == 4) {fail(&node, "has nearest_mode '" + rounding + "', not supported");}
     std::vector<int64_t> index(static_cast<size_t>(out));
     for (int64_t o = 0; o < out; ++o) {
       double x = 0.0;
-      if (transform == "asymmetric") {
+      if (t == 0) {
         x = o / scale;
-      } else if (transform == "half_pixel" || transform == "pytorch_half_pixel") {
+      } else if (t == 1 || t == 2) {
         x = (o + 0.5) / scale - 0.5;
-        if (transform == "pytorch_half_pixel" && out == 1) {x = 0.0;}
-      } else if (transform == "align_corners") {
+        if (t == 2 && out == 1) {x = 0.0;}
+      } else {
         x = out == 1 ? 0.0 : o * static_cast<double>(in - 1) / static_cast<double>(out - 1);
-      } else {
-        fail(&node, "has coordinate_transformation_mode '" + transform + "', not supported");
       }
-      double r = 0.0;
-      if (rounding == "floor") {
-        r = std::floor(x);
-      } else if (rounding == "ceil") {
-        r = std::ceil(x);
-      } else if (rounding == "round_prefer_ceil") {
-        r = std::floor(x + 0.5);
-      } else if (rounding == "round_prefer_floor") {
-        r = std::ceil(x - 0.5);
-      } else {
-        fail(&node, "has nearest_mode '" + rounding + "', not supported");
-      }
-      index[o] = std::clamp(static_cast<int64_t>(r), int64_t{0}, in - 1);
+      const double rounded = r == 0 ? std::floor(x) : r == 1 ? std::ceil(x) :
+        r == 2 ? std::floor(x + 0.5) : std::ceil(x - 0.5);
+      index[o] = std::clamp(static_cast<int64_t>(rounded), int64_t{0}, in - 1);
     }
     return index;
   }

@@ -389,6 +389,10 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
       refused(
         "reshape.onnx': node 'flat' (Reshape) cannot reshape (1, 3, 64, 64) to (1, -1, "
         "1099511627776, 1099511627776)")},
+    {hostile("nan.onnx", resize_model({1, 1, std::nanf(""), 2}, false)),
+      refused(
+        "nan.onnx': node 'grow' (Resize) has scales (1.000000, 1.000000, nan, 2.000000) for "
+        "input (1, 3, 64, 64)")},
     // Dimensions are bounded before anything is allocated for them.
     {hostile("wide.onnx", reshape_model({1, 2}, int64_t{1} << 40)),
       refused(
