@@ -55,7 +55,12 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // The largest tensor, in elements: a model's dimensions come from its file, so they are
 // checked before any arithmetic or allocation depends on them.
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+// The fuzzer's units must each run in well under a second with the sanitizers on.
+constexpr int64_t kMaxElements = int64_t{1} << 22;
+#else
 constexpr int64_t kMaxElements = int64_t{1} << 28;
+#endif
 
 // Elements of `s`, or -1 where a dimension is below `least` or the product passes
 // kMaxElements (each factor is bounded first, so the product cannot overflow).
