@@ -323,7 +323,7 @@ private:
       const auto & rx = readers[x], & ry = readers[y];
       if (rx.size() != 2 || ry.size() != 1 || ry[0]->op_type != "Mul") {continue;}
       const OnnxNode * mul = ry[0];
-      const bool pair = mul->inputs.size() == 2 &&
+      const bool pair = mul->inputs.size() == 2 && mul->outputs.size() == 1 &&
         ((mul->inputs[0] == x && mul->inputs[1] == y) ||
         (mul->inputs[0] == y && mul->inputs[1] == x));
       if (!pair || (rx[0] != &s && rx[0] != mul) || (rx[1] != &s && rx[1] != mul)) {continue;}

@@ -151,9 +151,10 @@ std::string float_tensor(
   return t;
 }
 
-// An ONNX model of one node (NodeProto fields) on a (1, 3, 64, 64) input "images", with
+// An ONNX model of nodes (NodeProto fields) on a (1, 3, 64, 64) input "images", with
 // initializers (TensorProtos).
-std::string one_node_model(const std::string & node, const std::vector<std::string> & tensors = {})
+std::string graph_model(
+  const std::vector<std::string> & nodes, const std::vector<std::string> & tensors = {})
 {
   std::string dims;
   for (char d : {1, 3, 64, 64}) {
@@ -161,11 +162,19 @@ std::string one_node_model(const std::string & node, const std::vector<std::stri
   }
   const std::string input = field(1, "images") +
     field(2, field(1, field(1, {1}, true) + field(2, dims)));
-  std::string graph = field(1, node) + field(11, input);
+  std::string graph = field(11, input);
+  for (const std::string & n : nodes) {
+    graph += field(1, n);
+  }
   for (const std::string & t : tensors) {
     graph += field(5, t);
   }
   return field(7, graph);
+}
+
+std::string one_node_model(const std::string & node, const std::vector<std::string> & tensors = {})
+{
+  return graph_model({node}, tensors);
 }
 
 // An ONNX model of one Erf node named "odd" on a (1, 3, 64, 64) input "images".
@@ -384,6 +393,14 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
         "mute.onnx", one_node_model(
           field(1, "images") + field(3, "mute") +
           field(4, "Sigmoid"))), refused("mute.onnx': node 'mute' (Sigmoid) has 0 outputs, not 1")},
+    // Conv -> Sigmoid -> Mul, fused where the Mul has its one output.
+    {hostile(
+        "silu.onnx", graph_model(
+          {field(1, "images") + field(1, "w") + field(2, "x") + field(3, "c") + field(4, "Conv"),
+            field(1, "x") + field(2, "s") + field(3, "s") + field(4, "Sigmoid"),
+            field(1, "x") + field(1, "s") + field(3, "m") + field(4, "Mul")},
+          {float_tensor("w", {1, 3, 1, 1}, {1, 1, 1})})),
+      refused("silu.onnx': node 'm' (Mul) has 0 outputs, not 1")},
     // Shape arithmetic on a hostile model's numbers must not overflow.
     {hostile("reshape.onnx", reshape_model({1, -1, int64_t{1} << 40, int64_t{1} << 40})),
       refused(
