@@ -387,6 +387,9 @@ private:
     if (mode == "NOTSET") {
       if (p.empty()) {p.assign(4, 0);}
       if (p.size() != 4) {fail(&node, "has pads of " + std::to_string(p.size()) + " values");}
+      for (int64_t x : p) {
+        if (x < 0 || x > kMaxElements) {fail(&node, "has pads " + text(p));}
+      }
       return {p[0], p[1], p[2], p[3]};
     }
     if (mode == "VALID") {return {0, 0, 0, 0};}
@@ -409,7 +412,7 @@ private:
     if (v.empty()) {v = {fallback, fallback};}
     if (v.size() != 2) {fail(&node, "has " + name + " of " + std::to_string(v.size()) + " values");}
     for (int64_t x : v) {
-      if (x < 1) {fail(&node, "has " + name + " " + text(v));}
+      if (x < 1 || x > kMaxElements) {fail(&node, "has " + name + " " + text(v));}
     }
     return v;
   }
@@ -425,9 +428,11 @@ private:
     const Shape strides = pair_attribute(node, "strides", 1);
     const Shape dil = pair_attribute(node, "dilations", 1);
     const auto p = pads(node, in, kernel, strides, dil);
+    // The group is bounded before it multiplies a dimension.
+    if (group < 1 || group > in[1]) {fail(&node, "has group " + std::to_string(group));}
     const int64_t in_c = transposed ? w.shape[0] : w.shape[1] * group;
     const int64_t out_c = transposed ? w.shape[1] * group : w.shape[0];
-    if (group < 1 || in[1] != in_c || out_c % group != 0) {
+    if (in[1] != in_c || out_c % group != 0) {
       fail(&node, "has weights " + text(w.shape) + " for input " + text(in));
     }
     if (node.inputs.size() > 2 && !node.inputs[2].empty() &&
@@ -437,6 +442,12 @@ private:
     }
     Shape out{in[0], out_c, 0, 0};
     const Shape adjust = transposed ? node.get_ints("output_padding") : Shape{};
+    // XNNPACK takes an adjustment below the stride, one per axis.
+    if (!adjust.empty() && (adjust.size() != 2 || adjust[0] < 0 || adjust[1] < 0 ||
+      adjust[0] >= strides[0] || adjust[1] >= strides[1]))
+    {
+      fail(&node, "has output_padding " + text(adjust) + " for strides " + text(strides));
+    }
     if (transposed && !node.get_ints("output_shape").empty()) {
       fail(&node, "has an output_shape attribute, which is not supported");
     }

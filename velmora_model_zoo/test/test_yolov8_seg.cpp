@@ -401,6 +401,12 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
             field(1, "x") + field(1, "s") + field(3, "m") + field(4, "Mul")},
           {float_tensor("w", {1, 3, 1, 1}, {1, 1, 1})})),
       refused("silu.onnx': node 'm' (Mul) has 0 outputs, not 1")},
+    {hostile(
+        "group.onnx", one_node_model(
+          field(1, "images") + field(1, "w") + field(2, "y") + field(3, "c") + field(4, "Conv") +
+          field(5, field(1, "group") + '\x18' + varint(int64_t{1} << 62)),
+          {float_tensor("w", {4, 3, 1, 1}, std::vector<float>(12, 1.0F))})),
+      refused("group.onnx': node 'c' (Conv) has group 4611686018427387904")},
     // Shape arithmetic on a hostile model's numbers must not overflow.
     {hostile("reshape.onnx", reshape_model({1, -1, int64_t{1} << 40, int64_t{1} << 40})),
       refused(
