@@ -664,13 +664,14 @@ private:
     }
     Shape sorted = perm;
     std::sort(sorted.begin(), sorted.end());
-    Shape out(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
+    // The whole permutation is checked before any entry indexes the shape.
+    for (size_t i = 0; i < sorted.size(); ++i) {
       if (sorted.size() != in.size() || sorted[i] != static_cast<int64_t>(i)) {
         fail(&node, "has perm " + text(perm) + " for " + text(in));
       }
-      out[i] = in[perm[i]];
     }
+    Shape out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {out[i] = in[perm[i]];}
     Op op{Kind::kCopy, &node, {x}};
     op.perm = perm;
     op.start.assign(in.size(), 0);

@@ -407,6 +407,11 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
           field(5, field(1, "group") + '\x18' + varint(int64_t{1} << 62)),
           {float_tensor("w", {4, 3, 1, 1}, std::vector<float>(12, 1.0F))})),
       refused("group.onnx': node 'c' (Conv) has group 4611686018427387904")},
+    {hostile(
+        "perm.onnx", one_node_model(
+          field(1, "images") + field(2, "y") + field(3, "t") + field(4, "Transpose") +
+          field(5, field(1, "perm") + std::string("\x40\x05\x40\x00\x40\x01\x40\x02", 8)))),
+      refused("perm.onnx': node 't' (Transpose) has perm (5, 0, 1, 2) for (1, 3, 64, 64)")},
     // Shape arithmetic on a hostile model's numbers must not overflow.
     {hostile("reshape.onnx", reshape_model({1, -1, int64_t{1} << 40, int64_t{1} << 40})),
       refused(
