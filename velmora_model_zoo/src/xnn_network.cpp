@@ -572,8 +572,9 @@ private:
 
   void plan_concat(const OnnxNode & node)
   {
-    Op op{Kind::kConcat, &node};
-    for (size_t i = 0; i < node.inputs.size(); ++i) {op.in.push_back(value(node, i));}
+    // At least one input: value() names the node that lacks input 0.
+    Op op{Kind::kConcat, &node, {value(node, 0)}};
+    for (size_t i = 1; i < node.inputs.size(); ++i) {op.in.push_back(value(node, i));}
     const Value & first = values_[op.in[0]];
     op.axis = axis(node, static_cast<int64_t>(first.shape.size()), 1);
     Shape out = first.shape;

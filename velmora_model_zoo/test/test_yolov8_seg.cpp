@@ -412,6 +412,10 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
           field(1, "images") + field(2, "y") + field(3, "t") + field(4, "Transpose") +
           field(5, field(1, "perm") + std::string("\x40\x05\x40\x00\x40\x01\x40\x02", 8)))),
       refused("perm.onnx': node 't' (Transpose) has perm (5, 0, 1, 2) for (1, 3, 64, 64)")},
+    {hostile(
+        "concat.onnx", one_node_model(
+          field(2, "y") + field(3, "join") +
+          field(4, "Concat"))), refused("concat.onnx': node 'join' (Concat) lacks input 0")},
     // Shape arithmetic on a hostile model's numbers must not overflow.
     {hostile("reshape.onnx", reshape_model({1, -1, int64_t{1} << 40, int64_t{1} << 40})),
       refused(
