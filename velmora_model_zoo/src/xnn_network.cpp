@@ -602,8 +602,12 @@ private:
       sizes = constant_input(node, 1).ints;
     }
     const auto parts = static_cast<int64_t>(node.outputs.size());
+    if (parts == 0) {fail(&node, "has no outputs");}
     if (sizes.empty()) {sizes.assign(parts, in[op.axis] / parts);}
-    if (static_cast<int64_t>(sizes.size()) != parts ||
+    // Each part is checked before the sum, which then cannot overflow.
+    const bool fits = std::all_of(
+      sizes.begin(), sizes.end(), [&](int64_t n) {return n >= 1 && n <= in[op.axis];});
+    if (static_cast<int64_t>(sizes.size()) != parts || !fits ||
       std::accumulate(sizes.begin(), sizes.end(), int64_t{0}) != in[op.axis])
     {
       fail(

@@ -351,6 +351,7 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
   std::filesystem::copy_file(
     TEST_MODEL_DIR "/scene.onnx", write_file("ament_prefix/share/demo_pkg/models/scene.onnx", ""),
     std::filesystem::copy_options::overwrite_existing);
+  constexpr int64_t kQuarter = int64_t{1} << 62;
   // A model for the XNNPACK runner, and what it says of it where it is built in.
   auto hostile = [&](const std::string & name, const std::string & model) {
       write_file(name, model);
@@ -416,6 +417,15 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
         "concat.onnx", one_node_model(
           field(2, "y") + field(3, "join") +
           field(4, "Concat"))), refused("concat.onnx': node 'join' (Concat) lacks input 0")},
+    {hostile(
+        "split.onnx", one_node_model(
+          field(1, "images") + field(1, "sizes") + field(2, "a") + field(2, "b") + field(2, "c") +
+          field(2, "d") + field(3, "cut") + field(4, "Split"),
+          // Their sum wraps around to the 1 of axis 0.
+          {int64_tensor("sizes", {4}, {kQuarter, kQuarter, kQuarter, kQuarter + 1})})),
+      refused(
+        "split.onnx': node 'cut' (Split) splits (1, 3, 64, 64) into (4611686018427387904, "
+        "4611686018427387904, 4611686018427387904, 4611686018427387905) along axis 0")},
     // Shape arithmetic on a hostile model's numbers must not overflow.
     {hostile("reshape.onnx", reshape_model({1, -1, int64_t{1} << 40, int64_t{1} << 40})),
       refused(
