@@ -54,13 +54,9 @@ using xnn::row_major;
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // The largest tensor, in elements: a model's dimensions come from its file, so they are
-// checked before any arithmetic or allocation depends on them.
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-// The fuzzer's units must each run in well under a second with the sanitizers on.
-constexpr int64_t kMaxElements = int64_t{1} << 22;
-#else
-constexpr int64_t kMaxElements = int64_t{1} << 28;
-#endif
+// checked before any arithmetic or allocation depends on them.  2^28 (CMake sets the
+// exponent; the fuzzer's build lowers it so each unit runs in well under a second).
+constexpr int64_t kMaxElements = int64_t{1} << VELMORA_XNN_MAX_ELEMENTS_LOG2;
 
 // Elements of `s`, or -1 where a dimension is below `least` or the product passes
 // kMaxElements (each factor is bounded first, so the product cannot overflow).
