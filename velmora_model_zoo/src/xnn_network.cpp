@@ -241,6 +241,7 @@ private:
     v.data = t.floats;
     v.ints = t.ints;
     if (v.data.empty()) {v.data.assign(t.ints.begin(), t.ints.end());}
+    xnn::keep_read_past(v.data);
     if (bounded_count(v.shape, 0) < 0) {
       fail(
         &node, "has constant '" + t.name + "' of shape " + text(v.shape) +
@@ -1145,6 +1146,7 @@ private:
     const Shape from = row_major(s), to = row_major(nhwc);
     StridedCopy({s[0], s[1], s[2], s[3]}, from, {to[0], to[3], to[1], to[2]})
     .run(c.data.data(), moved.data());
+    xnn::keep_read_past(moved);
     owned_.push_back(std::move(moved));
     return {nhwc, owned_.back().data()};
   }
@@ -1171,6 +1173,7 @@ private:
         // Repeated for every pixel: one row of channels, stride 0.
         std::vector<float> row(static_cast<size_t>(y.shape[1]));
         for (size_t c = 0; c < row.size(); ++c) {row[c] = v.data[v.data.size() == 1 ? 0 : c];}
+        xnn::keep_read_past(row);
         owned_.push_back(std::move(row));
         operands.push_back({owned_.back().data(), 0});
       }

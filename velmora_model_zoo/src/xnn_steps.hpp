@@ -277,6 +277,12 @@ private:
 
 // Buffers whose lifetimes (first op writing one to last op reading it) do not overlap share
 // memory: the activations then take a few times the largest tensor, not the sum of all.
+// XNNPACK may read up to XNN_EXTRA_BYTES past the end of an operator's input: every buffer
+// it reads keeps that many floats of memory after its last element.
+constexpr size_t kReadPastFloats = (XNN_EXTRA_BYTES + sizeof(float) - 1) / sizeof(float);
+
+inline void keep_read_past(std::vector<float> & v) {v.reserve(v.size() + kReadPastFloats);}
+
 class Arena
 {
 public:
@@ -322,7 +328,7 @@ public:
       done.push_back(&b);
     }
     if (total > most) {return false;}
-    memory_.assign(static_cast<size_t>(total), 0.0F);
+    memory_.assign(static_cast<size_t>(total) + kReadPastFloats, 0.0F);
     return true;
   }
 
