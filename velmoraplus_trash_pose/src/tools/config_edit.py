@@ -115,12 +115,10 @@ def set_keys(path, given):
     if not isinstance(data, dict):
         raise EditError(f"{path}: not a configuration file (no sections)")
     lines = text.splitlines(keepends=True)
-    spans = {}
     for name, value in given.items():
         section, _, key = name.rpartition("/")
         old = data.get(section, {}).get(key) if isinstance(data.get(section), dict) else None
-        spans[name] = value_span(lines, section, key) if section else None
-        if old is None or spans[name] is None:
+        if old is None or not section or value_span(lines, section, key) is None:
             raise EditError(f"{path}: no key '{name}' to set (see docs/configuration.md)")
         if not same_kind(old, value):
             raise EditError(
