@@ -403,6 +403,22 @@ private:
     return out;
   }
 
+  // Outputs of a sliding window along axis 2 + a. XNNPACK subtracts the window from the padded
+  // input unsigned, so a window wider than that must be refused here, not left to the division
+  // (which would round the difference up to one output).
+  int64_t window_output(
+    const OnnxNode & node, const Shape & in, const std::array<int64_t, 4> & p, int64_t span,
+    const Shape & strides, size_t a)
+  {
+    const int64_t padded = in[2 + a] + p[a] + p[a + 2];
+    if (padded < span) {
+      fail(
+        &node, "has a window of " + std::to_string(span) + " over " + std::to_string(padded) +
+        " padded input values along axis " + std::to_string(2 + a) + " of " + text(in));
+    }
+    return (padded - span) / strides[a] + 1;
+  }
+
   Shape pair_attribute(const OnnxNode & node, const std::string & name, int64_t fallback)
   {
     Shape v = node.get_ints(name);
@@ -452,7 +468,7 @@ private:
       const int64_t span = (kernel[a] - 1) * dil[a] + 1;
       out[2 + a] = transposed ?
         (in[2 + a] - 1) * strides[a] + span + (adjust.empty() ? 0 : adjust[a]) - p[a] - p[a + 2] :
-        (in[2 + a] + p[a] + p[a + 2] - span) / strides[a] + 1;
+        window_output(node, in, p, span, strides, a);
       if (out[2 + a] < 1) {fail(&node, "has no output for input " + text(in));}
     }
     Op op{transposed ? Kind::kDeconv : Kind::kConv, &node, {x}};
@@ -479,7 +495,7 @@ private:
     const auto p = pads(node, in, kernel, strides, dil);
     Shape out = in;
     for (size_t a = 0; a < 2; ++a) {
-      out[2 + a] = (in[2 + a] + p[a] + p[a + 2] - (kernel[a] - 1) * dil[a] - 1) / strides[a] + 1;
+      out[2 + a] = window_output(node, in, p, (kernel[a] - 1) * dil[a] + 1, strides, a);
     }
     add_op({Kind::kMaxPool, &node, {x}}, {out}, Layout::kNhwc);
   }

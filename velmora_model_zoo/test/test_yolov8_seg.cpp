@@ -413,6 +413,25 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
           field(1, "images") + field(2, "y") + field(3, "t") + field(4, "Transpose") +
           field(5, field(1, "perm") + std::string("\x40\x05\x40\x00\x40\x01\x40\x02", 8)))),
       refused("perm.onnx': node 't' (Transpose) has perm (5, 0, 1, 2) for (1, 3, 64, 64)")},
+    // A window wider than the padded input, by less than a stride: no output, not one.
+    {hostile(
+        "pool.onnx", one_node_model(
+          field(1, "images") + field(2, "y") + field(3, "p") + field(4, "MaxPool") +
+          field(5, field(1, "kernel_shape") + std::string("\x40\x46\x40\x02", 4)) +
+          field(5, field(1, "strides") + std::string("\x40\x0d\x40\x01", 4)))),
+      refused(
+        "pool.onnx': node 'p' (MaxPool) has a window of 70 over 64 padded input values along "
+        "axis 2 of (1, 3, 64, 64)")},
+    {hostile(
+        "dilated.onnx", one_node_model(
+          field(1, "images") + field(1, "w") + field(2, "y") + field(3, "c") + field(4, "Conv") +
+          field(5, field(1, "dilations") + std::string("\x40\x01\x40\x17", 4)) +
+          field(5, field(1, "pads") + std::string("\x40\x00\x40\x01\x40\x00\x40\x02", 8)) +
+          field(5, field(1, "strides") + std::string("\x40\x01\x40\x1e", 4)),
+          {float_tensor("w", {1, 3, 1, 4}, std::vector<float>(12, 1.0F))})),
+      refused(
+        "dilated.onnx': node 'c' (Conv) has a window of 70 over 67 padded input values along "
+        "axis 3 of (1, 3, 64, 64)")},
     {hostile(
         "concat.onnx", one_node_model(
           field(2, "y") + field(3, "join") +
