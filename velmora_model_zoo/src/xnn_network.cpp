@@ -241,7 +241,6 @@ private:
     v.data = t.floats;
     v.ints = t.ints;
     if (v.data.empty()) {v.data.assign(t.ints.begin(), t.ints.end());}
-    xnn::keep_read_past(v.data);
     if (bounded_count(v.shape, 0) < 0) {
       fail(
         &node, "has constant '" + t.name + "' of shape " + text(v.shape) +
@@ -250,6 +249,7 @@ private:
     if (static_cast<int64_t>(v.data.size()) != count(v.shape)) {
       fail(&node, "has constant '" + t.name + "' of a type or size it cannot read");
     }
+    xnn::keep_read_past(v.data);
     return id;
   }
 
@@ -260,14 +260,19 @@ private:
     return v;
   }
 
+  void expect_outputs(const OnnxNode & node, size_t n)
+  {
+    if (node.outputs.size() != n) {
+      fail(
+        &node, "has " + std::to_string(node.outputs.size()) + " outputs, not " +
+        std::to_string(n));
+    }
+  }
+
   int add_op(Op op, const std::vector<Shape> & shapes, Layout layout)
   {
     const int index = static_cast<int>(ops_.size());
-    if (op.node && op.node->outputs.size() != shapes.size()) {
-      fail(
-        op.node, "has " + std::to_string(op.node->outputs.size()) + " outputs, not " +
-        std::to_string(shapes.size()));
-    }
+    if (op.node) {expect_outputs(*op.node, shapes.size());}
     for (size_t i = 0; i < shapes.size(); ++i) {
       if (shapes[i].empty() && op.kind != Kind::kReshape) {fail(op.node, "makes an empty shape");}
       if (bounded_count(shapes[i], 1) < 0) {
@@ -366,9 +371,8 @@ private:
   void plan_constant(const OnnxNode & node)
   {
     const OnnxAttribute * value = node.find("value");
-    if (!value || value->t.size() != 1 || node.outputs.size() != 1) {
-      fail(&node, "holds no tensor value");
-    }
+    expect_outputs(node, 1);
+    if (!value || value->t.size() != 1) {fail(&node, "holds no tensor value");}
     OnnxTensor tensor = value->t[0];
     tensor.name = node.outputs[0];
     constant(node, tensor);
@@ -653,9 +657,7 @@ private:
       fail(&node, "cannot reshape " + text(in) + " to " + text(constant_input(node, 1).ints));
     }
     if (values_[x].constant) {
-      if (node.outputs.size() != 1) {
-        fail(&node, "has " + std::to_string(node.outputs.size()) + " outputs, not 1");
-      }
+      expect_outputs(node, 1);
       OnnxTensor folded{node.outputs[0], out, 1, values_[x].data, {}};
       constant(node, folded);
       return;
@@ -1064,30 +1066,34 @@ private:
     const std::string transform =
       node.get_string("coordinate_transformation_mode", "half_pixel");
     const std::string rounding = node.get_string("nearest_mode", "round_prefer_floor");
-    // The modes are looked up once: an image may be 2^28 columns wide.
-    const std::array<std::string, 4> transforms{
+    // The modes are looked up once, not per column: an image may be 2^28 columns wide.
+    enum Transform {kAsymmetric, kHalfPixel, kPytorchHalfPixel, kAlignCorners, kNoTransform};
+    enum Rounding {kFloor, kCeil, kRoundPreferCeil, kRoundPreferFloor, kNoRounding};
+    const std::array<std::string, kNoTransform> transforms{
       "asymmetric", "half_pixel", "pytorch_half_pixel", "align_corners"};
-    const std::array<std::string, 4> roundings{
+    const std::array<std::string, kNoRounding> roundings{
       "floor", "ceil", "round_prefer_ceil", "round_prefer_floor"};
-    const auto t = std::find(transforms.begin(), transforms.end(), transform) - transforms.begin();
-    const auto r = std::find(roundings.begin(), roundings.end(), rounding) - roundings.begin();
-    if (t == 4) {
+    const auto t = static_cast<Transform>(
+      std::find(transforms.begin(), transforms.end(), transform) - transforms.begin());
+    const auto r = static_cast<Rounding>(
+      std::find(roundings.begin(), roundings.end(), rounding) - roundings.begin());
+    if (t == kNoTransform) {
       fail(&node, "has coordinate_transformation_mode '" + transform + "', not supported");
     }
-    if (r == 4) {fail(&node, "has nearest_mode '" + rounding + "', not supported");}
+    if (r == kNoRounding) {fail(&node, "has nearest_mode '" + rounding + "', not supported");}
     std::vector<int64_t> index(static_cast<size_t>(out));
     for (int64_t o = 0; o < out; ++o) {
       double x = 0.0;
-      if (t == 0) {
+      if (t == kAsymmetric) {
         x = o / scale;
-      } else if (t == 1 || t == 2) {
+      } else if (t == kHalfPixel || t == kPytorchHalfPixel) {
         x = (o + 0.5) / scale - 0.5;
-        if (t == 2 && out == 1) {x = 0.0;}
+        if (t == kPytorchHalfPixel && out == 1) {x = 0.0;}
       } else {
         x = out == 1 ? 0.0 : o * static_cast<double>(in - 1) / static_cast<double>(out - 1);
       }
-      const double rounded = r == 0 ? std::floor(x) : r == 1 ? std::ceil(x) :
-        r == 2 ? std::floor(x + 0.5) : std::ceil(x - 0.5);
+      const double rounded = r == kFloor ? std::floor(x) : r == kCeil ? std::ceil(x) :
+        r == kRoundPreferCeil ? std::floor(x + 0.5) : std::ceil(x - 0.5);
       index[o] = std::clamp(static_cast<int64_t>(rounded), int64_t{0}, in - 1);
     }
     return index;
