@@ -121,28 +121,39 @@ std::string field(int number, const std::string & bytes, bool integer = false)
   return integer ? std::string{key, bytes[0]} : key + varint(bytes.size()) + bytes;
 }
 
+// Repeated int64s of field `number` (< 16), one key and varint each.
+std::string repeated(int number, const std::vector<int64_t> & values)
+{
+  std::string out;
+  for (int64_t v : values) {
+    out += static_cast<char>(number << 3) + varint(v);
+  }
+  return out;
+}
+
+// A node's int attribute (AttributeProto name 1, i 3) and ints attribute (ints 8).
+std::string int_attribute(const std::string & name, int64_t value)
+{
+  return field(5, field(1, name) + repeated(3, {value}));
+}
+
+std::string ints_attribute(const std::string & name, const std::vector<int64_t> & values)
+{
+  return field(5, field(1, name) + repeated(8, values));
+}
+
 // An int64 TensorProto (dims field 1, data_type 2, int64_data 7, name 8).
 std::string int64_tensor(
   const std::string & name, const std::vector<int64_t> & dims, const std::vector<int64_t> & ints)
 {
-  std::string t = field(2, {7}, true) + field(8, name);
-  for (int64_t d : dims) {
-    t += '\x08' + varint(d);
-  }
-  for (int64_t i : ints) {
-    t += '\x38' + varint(i);
-  }
-  return t;
+  return field(2, {7}, true) + field(8, name) + repeated(1, dims) + repeated(7, ints);
 }
 
 // A float TensorProto (float_data 4).
 std::string float_tensor(
   const std::string & name, const std::vector<int64_t> & dims, const std::vector<float> & floats)
 {
-  std::string t = field(2, {1}, true) + field(8, name);
-  for (int64_t d : dims) {
-    t += '\x08' + varint(d);
-  }
+  std::string t = field(2, {1}, true) + field(8, name) + repeated(1, dims);
   for (float f : floats) {
     char bytes[sizeof(f)];
     std::memcpy(bytes, &f, sizeof(f));
@@ -405,29 +416,27 @@ TEST(YOLOv8Seg, LoadsConfigurationsOrNamesTheCulprit) {
     {hostile(
         "group.onnx", one_node_model(
           field(1, "images") + field(1, "w") + field(2, "y") + field(3, "c") + field(4, "Conv") +
-          field(5, field(1, "group") + '\x18' + varint(int64_t{1} << 62)),
+          int_attribute("group", int64_t{1} << 62),
           {float_tensor("w", {4, 3, 1, 1}, std::vector<float>(12, 1.0F))})),
       refused("group.onnx': node 'c' (Conv) has group 4611686018427387904")},
     {hostile(
         "perm.onnx", one_node_model(
           field(1, "images") + field(2, "y") + field(3, "t") + field(4, "Transpose") +
-          field(5, field(1, "perm") + std::string("\x40\x05\x40\x00\x40\x01\x40\x02", 8)))),
+          ints_attribute("perm", {5, 0, 1, 2}))),
       refused("perm.onnx': node 't' (Transpose) has perm (5, 0, 1, 2) for (1, 3, 64, 64)")},
     // A window wider than the padded input, by less than a stride: no output, not one.
     {hostile(
         "pool.onnx", one_node_model(
           field(1, "images") + field(2, "y") + field(3, "p") + field(4, "MaxPool") +
-          field(5, field(1, "kernel_shape") + std::string("\x40\x46\x40\x02", 4)) +
-          field(5, field(1, "strides") + std::string("\x40\x0d\x40\x01", 4)))),
+          ints_attribute("kernel_shape", {70, 2}) + ints_attribute("strides", {13, 1}))),
       refused(
         "pool.onnx': node 'p' (MaxPool) has a window of 70 over 64 padded input values along "
         "axis 2 of (1, 3, 64, 64)")},
     {hostile(
         "dilated.onnx", one_node_model(
           field(1, "images") + field(1, "w") + field(2, "y") + field(3, "c") + field(4, "Conv") +
-          field(5, field(1, "dilations") + std::string("\x40\x01\x40\x17", 4)) +
-          field(5, field(1, "pads") + std::string("\x40\x00\x40\x01\x40\x00\x40\x02", 8)) +
-          field(5, field(1, "strides") + std::string("\x40\x01\x40\x1e", 4)),
+          ints_attribute("dilations", {1, 23}) + ints_attribute("pads", {0, 1, 0, 2}) +
+          ints_attribute("strides", {1, 30}),
           {float_tensor("w", {1, 3, 1, 4}, std::vector<float>(12, 1.0F))})),
       refused(
         "dilated.onnx': node 'c' (Conv) has a window of 70 over 67 padded input values along "
